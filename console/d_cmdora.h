@@ -1,0 +1,133 @@
+// The console's main dialog: link choice, connect and disconnect, sending a
+// command and showing the answer, preview, test timer and command files.
+// Everything runs on the user-interface thread.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include "lumo_net.h"
+
+class QPushButton;
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QRadioButton;
+class QCheckBox;
+class QLabel;
+class QGroupBox;
+class IpAddressEdit;
+
+// Control identifiers of the dialog template.
+enum CmdoraControlId : int {
+    IDC_SEND = 1032,
+    IDC_CONNECT = 1282,
+    IDC_COM = 1418,
+    IDC_BAUD = 1350,
+    IDC_COMMAND = 1940,
+    IDC_IP = 1471,
+    IDC_RADIO_COM = 1942,
+    IDC_RADIO_IP = 1943,
+    IDC_SAVE_BIN = 1005,
+    IDC_LOAD_BIN = 1006,
+    IDC_SAVE_TXT_SPACE = 1007,
+    IDC_SAVE_TXT_0X = 1008,
+    IDC_XASCII = 1645,
+    IDC_UDP = 1180,
+    IDC_STATUS = 1945,
+    IDC_SAVE_TXT_DOLLAR = 1009,
+    IDC_RESULT = 1103,
+    IDC_NOTATION_SPACE = 1946,
+    IDC_NOTATION_0X = 1947,
+    IDC_NOTATION_DOLLAR = 1948,
+    IDC_UDP_CLEAR_SOCKET = 1559,
+    ID_AUTOTEST = 1425,
+};
+
+inline constexpr int TEST_TIMER_ID = 3585;
+inline constexpr int TEST_TIMER_PERIOD_MS = 1000;
+inline constexpr int kBaudRates[6] = {9600, 14400, 19200, 38400, 57600, 115200};
+
+class D_CMDORA : public QDialog {
+public:
+    explicit D_CMDORA(QWidget* parent = nullptr);
+    ~D_CMDORA() override;
+
+    // ---- state ----
+    CLumo_Net m_Net;
+    uint8_t m_bLinkOpen = 0;
+    uint8_t m_nSel = 0;
+    QString m_strCommand;
+    int m_UdpSocket = -1;
+
+    // ---- controls (ids above; each carries its id as objectName) ----
+    QPushButton* m_Send = nullptr;
+    QPushButton* m_Connect = nullptr;
+    QComboBox* m_ComList = nullptr;
+    QComboBox* m_BaudList = nullptr;
+    QLineEdit* m_Command = nullptr;
+    IpAddressEdit* m_Ip = nullptr;
+    QRadioButton* m_RadioCom = nullptr;
+    QRadioButton* m_RadioIp = nullptr;
+    QPushButton* m_SaveBin = nullptr;
+    QPushButton* m_LoadBin = nullptr;
+    QPushButton* m_SaveTxtSpace = nullptr;
+    QPushButton* m_SaveTxt0x = nullptr;
+    QPushButton* m_SaveTxtDollar = nullptr;
+    QCheckBox* m_XAscii = nullptr;
+    QCheckBox* m_Udp = nullptr;
+    QLabel* m_Status = nullptr;
+    QPlainTextEdit* m_Result = nullptr;
+    QRadioButton* m_NotationSpace = nullptr;
+    QRadioButton* m_Notation0x = nullptr;
+    QRadioButton* m_NotationDollar = nullptr;
+    QPushButton* m_UdpClearSocket = nullptr;
+
+    // The control with the given template id, or nullptr.
+    QWidget* control(int id) const;
+
+    // ---- handlers ----
+    void OnInitDialog();
+    void OnRadioCom();
+    void OnRadioIp();
+    void OnBnClickedConnect();
+    void OnBnClickedSend();
+    void OnOK();
+    void OnCancel();
+    void OnBnClickedXAscii();
+    void OnAutoTest();
+    void OnIpnFieldChangedIp();
+    void OnCbnSelchangeCom();
+    void OnCbnSelchangeBaud();
+    void OnEnChangeCommand();
+    void OnBnClickedUdpClearSocket();
+    void OnTimer(int id);
+    void OnBnClickedSaveBin();
+    void OnBnClickedLoadBin();
+    // notation: 0 "%.2X ", 1 "0x%.2X ", 2 "$%.2X"
+    void OnBnClickedSaveTxt(int notation);
+
+    // Refreshes m_strCommand from the command box.
+    void UpdateData();
+    // Whether the test timer runs (for tests and the autotest dialog).
+    bool testTimerRunning() const { return m_TestTimer != 0; }
+
+protected:
+    void accept() override;  // Enter: runs Send, never closes
+    void reject() override;  // Esc and close box
+    void timerEvent(QTimerEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void buildControls();
+    void connectSignals();
+    void setBusyCursor();
+    void serialConnect();
+    void ipConnect();
+    void udpConnectSteps(const QString& address);
+    void tcpConnectSteps(const QString& address);
+    void connectFailedRestoreLists();
+    void StopTestTimer();
+
+    int m_TestTimer = 0; // QObject timer id of TEST_TIMER_ID, 0 when stopped
+};
