@@ -1,1 +1,1 @@
-// placeholder
+// reading rules land here

@@ -1,1 +1,1 @@
-// placeholder
+// application start-up lands here

@@ -1,1 +1,1 @@
-// placeholder
+// automatic command test dialog lands here

@@ -8,6 +8,8 @@
 
 #include "lumo_net.h"
 
+class QTimerEvent;
+
 class QPushButton;
 class QComboBox;
 class QLineEdit;
@@ -116,7 +118,6 @@ protected:
     void accept() override;  // Enter: runs Send, never closes
     void reject() override;  // Esc and close box
     void timerEvent(QTimerEvent* event) override;
-    bool event(QEvent* event) override;
 
 private:
     void buildControls();

@@ -1,1 +1,1 @@
-// placeholder
+// IP address control lands here

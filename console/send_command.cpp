@@ -1,1 +1,4 @@
-// placeholder
+#include "d_cmdora.h"
+
+// stub until sending lands
+void D_CMDORA::OnBnClickedSend() {}

@@ -1,1 +1,1 @@
-// placeholder
+// settings file lands here

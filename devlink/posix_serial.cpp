@@ -1,1 +1,1 @@
-// placeholder
+// platform / protocol helpers land here

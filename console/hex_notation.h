@@ -1,0 +1,8 @@
+// Hexadecimal renderings of frame bytes shared by the preview and the text
+// frame files. Notation 0: "%.2X ", 1: "0x%.2X ", 2: "$%.2X".
+#pragma once
+
+#include <QByteArray>
+#include <cstddef>
+
+QByteArray RenderHex(const unsigned char* bytes, size_t count, int notation);
