@@ -1,1 +1,4 @@
-// automatic command test dialog lands here
+#include "d_cmdora.h"
+
+// stub until the automatic command test lands
+void D_CMDORA::OnAutoTest() {}

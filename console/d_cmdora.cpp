@@ -11,7 +11,6 @@ void D_CMDORA::OnBnClickedConnect() {}
 void D_CMDORA::OnOK() {}
 void D_CMDORA::OnCancel() {}
 void D_CMDORA::OnBnClickedXAscii() {}
-void D_CMDORA::OnAutoTest() {}
 void D_CMDORA::OnIpnFieldChangedIp() {}
 void D_CMDORA::OnCbnSelchangeCom() {}
 void D_CMDORA::OnCbnSelchangeBaud() {}

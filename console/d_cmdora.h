@@ -61,6 +61,8 @@ public:
     uint8_t m_nSel = 0;
     QString m_strCommand;
     int m_UdpSocket = -1;
+    // True while OnBnClickedSend runs (its boxes run event loops); sends never nest.
+    bool m_bInSend = false;
 
     // ---- controls (ids above; each carries its id as objectName) ----
     QPushButton* m_Send = nullptr;
