@@ -12,10 +12,15 @@
 #include <cstddef>
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 int32_t g_TestCounter = 0;
+
+namespace {
+constexpr suseconds_t kViewerWaitUs = 500 * 1000;
+}
 
 QByteArray BuildTraceRecord(const QByteArray& text) {
     QByteArray record(kTraceRecordSize, '\0');
@@ -27,25 +32,28 @@ QByteArray BuildTraceRecord(const QByteArray& text) {
     return record;
 }
 
-int SendTraceRecordToViewer(const QByteArray& record) {
-    if (record.size() != kTraceRecordSize)
+int SendTraceRecordToViewer(const QByteArray& record, const QByteArray& name) {
+    sockaddr_un addr{};
+    const size_t nameLen = static_cast<size_t>(name.size());
+    if (record.size() != kTraceRecordSize || nameLen == 0 || nameLen >= sizeof addr.sun_path)
         return 0;
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return 0;
-    sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     // abstract namespace: a leading zero byte, then the name without terminator
-    const size_t nameLen = sizeof kTraceViewerName - 1;
-    std::memcpy(addr.sun_path + 1, kTraceViewerName, nameLen);
+    std::memcpy(addr.sun_path + 1, name.constData(), nameLen);
     const auto addrLen = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + nameLen);
+    // a viewer that lags may hold the report up briefly, never the console for long
+    const timeval limit{0, kViewerWaitUs};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     ssize_t sent;
     do {
-        sent = ::sendto(fd, record.constData(), static_cast<size_t>(record.size()), MSG_DONTWAIT | MSG_NOSIGNAL,
+        sent = ::sendto(fd, record.constData(), static_cast<size_t>(record.size()), MSG_NOSIGNAL,
                         reinterpret_cast<const sockaddr*>(&addr), addrLen);
     } while (sent < 0 && errno == EINTR);
     ::close(fd);
-    // ECONNREFUSED: no viewer; EAGAIN: a viewer too busy to take it. Both skip.
+    // ECONNREFUSED/ENOENT: no viewer; EAGAIN: a viewer too busy to take it. Both skip.
     return sent == kTraceRecordSize ? 1 : 0;
 }
 

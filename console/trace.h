@@ -21,8 +21,9 @@ extern int32_t g_TestCounter;
 QByteArray BuildTraceRecord(const QByteArray& text);
 
 // Sends one record to the viewer's socket without blocking; 1 when a viewer
-// took it, 0 when none listens (or the record is not 5004 bytes).
-int SendTraceRecordToViewer(const QByteArray& record);
+// took it, 0 when none listens (or the record is not 5004 bytes). Tests pass
+// a name of their own so they never meet a real viewer.
+int SendTraceRecordToViewer(const QByteArray& record, const QByteArray& name = QByteArray(kTraceViewerName));
 
 // Reports text to the viewer through the console's seam (consoleUi());
 // returns the viewer's answer, 0 when none listens. UI thread.
