@@ -1,0 +1,31 @@
+// POSIX side of the serial link: the only code that touches termios, ioctl,
+// flock and poll for the serial port. Every function runs on the caller's
+// thread and never blocks longer than it says. Results below 0 are the
+// negated errno of the call that failed.
+#pragma once
+
+namespace lumo_serial {
+
+// Opens serial port `port` (1-based): the device named by env LUMO_COM<port>
+// when set, else /dev/ttyS<port-1>. Exclusive (TIOCEXCL plus a non-blocking
+// flock, so a second open fails even for root), non-blocking, close-on-exec,
+// raw 8 data bits, no parity, `baud` bits/s; stop bits and flow control stay
+// as the port had them. Returns the descriptor (always >= 3) or -errno, with
+// nothing left open on failure.
+int PortOpen(int port, int baud);
+
+// Closes a descriptor from PortOpen. 0 or -errno.
+int PortClose(int fd);
+
+// Bytes waiting in the input queue (FIONREAD), or -errno.
+int PortBytesWaiting(int fd);
+
+// Reads at most `count` bytes that are already waiting; never blocks.
+// Count read (0 when nothing waits), or -errno.
+int PortReadNow(int fd, void* buffer, int count);
+
+// Writes one byte, waiting at most `waitMs` ms for the port to take it.
+// 1 written, 0 not taken in time, or -errno.
+int PortWriteByte(int fd, unsigned char byte, int waitMs);
+
+} // namespace lumo_serial
