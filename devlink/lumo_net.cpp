@@ -1,14 +1,130 @@
+// CLumo_Net lifetime, progress texts, the mailbox hand-back and the thin
+// device operations (raw send, device query, offline switch, version tables).
 #include "lumo_net.h"
+#include "frames.h"
 
-// stubs until the object module lands
-CLumo_Net::CLumo_Net() {}
-CLumo_Net::~CLumo_Net() {}
-void CLumo_Net::SendProgress(const std::wstring&, const wchar_t*) {}
-void CLumo_Net::ClearMailbox() {}
-void CLumo_Net::SendState(char) {}
-void CLumo_Net::Peltra_Senddata(int, unsigned char*, unsigned int) {}
-int CLumo_Net::Skarn_Device(unsigned char*, unsigned char) { return 0; }
-int CLumo_Net::Skarn_ClearBuffer() { return 1; }
-void CLumo_Net::GetBIOSver(int, unsigned long*) {}
-void CLumo_Net::GetMBABIOSver(int, unsigned long*) {}
-void CLumo_Net::GetMBDBIOSver(int, unsigned long*) {}
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+constexpr int CLEAR_BUFFER_SIZE = 512; // bytes Skarn_ClearBuffer drops at most
+constexpr int DEVICE_ANSWER_SIZE = 13; // Skarn_Device's answer area
+constexpr int NO_MODULE_ID = 15;       // address nibble used where no module ID applies
+constexpr auto QUERY_RETRY_PAUSE = std::chrono::milliseconds(100);
+constexpr int BIOS_TABLE_SIZE = 15;
+
+void ReadVersion(const uint32_t (&table)[BIOS_TABLE_SIZE], int index, unsigned long *out) {
+    if (out == nullptr || index < 0 || index >= BIOS_TABLE_SIZE)
+        return; // out-of-range index: the output word stays as it was
+    *out = table[index];
+}
+
+} // namespace
+
+CLumo_Net::CLumo_Net() {
+    // m_Client is already constructed (socket closed) and m_strIP is empty.
+    // The fields with a fixed start value carry it in the class; the rest
+    // start from zero so that nothing is ever read uninitialised.
+    std::memset(m_AckBuf, 0, sizeof m_AckBuf);
+    std::memset(m_DevStyle, 0, sizeof m_DevStyle); // style 0: the plain five-byte acknowledgement
+    std::memset(m_RecvBuf, 0, sizeof m_RecvBuf);
+    std::memset(m_ReturnBuf, 0, sizeof m_ReturnBuf);
+    std::memset(m_BIOSver, 0, sizeof m_BIOSver);
+    std::memset(m_MBDBIOSver, 0, sizeof m_MBDBIOSver);
+    std::memset(m_MBABIOSver, 0, sizeof m_MBABIOSver);
+    m_SendState = 0;
+    m_RecvHold = 0;
+    m_ReadFileReturnlen = 0;
+    m_ComOpen = 0;
+    m_bConnected = 0;
+    m_CommError = 0;
+    m_bXMode = 0;
+    m_LastStatus = 1;
+    m_ToPCStyle = 255;
+    // The command preview reads the ID before any link exists: the "no
+    // module" ID gives the file address F8.
+    m_ConnectToPcID = NO_MODULE_ID;
+    m_LinkKind = LINK_NONE;
+}
+
+CLumo_Net::~CLumo_Net() {
+    // The receive thread reads the mailbox and the owner callback, which are
+    // destroyed before m_Client: stop and join it first. Nothing is sent to
+    // the module; an open serial port is the embedding program's to close.
+    m_Client.ShutDown();
+}
+
+void CLumo_Net::SendProgress(const std::wstring &prefix, const wchar_t *literal) {
+    if (!m_hLogWnd)
+        return;
+    m_hLogWnd(prefix + (literal ? literal : L""));
+}
+
+void CLumo_Net::ClearMailbox() {
+    // The buffer belongs to the receive thread unless a message is published.
+    if (m_RecvReady.load(std::memory_order_acquire) != 0)
+        m_RecvBuf[0] = 0;
+    m_RecvLen.store(0, std::memory_order_relaxed);
+    m_RecvSource.store(nullptr, std::memory_order_relaxed);
+    // Lowering the flag hands the buffer back; the stores above go first.
+    m_RecvReady.store(0, std::memory_order_release);
+}
+
+void CLumo_Net::SendState(char value) {
+    m_SendState = static_cast<signed char>(value);
+}
+
+void CLumo_Net::Peltra_Senddata(int /*id*/, unsigned char *data, unsigned int count) {
+    if (count > static_cast<unsigned int>(INT_MAX) || (data == nullptr && count > 0))
+        return; // no such frame
+    Senddata(data, static_cast<int>(count));
+}
+
+int CLumo_Net::Skarn_ClearBuffer() {
+    unsigned char dropped[CLEAR_BUFFER_SIZE];
+    ReadComData(dropped, CLEAR_BUFFER_SIZE);
+    return 1;
+}
+
+int CLumo_Net::Skarn_Device(unsigned char *out, unsigned char kind) {
+    unsigned char answer[DEVICE_ANSWER_SIZE];
+    std::memset(answer, 0xFF, sizeof answer);
+    unsigned char query[lumo::DEVICE_FRAME_LEN];
+    lumo::DeviceCommandFrameAt(query, sizeof query, 0xFF, lumo::CMD_DEVICE_QUERY);
+
+    m_Client.SetRecvMode(RECV_COUNT, lumo::DEVICE_INFO_LEN);
+    Senddata(query, sizeof query);
+    if (m_LinkKind != LINK_SERIAL)
+        return 0; // over TCP the answer goes to the mailbox
+
+    auto retry = [&] {
+        std::memset(answer, 0xFF, sizeof answer);
+        std::this_thread::sleep_for(QUERY_RETRY_PAUSE);
+        Senddata(query, sizeof query);
+        ReadComExact(answer, lumo::DEVICE_INFO_LEN, kind, 0);
+    };
+    // -1: some bytes came but not all seven.
+    if (ReadComExact(answer, lumo::DEVICE_INFO_LEN, kind, 1) == -1) {
+        retry();
+        if (!lumo::AckHeader(answer + 2))
+            retry();
+    }
+    if (out) {
+        out[0] = answer[0];
+        out[1] = answer[1];
+    }
+    return 1;
+}
+
+void CLumo_Net::GetBIOSver(int index, unsigned long *out) {
+    ReadVersion(m_BIOSver, index, out);
+}
+void CLumo_Net::GetMBABIOSver(int index, unsigned long *out) {
+    ReadVersion(m_MBABIOSver, index, out);
+}
+void CLumo_Net::GetMBDBIOSver(int index, unsigned long *out) {
+    ReadVersion(m_MBDBIOSver, index, out);
+}

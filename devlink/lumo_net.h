@@ -49,7 +49,13 @@ inline constexpr int LUMO_CHUNK_SIZE = 4096;       // most one receive call asks
 // record). Without a sink the text goes to standard error. The sink may be
 // called from the receive thread, so it must not block on the UI thread.
 using LumoMessageSink = std::function<void(const std::wstring& text, const std::wstring& caption)>;
+// A program that loads only libCtrl_Lumo.so may instead define (and export,
+// e.g. with -rdynamic) extern "C" void Lumo_MessageSink(const wchar_t* text,
+// const wchar_t* caption); it is used whenever no sink is set.
+// Calls are serialised; a sink being replaced finishes its call first.
 void SetLumoMessageSink(LumoMessageSink sink);
+// Installs a sink and returns the one it replaces (an empty one for none).
+LumoMessageSink ExchangeLumoMessageSink(LumoMessageSink sink);
 void LumoShowMessage(const std::wstring& text, const std::wstring& caption);
 
 // Stand-ins for the two window handles. m_hLogWnd receives the progress

@@ -1,5 +1,84 @@
+// The process-wide stand-in for the device link's message boxes.
 #include "lumo_net.h"
 
-// stubs until the sink lands
-void SetLumoMessageSink(LumoMessageSink) {}
-void LumoShowMessage(const std::wstring&, const std::wstring&) {}
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace {
+
+// A program that loads only the shared library can receive the messages by
+// defining this function with default visibility (and exporting it from the
+// executable, e.g. -rdynamic); it is looked up once, when no sink is set.
+using HookFn = void (*)(const wchar_t *text, const wchar_t *caption);
+constexpr const char *HOOK_NAME = "Lumo_MessageSink";
+
+// Recursive so that a sink may itself show a message or replace the sink.
+// Held during the call: a sink that is being replaced finishes its call first.
+std::recursive_mutex g_SinkMutex;
+LumoMessageSink g_Sink;
+
+HookFn FindHook() {
+    static const HookFn hook = reinterpret_cast<HookFn>(dlsym(RTLD_DEFAULT, HOOK_NAME));
+    return hook;
+}
+
+void AppendUtf8(std::string &out, wchar_t wc) {
+    auto c = static_cast<uint32_t>(wc);
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        c = 0xFFFD;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+void WriteToStderr(const std::wstring &text, const std::wstring &caption) {
+    std::string line;
+    for (wchar_t c : caption)
+        AppendUtf8(line, c);
+    line += ": ";
+    for (wchar_t c : text)
+        AppendUtf8(line, c);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+void SetLumoMessageSink(LumoMessageSink sink) {
+    std::lock_guard lock(g_SinkMutex);
+    g_Sink = std::move(sink);
+}
+
+LumoMessageSink ExchangeLumoMessageSink(LumoMessageSink sink) {
+    std::lock_guard lock(g_SinkMutex);
+    LumoMessageSink old = std::move(g_Sink);
+    g_Sink = std::move(sink);
+    return old;
+}
+
+void LumoShowMessage(const std::wstring &text, const std::wstring &caption) {
+    std::lock_guard lock(g_SinkMutex);
+    if (g_Sink) {
+        g_Sink(text, caption);
+    } else if (HookFn hook = FindHook()) {
+        hook(text.c_str(), caption.c_str());
+    } else {
+        WriteToStderr(text, caption);
+    }
+}
