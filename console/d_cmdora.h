@@ -9,6 +9,8 @@
 #include "lumo_net.h"
 
 class QTimerEvent;
+class QKeyEvent;
+class QButtonGroup;
 
 class QPushButton;
 class QComboBox;
@@ -120,6 +122,8 @@ protected:
     void accept() override;  // Enter: runs Send, never closes
     void reject() override;  // Esc and close box
     void timerEvent(QTimerEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;         // Enter off a push button -> OK
+    bool eventFilter(QObject* watched, QEvent* event) override; // Enter in the result box -> OK
 
 private:
     void buildControls();
@@ -130,7 +134,11 @@ private:
     void udpConnectSteps(const QString& address);
     void tcpConnectSteps(const QString& address);
     void connectFailedRestoreLists();
+    void disconnectLink();
+    void closeIpLink();
     void StopTestTimer();
 
     int m_TestTimer = 0; // QObject timer id of TEST_TIMER_ID, 0 when stopped
+    QButtonGroup* m_LinkKindGroup = nullptr; // 1942, 1943
+    QButtonGroup* m_NotationGroup = nullptr; // 1946 to 1948
 };

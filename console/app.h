@@ -1,0 +1,27 @@
+// Application object of the console: folders and settings path at start-up,
+// the main dialog run modally, the fixed exit code. UI thread only.
+#pragma once
+
+#include <QString>
+
+inline constexpr int kCmdoraExitCode = 0x22222; // 139810, however the dialog closed
+inline constexpr const char* kAppTitle = "Morrack";
+
+class CMorrackApp {
+public:
+    // Makes "Norvane_Lumo/" and "Norvane_Lumo/Temporary/" under the settings
+    // root, fixes g_SettingsPath, runs D_CMDORA modally and destroys it.
+    // Returns false, as the framework hook does.
+    bool InitInstance();
+    // The process exit code.
+    int ExitInstance();
+    // InitInstance then ExitInstance: the whole program run; needs a QApplication.
+    int Run();
+};
+
+// Root standing in for the system drive: $XDG_CONFIG_HOME, else ~/.config.
+QString SettingsRoot();
+
+// Routes the device link's message boxes to consoleUi(): shown at once on
+// the UI thread, posted to it from any other thread.
+void InstallLumoMessageSink();
