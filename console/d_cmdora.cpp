@@ -78,15 +78,6 @@ QCursor busyCursor() {
     return QCursor(image, 0, 0);
 }
 
-// Keeps the busy cursor up while a connect or disconnect handler runs.
-class BusyCursorScope {
-public:
-    BusyCursorScope() { QApplication::setOverrideCursor(busyCursor()); }
-    ~BusyCursorScope() { QApplication::restoreOverrideCursor(); }
-    BusyCursorScope(const BusyCursorScope&) = delete;
-    BusyCursorScope& operator=(const BusyCursorScope&) = delete;
-};
-
 // Checks one radio button of an exclusive pair, or none when button is nullptr.
 void checkInGroup(QButtonGroup* group, QAbstractButton* button) {
     if (button) {
@@ -334,11 +325,26 @@ void D_CMDORA::OnBnClickedConnect() {
     m_Send->setEnabled(true);
     m_ComList->setEnabled(false);
     m_bLinkOpen = 1;
-    const BusyCursorScope busy;
+    setBusyCursor();
     if (m_nSel == 0)
         serialConnect();
     else
         ipConnect();
+}
+
+void D_CMDORA::setBusyCursor() {
+    if (m_BusyCursorUp)
+        return;
+    m_BusyCursorUp = true;
+    QApplication::setOverrideCursor(busyCursor());
+    // Put back once the running handler has returned to the event loop.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            QApplication::restoreOverrideCursor();
+            m_BusyCursorUp = false;
+        },
+        Qt::QueuedConnection);
 }
 
 void D_CMDORA::connectFailedRestoreLists() {
@@ -472,7 +478,6 @@ void D_CMDORA::closeIpLink() {
 }
 
 void D_CMDORA::disconnectLink() {
-    const BusyCursorScope busy;
     m_Send->setEnabled(false);
     m_Connect->setText(QStringLiteral("Connect"));
     m_BaudList->setEnabled(true);

@@ -141,4 +141,5 @@ private:
     int m_TestTimer = 0; // QObject timer id of TEST_TIMER_ID, 0 when stopped
     QButtonGroup* m_LinkKindGroup = nullptr; // 1942, 1943
     QButtonGroup* m_NotationGroup = nullptr; // 1946 to 1948
+    bool m_BusyCursorUp = false;             // setBusyCursor's cursor awaits its restore
 };
