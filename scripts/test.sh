@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Builds and runs every test in three configurations under build/:
+#   release  normal optimised build
+#   asan     AddressSanitizer + UndefinedBehaviorSanitizer
+#   tsan     ThreadSanitizer, device link only (no console)
+# All three always run; the exit status is non-zero when any of them failed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}"
+unset DISPLAY WAYLAND_DISPLAY # console tests use the offscreen platform
+
+# ThreadSanitizer of this toolchain cannot map its shadow memory when the
+# kernel randomises mmap with many bits; run its tests without ASLR then.
+tsan_runner=()
+if [[ -r /proc/sys/vm/mmap_rnd_bits ]] && (($(cat /proc/sys/vm/mmap_rnd_bits) > 28)); then
+    if setarch "$(uname -m)" -R true 2>/dev/null; then
+        tsan_runner=(setarch "$(uname -m)" -R)
+    fi
+fi
+
+declare -A status seconds
+run_config() {
+    local name=$1
+    shift
+    local dir=build/$name start=$SECONDS runner=()
+    [[ $name == tsan ]] && runner=("${tsan_runner[@]}")
+    echo "=== $name: configure"
+    if cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$dir.configure.log" 2>&1 ||
+        { cat "$dir.configure.log"; false; }; then
+        echo "=== $name: build"
+        if cmake --build "$dir" -j"$jobs"; then
+            echo "=== $name: test"
+            if (cd "$dir" && "${runner[@]}" ctest --output-on-failure -j2 --timeout 300 </dev/null); then
+                status[$name]=passed
+            else
+                status[$name]="TESTS FAILED"
+            fi
+        else
+            status[$name]="BUILD FAILED"
+        fi
+    else
+        status[$name]="CONFIGURE FAILED"
+    fi
+    seconds[$name]=$((SECONDS - start))
+}
+
+mkdir -p build
+run_config release
+run_config asan -DLUMO_SANITIZE=address,undefined
+run_config tsan -DLUMO_SANITIZE=thread -DLUMO_BUILD_CONSOLE=OFF
+
+echo
+echo "=== summary"
+failed=0
+for name in release asan tsan; do
+    printf '  %-8s %-18s %4ds\n' "$name" "${status[$name]}" "${seconds[$name]}"
+    [[ ${status[$name]} == passed ]] || failed=1
+done
+exit $failed
