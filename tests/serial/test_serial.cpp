@@ -304,6 +304,21 @@ TEST(SerialWrite, TextLineOutAnswerBack)
     net.CloseCOM();
 }
 
+TEST(SerialWrite, ByteNotTakenInTimeIsDropped)
+{
+    PtyPair pty(kPort);
+    CLumo_Net net;
+    ASSERT_EQ(net.OpenCOM_IPConverter(kPort, 115200), 1);
+    ASSERT_EQ(::tcflow(pty.Slave(), TCOOFF), 0); // output held, as after an XOFF
+    EXPECT_EQ(net.WriteComByte('a'), 1);          // gives up after its bound
+    EXPECT_EQ(net.m_WriteOverlapped.Offset, 0u);
+    ASSERT_EQ(::tcflow(pty.Slave(), TCOON), 0);
+    EXPECT_EQ(net.WriteComByte('b'), 1);
+    EXPECT_EQ(net.m_WriteOverlapped.Offset, 1u);
+    EXPECT_EQ(pty.Read(1), Bytes{'b'});
+    net.CloseCOM();
+}
+
 TEST(SerialClose, RepeatedCloseIsHarmlessAndSilent)
 {
     PtyPair pty(kPort);
