@@ -1,5 +1,6 @@
 // Serial link on a pseudo-terminal: the test plays the module on the master.
 #include "lumo_net.h"
+#include "pty_pair.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +10,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <functional>
-#include <poll.h>
-#include <pty.h>
 #include <string>
 #include <termios.h>
 #include <thread>
@@ -19,53 +18,24 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using lumo_test::Bytes;
+using lumo_test::PtyPair;
 
-// A pty whose slave is serial port `port` for the device link (LUMO_COM<port>).
-class PtyPair {
+// A second descriptor on the slave, for the line calls the master cannot make.
+class SlaveEnd {
 public:
-    explicit PtyPair(int port) : m_Key("LUMO_COM" + std::to_string(port))
+    explicit SlaveEnd(const PtyPair& pty) : m_Fd(::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
+    ~SlaveEnd()
     {
-        if (::openpty(&m_Master, &m_Slave, nullptr, nullptr, nullptr) != 0)
-            ADD_FAILURE() << "openpty: " << std::strerror(errno);
-        else
-            ::setenv(m_Key.c_str(), ::ttyname(m_Slave), 1);
+        if (m_Fd >= 0)
+            ::close(m_Fd);
     }
-    ~PtyPair()
-    {
-        ::unsetenv(m_Key.c_str());
-        if (m_Master >= 0)
-            ::close(m_Master);
-        if (m_Slave >= 0)
-            ::close(m_Slave);
-    }
-    int Slave() const { return m_Slave; }
-
-    void Write(const Bytes& bytes) const
-    {
-        ASSERT_EQ(::write(m_Master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    // What the device link wrote, up to `count` bytes within 2 s.
-    Bytes Read(size_t count) const
-    {
-        Bytes got;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (got.size() < count && std::chrono::steady_clock::now() < end) {
-            pollfd p{m_Master, POLLIN, 0};
-            if (::poll(&p, 1, 50) == 1) {
-                unsigned char buf[256];
-                const ssize_t n = ::read(m_Master, buf, std::min(sizeof buf, count - got.size()));
-                if (n > 0)
-                    got.insert(got.end(), buf, buf + n);
-            }
-        }
-        return got;
-    }
+    SlaveEnd(const SlaveEnd&) = delete;
+    SlaveEnd& operator=(const SlaveEnd&) = delete;
+    int Fd() const { return m_Fd; }
 
 private:
-    std::string m_Key;
-    int m_Master = -1;
-    int m_Slave = -1;
+    int m_Fd;
 };
 
 int OpenFdCount()
@@ -122,10 +92,12 @@ TEST(SerialOpen, RatesAppliedOrRefused)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.baud);
         PtyPair pty(kPort);
+    ASSERT_TRUE(pty.ok());
+        ASSERT_TRUE(pty.ok());
         termios before{};
-        ASSERT_EQ(::tcgetattr(pty.Slave(), &before), 0);
+        ASSERT_EQ(::tcgetattr(pty.MasterFd(), &before), 0);
         before.c_cflag |= CSTOPB | PARENB; // stop bits must survive, parity must not
-        ASSERT_EQ(::tcsetattr(pty.Slave(), TCSANOW, &before), 0);
+        ASSERT_EQ(::tcsetattr(pty.MasterFd(), TCSANOW, &before), 0);
         const int fds = OpenFdCount();
 
         CLumo_Net net;
@@ -142,7 +114,7 @@ TEST(SerialOpen, RatesAppliedOrRefused)
         EXPECT_EQ(net.m_LinkKind, LINK_SERIAL);
         EXPECT_EQ(net.m_ComPort, kPort);
         termios after{};
-        ASSERT_EQ(::tcgetattr(pty.Slave(), &after), 0);
+        ASSERT_EQ(::tcgetattr(pty.MasterFd(), &after), 0);
         EXPECT_EQ(after.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
         EXPECT_EQ(after.c_cflag & PARENB, 0u);
         EXPECT_NE(after.c_cflag & CSTOPB, 0u);
@@ -158,6 +130,7 @@ TEST(SerialOpen, RatesAppliedOrRefused)
 TEST(SerialOpen, SecondOpenClosesTheFirst)
 {
     PtyPair pty(kPort);
+    ASSERT_TRUE(pty.ok());
     const int fds = OpenFdCount();
     CLumo_Net net;
     ASSERT_EQ(net.OpenCOM_IPConverter(kPort, 115200), 1);
@@ -170,6 +143,7 @@ TEST(SerialOpen, SecondOpenClosesTheFirst)
 TEST(SerialOpen, BusyPortFails)
 {
     PtyPair pty(kPort);
+    ASSERT_TRUE(pty.ok());
     CLumo_Net first;
     ASSERT_EQ(first.OpenCOM_IPConverter(kPort, 115200), 1);
     const int fds = OpenFdCount();
@@ -186,6 +160,7 @@ TEST(SerialOpen, BusyPortFails)
 TEST(SerialOpen, DescriptorNeverAStandardStream)
 {
     PtyPair pty(kPort);
+    ASSERT_TRUE(pty.ok());
     const int savedIn = ::dup(STDIN_FILENO);
     ::close(STDIN_FILENO); // the next open would otherwise get 0
     CLumo_Net net;
@@ -203,12 +178,13 @@ TEST(SerialOpen, DescriptorNeverAStandardStream)
 TEST(SerialRead, LimitLeavesTheRestWaiting)
 {
     PtyPair pty(kPort);
+    ASSERT_TRUE(pty.ok());
     CLumo_Net net;
     ASSERT_EQ(net.OpenCOM_IPConverter(kPort, 115200), 1);
     unsigned char buf[16] = {};
     EXPECT_EQ(net.ReadComData(buf, sizeof buf), 0); // nothing waits: at once
 
-    pty.Write({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    ASSERT_TRUE(pty.Write(Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     ASSERT_TRUE(WaitFor([&] { return net.ComBytesWaiting() == 10; }));
     EXPECT_EQ(net.ReadComData(buf, 4), 4);
     EXPECT_EQ(Bytes(buf, buf + 4), (Bytes{1, 2, 3, 4}));
@@ -240,10 +216,12 @@ TEST(SerialRead, ExactCounts)
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "count " << row.count << " arriving " << row.arrives.size());
         PtyPair pty(kPort);
+    ASSERT_TRUE(pty.ok());
+        ASSERT_TRUE(pty.ok());
         CLumo_Net net;
         ASSERT_EQ(net.OpenCOM_IPConverter(kPort, 115200), 1);
         if (!row.arrives.empty()) {
-            pty.Write(row.arrives);
+            ASSERT_TRUE(pty.Write(row.arrives));
             ASSERT_TRUE(WaitFor([&] { return net.ComBytesWaiting() == static_cast<int>(row.arrives.size()); }));
         }
         Bytes out(16, 0xEE);
@@ -283,16 +261,17 @@ TEST(SerialOffline, ReportsWithoutTouchingAnything)
 TEST(SerialWrite, TextLineOutAnswerBack)
 {
     PtyPair pty(kPort);
+    ASSERT_TRUE(pty.ok());
     CLumo_Net net;
     ASSERT_EQ(net.OpenCOM_IPConverter(kPort, 115200), 1);
     const std::string line = "ze 0000 0\r";
     for (char c : line)
         EXPECT_EQ(net.WriteComByte(static_cast<unsigned char>(c)), 1);
-    EXPECT_EQ(pty.Read(line.size()), Bytes(line.begin(), line.end()));
+    EXPECT_EQ(pty.ReadExact(line.size()), Bytes(line.begin(), line.end()));
     EXPECT_EQ(net.m_WriteOverlapped.Offset, line.size());
 
     const Bytes answer = {'O', 'K', '\r', '\n', 0x00, 0xFF};
-    pty.Write(answer);
+    ASSERT_TRUE(pty.Write(answer));
     Bytes got;
     WaitFor([&] {
         unsigned char buf[32];
@@ -307,21 +286,25 @@ TEST(SerialWrite, TextLineOutAnswerBack)
 TEST(SerialWrite, ByteNotTakenInTimeIsDropped)
 {
     PtyPair pty(kPort);
+    ASSERT_TRUE(pty.ok());
+    SlaveEnd slave(pty);
+    ASSERT_GE(slave.Fd(), 0);
     CLumo_Net net;
     ASSERT_EQ(net.OpenCOM_IPConverter(kPort, 115200), 1);
-    ASSERT_EQ(::tcflow(pty.Slave(), TCOOFF), 0); // output held, as after an XOFF
+    ASSERT_EQ(::tcflow(slave.Fd(), TCOOFF), 0); // output held, as after an XOFF
     EXPECT_EQ(net.WriteComByte('a'), 1);          // gives up after its bound
     EXPECT_EQ(net.m_WriteOverlapped.Offset, 0u);
-    ASSERT_EQ(::tcflow(pty.Slave(), TCOON), 0);
+    ASSERT_EQ(::tcflow(slave.Fd(), TCOON), 0);
     EXPECT_EQ(net.WriteComByte('b'), 1);
     EXPECT_EQ(net.m_WriteOverlapped.Offset, 1u);
-    EXPECT_EQ(pty.Read(1), Bytes{'b'});
+    EXPECT_EQ(pty.ReadExact(1), Bytes{'b'});
     net.CloseCOM();
 }
 
 TEST(SerialClose, RepeatedCloseIsHarmlessAndSilent)
 {
     PtyPair pty(kPort);
+    ASSERT_TRUE(pty.ok());
     std::vector<std::wstring> texts;
     CLumo_Net net;
     net.m_hLogWnd = [&](const std::wstring& text) { texts.push_back(text); };
@@ -338,10 +321,10 @@ TEST(SerialClose, RepeatedCloseIsHarmlessAndSilent)
     EXPECT_EQ(net.m_LinkKind, LINK_NONE);
 }
 
-// Enabled once the progress-text sender is in.
-TEST(SerialClose, DISABLED_ProgressTextNamesThePort)
+TEST(SerialClose, ProgressTextNamesThePort)
 {
     PtyPair pty(kPort);
+    ASSERT_TRUE(pty.ok());
     std::vector<std::wstring> texts;
     CLumo_Net net;
     net.m_hLogWnd = [&](const std::wstring& text) { texts.push_back(text); };

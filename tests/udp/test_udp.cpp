@@ -1,4 +1,5 @@
 // Clear-socket datagrams and the datagram wrappers, on loopback.
+#include "loopback.h"
 #include "lumo_net.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,6 @@
 #include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -17,66 +17,8 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-// A UDP socket bound to address:port, closed at the end of the scope.
-class UdpPeer {
-public:
-    UdpPeer(const char* address, int port)
-    {
-        m_Fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(static_cast<uint16_t>(port));
-        ::inet_pton(AF_INET, address, &at.sin_addr);
-        m_Bound = ::bind(m_Fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
-        timeval tv{2, 0}; // bounds every wait for a datagram
-        ::setsockopt(m_Fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    }
-    ~UdpPeer() { ::close(m_Fd); }
-    bool Bound() const { return m_Bound; }
-
-    // One datagram and its source, empty after the 2 s bound.
-    Bytes Receive(sockaddr_in* from = nullptr)
-    {
-        unsigned char buf[2048];
-        sockaddr_in src{};
-        socklen_t len = sizeof src;
-        const ssize_t n = ::recvfrom(m_Fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&src), &len);
-        if (from)
-            *from = src;
-        return n > 0 ? Bytes(buf, buf + n) : Bytes{};
-    }
-    // Sends every datagram it gets back to its sender.
-    void Echo()
-    {
-        unsigned char buf[2048];
-        sockaddr_in src{};
-        socklen_t len = sizeof src;
-        const ssize_t n = ::recvfrom(m_Fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&src), &len);
-        if (n >= 0)
-            ::sendto(m_Fd, buf, static_cast<size_t>(n), 0, reinterpret_cast<sockaddr*>(&src), len);
-    }
-    void SendTo(const char* address, int port, const Bytes& bytes)
-    {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<uint16_t>(port));
-        ::inet_pton(AF_INET, address, &to.sin_addr);
-        ::sendto(m_Fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    }
-    int LocalPort() const
-    {
-        sockaddr_in at{};
-        socklen_t len = sizeof at;
-        ::getsockname(m_Fd, reinterpret_cast<sockaddr*>(&at), &len);
-        return ntohs(at.sin_port);
-    }
-
-private:
-    int m_Fd = -1;
-    bool m_Bound = false;
-};
+using lumo_test::Bytes;
+using lumo_test::UdpPeer;
 
 int OpenFdCount()
 {
@@ -97,24 +39,26 @@ constexpr const char* kBroadcast = "127.0.255.255";
 TEST(ClearSocket, ThreeDatagramsFromPort60102)
 {
     UdpPeer listener(kBroadcast, LUMO_CLEAR_DEST_PORT);
-    ASSERT_TRUE(listener.Bound()) << std::strerror(errno);
+    ASSERT_TRUE(listener.ok()) << std::strerror(errno);
     CLumo_Net net;
     const int fds = OpenFdCount();
     EXPECT_TRUE(net.UDP_Clear_Socket(kModule));
     EXPECT_EQ(OpenFdCount(), fds);
     for (unsigned char seq = 0; seq < 3; ++seq) {
         SCOPED_TRACE(int(seq));
-        sockaddr_in from{};
-        const Bytes expected = {0x46, 0x6F, 0x72, 0x63, 0x65, 0x5F, 0x52, 0x49, 0x50, 0x00, 0x7F, 0x00, 0x01, 0x14, seq};
-        EXPECT_EQ(listener.Receive(&from), expected);
-        EXPECT_EQ(ntohs(from.sin_port), LUMO_CLEAR_SRC_PORT);
+        const auto got = listener.Recv();
+        ASSERT_TRUE(got);
+        Bytes expected = lumo_test::Hex("46 6F 72 63 65 5F 52 49 50 00 7F 00 01 14");
+        expected.push_back(seq);
+        EXPECT_EQ(got->bytes, expected);
+        EXPECT_EQ(got->fromPort, LUMO_CLEAR_SRC_PORT);
     }
 }
 
 TEST(ClearSocket, BusySourcePortFailsWithoutLeak)
 {
     UdpPeer blocker("127.0.1.20", LUMO_CLEAR_SRC_PORT);
-    ASSERT_TRUE(blocker.Bound()) << std::strerror(errno);
+    ASSERT_TRUE(blocker.ok()) << std::strerror(errno);
     UdpPeer listener(kBroadcast, LUMO_CLEAR_DEST_PORT);
     CLumo_Net net;
     const int fds = OpenFdCount();
@@ -125,14 +69,16 @@ TEST(ClearSocket, BusySourcePortFailsWithoutLeak)
 TEST(UdpWrappers, ExchangeWithEchoPeer)
 {
     UdpPeer echo("127.0.1.21", LUMO_UDP_MODULE_PORT);
-    ASSERT_TRUE(echo.Bound());
+    ASSERT_TRUE(echo.ok());
     const int sock = UdpOpen();
     ASSERT_GE(sock, 0);
     EXPECT_EQ(UdpSetRecvTimeout(sock, 2000), 1);
     ASSERT_EQ(UdpConnect(sock, "127.0.1.21", LUMO_UDP_MODULE_PORT), 1);
     const std::string line = "zh 0000\r";
     EXPECT_EQ(UdpSend(sock, line.data(), static_cast<int>(line.size())), static_cast<int>(line.size()));
-    echo.Echo();
+    const auto request = echo.Recv();
+    ASSERT_TRUE(request);
+    ASSERT_TRUE(echo.SendTo(request->from, request->fromPort, request->bytes));
     char buf[64] = {};
     ASSERT_EQ(UdpRecv(sock, buf, sizeof buf), static_cast<int>(line.size()));
     EXPECT_EQ(std::string(buf, line.size()), line);
@@ -143,11 +89,11 @@ TEST(UdpWrappers, ExchangeWithEchoPeer)
 TEST(UdpWrappers, LongDatagramCutAtBufferSize)
 {
     UdpPeer peer("127.0.1.22", 0);
-    ASSERT_TRUE(peer.Bound());
+    ASSERT_TRUE(peer.ok());
     const int sock = UdpOpen();
     ASSERT_GE(sock, 0);
     ASSERT_EQ(UdpSetRecvTimeout(sock, 2000), 1);
-    ASSERT_EQ(UdpConnect(sock, "127.0.1.22", peer.LocalPort()), 1);
+    ASSERT_EQ(UdpConnect(sock, "127.0.1.22", peer.Port()), 1);
     sockaddr_in own{};
     socklen_t len = sizeof own;
     ASSERT_EQ(::getsockname(sock, reinterpret_cast<sockaddr*>(&own), &len), 0);
@@ -157,7 +103,7 @@ TEST(UdpWrappers, LongDatagramCutAtBufferSize)
         big[i] = static_cast<unsigned char>(i);
     char ownText[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &own.sin_addr, ownText, sizeof ownText);
-    peer.SendTo(ownText, ntohs(own.sin_port), big);
+    ASSERT_TRUE(peer.SendTo(ownText, ntohs(own.sin_port), big));
     char buf[20];
     std::memset(buf, 0x55, sizeof buf);
     EXPECT_EQ(UdpRecv(sock, buf, 16), 16);
