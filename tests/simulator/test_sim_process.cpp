@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 
 using namespace simtest;
 
@@ -51,6 +51,17 @@ Fd Greeted(const std::string& ip, size_t len, Bytes* greeting) {
     if (fd.Ok())
         *greeting = ReadCount(fd.Get(), len);
     return fd;
+}
+
+// "HH:MM:SS.mmm " at the start of a viewer line.
+bool HasStamp(const std::string& line) {
+    const char* shape = "dd:dd:dd.ddd ";
+    if (line.size() < 13)
+        return false;
+    for (size_t i = 0; i < 13; ++i)
+        if (shape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(line[i])) : line[i] != shape[i])
+            return false;
+    return true;
 }
 
 Bytes UdpAsk(int fd, const Bytes& datagram, int timeoutMs = 5000) {
@@ -353,8 +364,10 @@ TEST(TraceViewer, PrintsEachRecord) {
     ASSERT_TRUE(sendRecord(std::string(5000, 'a')));
     std::string line;
     ASSERT_TRUE(viewer.ReadLine(&line, 5000));
-    EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d XL 001002001 Test 0)"))) << line;
+    EXPECT_TRUE(HasStamp(line)) << line;
+    EXPECT_EQ(line.substr(13), "XL 001002001 Test 0");
     ASSERT_TRUE(viewer.ReadLine(&line, 5000));
-    EXPECT_EQ(line.size(), 13u + 5000u);
+    EXPECT_TRUE(HasStamp(line));
+    EXPECT_EQ(line.substr(13), std::string(5000, 'a'));
     EXPECT_EQ(viewer.Wait(5000), 0) << "--count 2 ends the viewer";
 }
