@@ -30,6 +30,11 @@ inline Bytes B(std::string_view s) {
     return Bytes(s.begin(), s.end());
 }
 
+inline Bytes Cat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // A child program; SIGTERM and reaped by the destructor.
 class ChildProcess {
 public:

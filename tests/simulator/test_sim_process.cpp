@@ -18,11 +18,6 @@ namespace {
 
 const Bytes ACK = {0x00, 0xFF, 0x5A, 0xA5, 0x01};
 
-Bytes Cat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 Bytes Z(int id, std::u16string_view text) {
     Bytes b(512);
     b.resize(lumo::ZCommandFrame(b.data(), b.size(), id, text));
