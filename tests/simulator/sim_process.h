@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+extern char **environ;
 
 namespace simtest {
 
@@ -30,7 +30,7 @@ inline Bytes B(std::string_view s) {
     return Bytes(s.begin(), s.end());
 }
 
-inline Bytes Cat(Bytes a, const Bytes& b) {
+inline Bytes Cat(Bytes a, const Bytes &b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
@@ -39,7 +39,7 @@ inline Bytes Cat(Bytes a, const Bytes& b) {
 class ChildProcess {
 public:
     // Starts `path args...`; blocks up to timeoutMs until a line "ready" is printed.
-    bool Start(const std::string& path, const std::vector<std::string>& args, int timeoutMs = 10000) {
+    bool Start(const std::string &path, const std::vector<std::string> &args, int timeoutMs = 10000) {
         int out[2];
         if (pipe2(out, O_CLOEXEC) < 0)
             return false;
@@ -48,8 +48,8 @@ public:
         posix_spawn_file_actions_adddup2(&fa, out[1], 1);
         std::vector<std::string> all{path};
         all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all)
+        std::vector<char *> argv;
+        for (auto &a : all)
             argv.push_back(a.data());
         argv.push_back(nullptr);
         int rc = posix_spawn(&m_Pid, path.c_str(), &fa, nullptr, argv.data(), environ);
@@ -71,7 +71,7 @@ public:
     }
 
     // Next stdout line without its newline; false on end or time-out.
-    bool ReadLine(std::string* line, int timeoutMs) {
+    bool ReadLine(std::string *line, int timeoutMs) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
             auto nl = m_Buf.find('\n');
@@ -80,8 +80,8 @@ public:
                 m_Buf.erase(0, nl + 1);
                 return true;
             }
-            int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                 std::chrono::steady_clock::now())
+            int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                               deadline - std::chrono::steady_clock::now())
                                .count());
             if (left <= 0)
                 return false;
@@ -129,7 +129,7 @@ public:
             close(m_Out);
     }
 
-    const std::string& SerialPath() const { return m_Serial; }
+    const std::string &SerialPath() const { return m_Serial; }
 
 private:
     pid_t m_Pid = -1;
@@ -144,8 +144,8 @@ class Fd {
 public:
     Fd() = default;
     explicit Fd(int fd) : m_Fd(fd) {}
-    Fd(Fd&& o) noexcept : m_Fd(o.m_Fd) { o.m_Fd = -1; }
-    Fd& operator=(Fd&& o) noexcept {
+    Fd(Fd &&o) noexcept : m_Fd(o.m_Fd) { o.m_Fd = -1; }
+    Fd &operator=(Fd &&o) noexcept {
         if (this != &o) {
             Reset();
             m_Fd = o.m_Fd;
@@ -166,7 +166,7 @@ private:
     int m_Fd = -1;
 };
 
-inline sockaddr_in Addr(const std::string& ip, int port) {
+inline sockaddr_in Addr(const std::string &ip, int port) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(uint16_t(port));
@@ -174,23 +174,23 @@ inline sockaddr_in Addr(const std::string& ip, int port) {
     return sa;
 }
 
-inline Fd TcpConnect(const std::string& ip, int port) {
+inline Fd TcpConnect(const std::string &ip, int port) {
     Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in sa = Addr(ip, port);
-    if (connect(fd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0)
+    if (connect(fd.Get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0)
         return Fd();
     return fd;
 }
 
-inline Fd UdpSocketTo(const std::string& ip, int port) {
+inline Fd UdpSocketTo(const std::string &ip, int port) {
     Fd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     sockaddr_in sa = Addr(ip, port);
-    if (connect(fd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0)
+    if (connect(fd.Get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0)
         return Fd();
     return fd;
 }
 
-inline bool SendAll(int fd, const Bytes& b) {
+inline bool SendAll(int fd, const Bytes &b) {
     size_t off = 0;
     while (off < b.size()) {
         ssize_t n = write(fd, b.data() + off, b.size() - off);
@@ -205,7 +205,7 @@ inline bool SendAll(int fd, const Bytes& b) {
 
 // One read of whatever arrives within timeoutMs (empty on time-out or end).
 // *err gets errno of a failed read, 0 on end of stream.
-inline Bytes ReadSome(int fd, int timeoutMs, int* err = nullptr) {
+inline Bytes ReadSome(int fd, int timeoutMs, int *err = nullptr) {
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, timeoutMs) <= 0)
         return {};
@@ -224,7 +224,8 @@ inline Bytes ReadCount(int fd, size_t want, int timeoutMs = 5000) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (got.size() < want) {
         int left = int(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count());
         if (left <= 0)
             break;
         Bytes part = ReadSome(fd, left);
@@ -236,12 +237,14 @@ inline Bytes ReadCount(int fd, size_t want, int timeoutMs = 5000) {
 }
 
 // Reads until the bytes end with `tail` (or time-out).
-inline Bytes ReadUntil(int fd, const Bytes& tail, int timeoutMs = 5000) {
+inline Bytes ReadUntil(int fd, const Bytes &tail, int timeoutMs = 5000) {
     Bytes got;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (got.size() < tail.size() || !std::equal(tail.begin(), tail.end(), got.end() - std::ptrdiff_t(tail.size()))) {
+    while (got.size() < tail.size() ||
+           !std::equal(tail.begin(), tail.end(), got.end() - std::ptrdiff_t(tail.size()))) {
         int left = int(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count());
         if (left <= 0)
             break;
         Bytes part = ReadSome(fd, left);

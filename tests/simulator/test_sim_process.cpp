@@ -35,13 +35,13 @@ Bytes Dev(int id, uint8_t code) {
 }
 
 // Starts the simulator on `ip` with the given options; fails the test when it does not come up.
-void StartSim(ChildProcess& sim, const std::string& ip, std::vector<std::string> args) {
+void StartSim(ChildProcess &sim, const std::string &ip, std::vector<std::string> args) {
     args.insert(args.begin(), {"--address", ip});
     ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, args));
 }
 
 // Connects to the module port and reads a greeting of `len` bytes.
-Fd Greeted(const std::string& ip, size_t len, Bytes* greeting) {
+Fd Greeted(const std::string &ip, size_t len, Bytes *greeting) {
     Fd fd = TcpConnect(ip, 20036);
     if (fd.Ok())
         *greeting = ReadCount(fd.Get(), len);
@@ -49,8 +49,8 @@ Fd Greeted(const std::string& ip, size_t len, Bytes* greeting) {
 }
 
 // "HH:MM:SS.mmm " at the start of a viewer line.
-bool HasStamp(const std::string& line) {
-    const char* shape = "dd:dd:dd.ddd ";
+bool HasStamp(const std::string &line) {
+    const char *shape = "dd:dd:dd.ddd ";
     if (line.size() < 13)
         return false;
     for (size_t i = 0; i < 13; ++i)
@@ -59,7 +59,7 @@ bool HasStamp(const std::string& line) {
     return true;
 }
 
-Bytes UdpAsk(int fd, const Bytes& datagram, int timeoutMs = 5000) {
+Bytes UdpAsk(int fd, const Bytes &datagram, int timeoutMs = 5000) {
     if (send(fd, datagram.data(), datagram.size(), 0) < 0)
         return {};
     return ReadSome(fd, timeoutMs);
@@ -128,7 +128,7 @@ TEST(SimProcess, TextFramesAnsweredByLines) {
         {X(u"ZS"), "Signal 1920x1080 60Hz\r\nOK: command ZS done\r\n"},
         {X(u"XL 001002001 Test 0"), "OK: command XL 001002001 Test 0 done\r\n"},
     };
-    for (const auto& r : rows) {
+    for (const auto &r : rows) {
         ASSERT_TRUE(SendAll(fd.Get(), r.frame));
         EXPECT_EQ(ReadUntil(fd.Get(), B("done\r\n")), B(r.answer));
     }
@@ -189,13 +189,13 @@ TEST(SimProcess, SerialConsoleStringsAndLines) {
         ASSERT_EQ(tcgetattr(port.Get(), &t), 0);
         cfmakeraw(&t);
         ASSERT_EQ(tcsetattr(port.Get(), TCSANOW, &t), 0);
-        for (const auto& r : rows) {
+        for (const auto &r : rows) {
             ASSERT_TRUE(SendAll(port.Get(), r.send));
             EXPECT_EQ(ReadCount(port.Get(), r.answer.size()), r.answer) << "round " << round;
         }
     }
     EXPECT_EQ(sim.Stop(), 0);
-    struct stat st{};
+    struct stat st {};
     EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link is removed on exit";
 }
 
@@ -241,8 +241,8 @@ TEST(SimProcess, SilentAnswersNothing) {
 
 TEST(SimProcess, BadGreetings) {
     struct {
-        const char* ip;
-        const char* what;
+        const char *ip;
+        const char *what;
         bool xmode;
         Bytes greeting; // empty: the connection closes without one
     } rows[] = {
@@ -250,7 +250,7 @@ TEST(SimProcess, BadGreetings) {
         {"127.0.3.11", "ffff", false, {0xFF, 0xFF, 0, 0, 0, 0, 0}},
         {"127.0.3.12", "empty-greeting", false, {}},
     };
-    for (const auto& r : rows) {
+    for (const auto &r : rows) {
         ChildProcess sim;
         std::vector<std::string> args{"--tcp", "--misbehave", r.what};
         if (r.xmode)
@@ -330,7 +330,7 @@ TEST(SimProcess, RefusesNonLoopbackAndBadOptions) {
         {{"--address", "127.0.3.15", "--tcp", "--misbehave", "bogus"}, 2},
         {{"--help"}, 0},
     };
-    for (const auto& r : rows) {
+    for (const auto &r : rows) {
         ChildProcess p;
         EXPECT_FALSE(p.Start(LUMO_MODULE_SIM, r.args, 5000));
         EXPECT_EQ(p.Wait(5000), r.rc);
@@ -347,13 +347,13 @@ TEST(TraceViewer, PrintsEachRecord) {
     sa.sun_family = AF_UNIX;
     std::memcpy(sa.sun_path + 1, name.data(), name.size());
     socklen_t len = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    auto sendRecord = [&](const std::string& text) {
+    auto sendRecord = [&](const std::string &text) {
         Bytes rec(5004, 0);
         uint32_t n = uint32_t(text.size());
         for (int i = 0; i < 4; ++i)
             rec[size_t(i)] = uint8_t(n >> (8 * i));
         std::memcpy(rec.data() + 4, text.data(), text.size());
-        return sendto(fd.Get(), rec.data(), rec.size(), 0, reinterpret_cast<sockaddr*>(&sa), len) == 5004;
+        return sendto(fd.Get(), rec.data(), rec.size(), 0, reinterpret_cast<sockaddr *>(&sa), len) == 5004;
     };
     ASSERT_TRUE(sendRecord("XL 001002001 Test 0"));
     ASSERT_TRUE(sendRecord(std::string(5000, 'a')));

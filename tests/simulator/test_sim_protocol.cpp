@@ -10,13 +10,13 @@ namespace {
 Bytes B(std::string_view s) {
     return Bytes(s.begin(), s.end());
 }
-Bytes Cat(Bytes a, const Bytes& b) {
+Bytes Cat(Bytes a, const Bytes &b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 const Bytes ACK = {0x00, 0xFF, 0x5A, 0xA5, 0x01};
 
-std::vector<Unit> CutAll(const Bytes& stream, bool byteByByte) {
+std::vector<Unit> CutAll(const Bytes &stream, bool byteByByte) {
     StreamCutter c;
     std::vector<Unit> out;
     Unit u;
@@ -38,15 +38,17 @@ std::vector<Unit> CutAll(const Bytes& stream, bool byteByByte) {
 
 TEST(SimClassify, QueryCommands) {
     struct {
-        const char* text;
+        const char *text;
         char letter;
     } rows[] = {
-        {"zh", 'h'},         {"ZH", 'h'},        {"zs", 's'},         {"ZS", 's'},
-        {"zw 000000", 'w'},  {"zwx000000", 'w'}, {"Zw 0000001", 'w'}, {"zw 000001", 0},
-        {"zw", 0},           {"zw 00000", 0},    {"z", 0},            {"", 0},
-        {"ah", 0},           {"zx", 0},          {"hz", 0},           {"ze 0000 0", 0},
+        {"zh", 'h'},         {"ZH", 'h'},        {"zs", 's'},
+        {"ZS", 's'},         {"zw 000000", 'w'}, {"zwx000000", 'w'},
+        {"Zw 0000001", 'w'}, {"zw 000001", 0},   {"zw", 0},
+        {"zw 00000", 0},     {"z", 0},           {"", 0},
+        {"ah", 0},           {"zx", 0},          {"hz", 0},
+        {"ze 0000 0", 0},
     };
-    for (const auto& r : rows) {
+    for (const auto &r : rows) {
         EXPECT_EQ(QueryLetter(r.text), r.letter) << r.text;
         EXPECT_EQ(IsQueryCommand(r.text), r.letter != 0) << r.text;
     }
@@ -69,7 +71,7 @@ TEST(SimTexts, AckAndDataLines) {
 
 TEST(SimGreeting, Variants) {
     struct {
-        const char* what;
+        const char *what;
         bool xMode;
         unsigned mis;
         Bytes expect;
@@ -81,7 +83,7 @@ TEST(SimGreeting, Variants) {
         {"silent", false, MIS_SILENT, {}},
         {"empty", true, MIS_EMPTY_GREETING, {}},
     };
-    for (const auto& r : rows) {
+    for (const auto &r : rows) {
         SimConfig cfg;
         cfg.id = 5;
         cfg.style = 17;
@@ -95,8 +97,8 @@ TEST(SimGreeting, Variants) {
 TEST(SimCutter, FramesAndLines) {
     const Bytes zEmpty = {0x55, 0xAA, 0xF8, 0x07, 0x02, 0xFD, 0x07, 0x00, 0x00};
     const Bytes zAbc = {0x55, 0xAA, 0x38, 0xC7, 0x05, 0xFA, 0x07, 'a', 'b', 'c', 0x00, 0x00};
-    const Bytes xAbc = {0x55, 0xAA, 0x5A, 0xA5, 0x12, 0x00, 0x00, 0x02, 0x13, 0x00,
-                        0xFF, 0x01, 0xFE, 0x00, 'a',  'b',  'c',  0x49};
+    const Bytes xAbc = {0x55, 0xAA, 0x5A, 0xA5, 0x12, 0x00, 0x00, 0x02, 0x13,
+                        0x00, 0xFF, 0x01, 0xFE, 0x00, 'a',  'b',  'c',  0x49};
     Bytes xBad = xAbc;
     xBad.back() = 0x48;
     const Bytes devQuery = {0x55, 0xAA, 0xFF, 0x00, 0x01, 0xFE, 0x19, 0x00};
@@ -108,23 +110,27 @@ TEST(SimCutter, FramesAndLines) {
         uint8_t code;
     };
     struct {
-        const char* what;
+        const char *what;
         Bytes stream;
         std::vector<Expect> units;
     } rows[] = {
         {"empty Z", zEmpty, {{Unit::Z_TEXT, "", 0x07}}},
         {"Z abc", zAbc, {{Unit::Z_TEXT, "abc", 0x07}}},
         {"X abc", xAbc, {{Unit::X_TEXT, "abc", 0}}},
-        {"device query + disconnect", Cat(devQuery, disc),
+        {"device query + disconnect",
+         Cat(devQuery, disc),
          {{Unit::DEVICE_CMD, "", 0x19}, {Unit::DEVICE_CMD, "", 0x17}}},
-        {"CR lines, LF skipped", B("\rze 0000 0\r\nabc\r"),
+        {"CR lines, LF skipped",
+         B("\rze 0000 0\r\nabc\r"),
          {{Unit::LINE, "", 0}, {Unit::LINE, "ze 0000 0", 0}, {Unit::LINE, "abc", 0}}},
         {"line then frame", Cat(B("zh 1\r"), zAbc), {{Unit::LINE, "zh 1", 0}, {Unit::Z_TEXT, "abc", 0x07}}},
-        {"bad length pair dropped", Cat({0x55, 0xAA, 0x38, 0xC7, 0x05, 0x05}, zAbc), {{Unit::Z_TEXT, "abc", 0x07}}},
+        {"bad length pair dropped",
+         Cat({0x55, 0xAA, 0x38, 0xC7, 0x05, 0x05}, zAbc),
+         {{Unit::Z_TEXT, "abc", 0x07}}},
         {"unterminated line waits", B("abc"), {}},
         {"half frame waits", Bytes(zAbc.begin(), zAbc.end() - 1), {}},
     };
-    for (const auto& r : rows) {
+    for (const auto &r : rows) {
         for (bool bytewise : {false, true}) {
             auto units = CutAll(r.stream, bytewise);
             ASSERT_EQ(units.size(), r.units.size()) << r.what << " bytewise=" << bytewise;
@@ -150,7 +156,7 @@ TEST(SimCutter, LongUnterminatedLineIsDropped) {
     Unit u;
     EXPECT_FALSE(c.Next(&u));
     EXPECT_EQ(c.Pending(), 0u);
-    c.Feed(reinterpret_cast<const uint8_t*>("ok\r"), 3);
+    c.Feed(reinterpret_cast<const uint8_t *>("ok\r"), 3);
     ASSERT_TRUE(c.Next(&u));
     EXPECT_EQ(u.text, "ok");
 }
@@ -165,15 +171,22 @@ TEST(SimAnswer, PerUnitAndMode) {
     };
     const std::string hData = "Device ID 1 Style 17 Ver 1.00";
     struct {
-        const char* what;
+        const char *what;
         char modeChar;
         unsigned mis;
         Unit unit;
         Bytes expect;
     } rows[] = {
-        {"mode query", 'z', 0, unit(Unit::DEVICE_CMD, "", 0x6D),
+        {"mode query",
+         'z',
+         0,
+         unit(Unit::DEVICE_CMD, "", 0x6D),
          {0x55, 0xAA, 0x1F, 0xE0, 0x01, 0xFE, 'z', 0, 0, 0, 0, 0, 0}},
-        {"device query", 'z', 0, unit(Unit::DEVICE_CMD, "", 0x19), {0x12, 0x34, 0x00, 0xFF, 0x5A, 0xA5, 0x01}},
+        {"device query",
+         'z',
+         0,
+         unit(Unit::DEVICE_CMD, "", 0x19),
+         {0x12, 0x34, 0x00, 0xFF, 0x5A, 0xA5, 0x01}},
         {"disconnect", 'z', 0, unit(Unit::DEVICE_CMD, "", 0x17), ACK},
         {"other code", 'z', 0, unit(Unit::DEVICE_CMD, "", 0x42), ACK},
         {"Z normal", 'z', 0, unit(Unit::Z_TEXT, "abc"), B("OK: command abc done\r\n")},
@@ -186,12 +199,13 @@ TEST(SimAnswer, PerUnitAndMode) {
         {"ze 0000 1", 'z', 0, unit(Unit::LINE, "ze 0000 1"), B("O.K\r\n>")},
         {"*0", 'z', 0, unit(Unit::LINE, "*0"), B("O.K\r\n>")},
         {"exit", 'z', 0, unit(Unit::LINE, "exit"), B("O.K\r\n")},
-        {"nolf line", 'z', MIS_NOLF, unit(Unit::LINE, "zs"), B("Signal 1920x1080 60Hz\rOK: command zs done\r")},
+        {"nolf line", 'z', MIS_NOLF, unit(Unit::LINE, "zs"),
+         B("Signal 1920x1080 60Hz\rOK: command zs done\r")},
         {"nolf prompt", 'z', MIS_NOLF, unit(Unit::LINE, ""), B("\r>")},
         {"silent", 'z', MIS_SILENT, unit(Unit::DEVICE_CMD, "", 0x17), {}},
         {"silent line", 'z', MIS_SILENT, unit(Unit::LINE, ""), {}},
     };
-    for (const auto& r : rows) {
+    for (const auto &r : rows) {
         SimConfig cfg;
         cfg.modeChar = r.modeChar;
         cfg.misbehave = r.mis;
@@ -208,7 +222,8 @@ TEST(SimAnswer, PerUnitAndMode) {
     SimConfig style5;
     style5.style = 5;
     EXPECT_EQ(Answer(unit(Unit::DEVICE_CMD, "", 0x6D), style5), ACK);
-    EXPECT_EQ(Answer(unit(Unit::Z_TEXT, "zh"), style5), B("Device ID 1 Style 5 Ver 1.00\r\nOK: command zh done\r\n"));
+    EXPECT_EQ(Answer(unit(Unit::Z_TEXT, "zh"), style5),
+              B("Device ID 1 Style 5 Ver 1.00\r\nOK: command zh done\r\n"));
 }
 
 TEST(SimAnswer, Datagrams) {

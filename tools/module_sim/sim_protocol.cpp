@@ -16,7 +16,7 @@ constexpr uint8_t LF = 0x0A;
 constexpr size_t X_TEXT_OFFSET = 14;
 constexpr size_t Z_TEXT_OFFSET = 7;
 
-uint8_t BinaryAddress(const SimConfig& cfg) {
+uint8_t BinaryAddress(const SimConfig &cfg) {
     return lumo::DeviceAddress(cfg.id, 0x0F);
 }
 
@@ -24,12 +24,12 @@ Bytes ToBytes(std::string_view s) {
     return Bytes(s.begin(), s.end());
 }
 
-void Append(Bytes& out, std::string_view s) {
+void Append(Bytes &out, std::string_view s) {
     out.insert(out.end(), s.begin(), s.end());
 }
 
 // Text answer as lines (data line first for a query command).
-Bytes LineAnswer(std::string_view text, const SimConfig& cfg) {
+Bytes LineAnswer(std::string_view text, const SimConfig &cfg) {
     Bytes out;
     if (char letter = QueryLetter(text)) {
         Append(out, DataLine(letter, cfg));
@@ -53,7 +53,7 @@ Bytes WithoutLineFeeds(Bytes b) {
 }
 
 // Answer to a text command arriving in a Z or X frame.
-Bytes FrameTextAnswer(std::string_view text, const SimConfig& cfg) {
+Bytes FrameTextAnswer(std::string_view text, const SimConfig &cfg) {
     if (cfg.Has(MIS_OVERSIZE))
         return Oversize();
     Bytes out;
@@ -68,7 +68,7 @@ Bytes FrameTextAnswer(std::string_view text, const SimConfig& cfg) {
 }
 
 // Answer to a carriage-return line: the serial console strings, else a text command.
-Bytes LineUnitAnswer(std::string_view line, const SimConfig& cfg) {
+Bytes LineUnitAnswer(std::string_view line, const SimConfig &cfg) {
     Bytes out;
     if (line.empty())
         out = ToBytes("\r\n>");
@@ -90,11 +90,12 @@ unsigned MisbehaveFromName(std::string_view name) {
         std::string_view name;
         unsigned bit;
     } NAMES[] = {
-        {"silent", MIS_SILENT}, {"x14", MIS_X14},       {"ffff", MIS_FFFF},
-        {"empty-greeting", MIS_EMPTY_GREETING},         {"chunks", MIS_CHUNKS},
-        {"reset", MIS_RESET},   {"nolf", MIS_NOLF},     {"oversize", MIS_OVERSIZE},
+        {"silent", MIS_SILENT}, {"x14", MIS_X14},
+        {"ffff", MIS_FFFF},     {"empty-greeting", MIS_EMPTY_GREETING},
+        {"chunks", MIS_CHUNKS}, {"reset", MIS_RESET},
+        {"nolf", MIS_NOLF},     {"oversize", MIS_OVERSIZE},
     };
-    for (const auto& n : NAMES)
+    for (const auto &n : NAMES)
         if (n.name == name)
             return n.bit;
     return 0;
@@ -129,7 +130,7 @@ char QueryLetter(std::string_view text) {
 
 std::string AckLine(std::string_view text) {
     std::string shown(text.substr(0, ECHO_MAX));
-    for (char& c : shown) {
+    for (char &c : shown) {
         auto u = static_cast<unsigned char>(c);
         if (u < 0x20 || u == 0x7F)
             c = '.';
@@ -137,7 +138,7 @@ std::string AckLine(std::string_view text) {
     return "OK: command " + shown + " done\r\n";
 }
 
-std::string DataLine(char letter, const SimConfig& cfg) {
+std::string DataLine(char letter, const SimConfig &cfg) {
     switch (letter) {
     case 'h':
         return "Device ID " + std::to_string(cfg.id) + " Style " + std::to_string(cfg.style) + " Ver 1.00";
@@ -150,7 +151,7 @@ std::string DataLine(char letter, const SimConfig& cfg) {
     }
 }
 
-Bytes Greeting(const SimConfig& cfg) {
+Bytes Greeting(const SimConfig &cfg) {
     if (cfg.Has(MIS_SILENT) || cfg.Has(MIS_EMPTY_GREETING))
         return {};
     Bytes g;
@@ -172,7 +173,7 @@ Bytes Greeting(const SimConfig& cfg) {
     return g;
 }
 
-Bytes ModeQueryReply(const SimConfig& cfg) {
+Bytes ModeQueryReply(const SimConfig &cfg) {
     Bytes r(lumo::MODE_QUERY_REPLY_LEN, 0);
     uint8_t a = BinaryAddress(cfg);
     r[0] = START0;
@@ -185,7 +186,7 @@ Bytes ModeQueryReply(const SimConfig& cfg) {
     return r;
 }
 
-Bytes DeviceInfoReply(const SimConfig& cfg) {
+Bytes DeviceInfoReply(const SimConfig &cfg) {
     Bytes r{cfg.deviceInfo[0], cfg.deviceInfo[1]};
     r.insert(r.end(), std::begin(lumo::ACK_OK), std::end(lumo::ACK_OK));
     return r;
@@ -195,11 +196,11 @@ Bytes AckOk() {
     return Bytes(std::begin(lumo::ACK_OK), std::end(lumo::ACK_OK));
 }
 
-void StreamCutter::Feed(const uint8_t* data, size_t n) {
+void StreamCutter::Feed(const uint8_t *data, size_t n) {
     m_Buf.insert(m_Buf.end(), data, data + n);
 }
 
-bool StreamCutter::Next(Unit* out) {
+bool StreamCutter::Next(Unit *out) {
     for (;;) {
         // Line feeds after a CR and the zeros of a datagram-style text end are not units.
         size_t skip = 0;
@@ -209,7 +210,7 @@ bool StreamCutter::Next(Unit* out) {
         if (m_Buf.empty())
             return false;
 
-        const Bytes& b = m_Buf;
+        const Bytes &b = m_Buf;
         size_t frameLen = 0; // 0: not a frame, read as a line
         bool wait = false;
         Unit u;
@@ -234,7 +235,8 @@ bool StreamCutter::Next(Unit* out) {
                         } else {
                             frameLen = t;
                             u.kind = Unit::X_TEXT;
-                            u.text.assign(b.begin() + X_TEXT_OFFSET, b.begin() + static_cast<std::ptrdiff_t>(t - 1));
+                            u.text.assign(b.begin() + X_TEXT_OFFSET,
+                                          b.begin() + static_cast<std::ptrdiff_t>(t - 1));
                             uint8_t sum = 0;
                             for (size_t i = 0; i + 1 < t; ++i)
                                 sum = static_cast<uint8_t>(sum + b[i]);
@@ -289,7 +291,7 @@ bool StreamCutter::Next(Unit* out) {
     }
 }
 
-Bytes Answer(const Unit& unit, const SimConfig& cfg) {
+Bytes Answer(const Unit &unit, const SimConfig &cfg) {
     if (cfg.Has(MIS_SILENT))
         return {};
     switch (unit.kind) {
@@ -310,17 +312,17 @@ Bytes Answer(const Unit& unit, const SimConfig& cfg) {
     return {};
 }
 
-Bytes DatagramAnswer(const uint8_t* data, size_t n, const SimConfig& cfg) {
+Bytes DatagramAnswer(const uint8_t *data, size_t n, const SimConfig &cfg) {
     if (cfg.Has(MIS_SILENT))
         return {};
     if (cfg.Has(MIS_OVERSIZE))
         return Oversize();
-    const uint8_t* end = std::find(data, data + n, uint8_t{0});
-    Bytes out = LineAnswer(std::string_view(reinterpret_cast<const char*>(data), size_t(end - data)), cfg);
+    const uint8_t *end = std::find(data, data + n, uint8_t{0});
+    Bytes out = LineAnswer(std::string_view(reinterpret_cast<const char *>(data), size_t(end - data)), cfg);
     return cfg.Has(MIS_NOLF) ? WithoutLineFeeds(std::move(out)) : out;
 }
 
-std::vector<Bytes> Pieces(const Bytes& reply, const SimConfig& cfg) {
+std::vector<Bytes> Pieces(const Bytes &reply, const SimConfig &cfg) {
     if (!cfg.Has(MIS_CHUNKS) || cfg.chunk <= 0 || reply.size() <= size_t(cfg.chunk))
         return {reply};
     std::vector<Bytes> out;
@@ -332,7 +334,7 @@ std::vector<Bytes> Pieces(const Bytes& reply, const SimConfig& cfg) {
     return out;
 }
 
-std::string Hex(const uint8_t* data, size_t n) {
+std::string Hex(const uint8_t *data, size_t n) {
     std::string s;
     s.reserve(n * 3);
     char tmp[4];
