@@ -257,6 +257,29 @@ void TestDialog::autoTestShortcut() {
         if (s->key() == wanted && s->context() == Qt::WindowShortcut && s->isEnabled())
             ++found;
     QCOMPARE(found, 1);
+
+    // The keystroke opens a modal dialog over this one, with no link open.
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    QString opened; // class of the modal dialog, which lives only while it runs
+    QWidget* openedParent = nullptr;
+    QTimer closer;
+    closer.setInterval(20);
+    connect(&closer, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal != &dlg) {
+            opened = QString::fromLatin1(modal->metaObject()->className());
+            openedParent = modal->parentWidget();
+            closer.stop();
+            modal->close();
+        }
+    });
+    closer.start();
+    QTimer::singleShot(3000, &closer, &QTimer::stop); // bounded, should nothing open
+    QTest::keyClick(dlg.m_Command, Qt::Key_F10, Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    QCOMPARE(opened, QStringLiteral("D_ASCIICMD_AUTOTEST"));
+    QCOMPARE(openedParent, &dlg);
+    QVERIFY(dlg.isVisible());
 }
 
 void TestDialog::connectRefusesWithoutSelection() {
