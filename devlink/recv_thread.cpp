@@ -1,4 +1,94 @@
-#include "lumo_net.h"
+// The receive thread of a TCP link: reads what the module sends, cuts it into
+// messages by the receive mode (recv_assembly) and hands each one over
+// through the mailbox of the owning CLumo_Net.
+//
+// Hand-over: the thread writes m_RecvBuf only while m_RecvReady is 0. It
+// fills m_RecvBuf, stores m_RecvLen and m_RecvSource, and raises m_RecvReady
+// last, all with release, so that a consumer whose acquire load sees the flag
+// up (or a nonzero m_RecvLen) also sees the bytes. The thread reads the flag
+// with acquire, so the consumer's reads of the old message happen before the
+// thread overwrites it.
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
 
-// stub until the receive thread lands
-void Lumo_Client::RecvThreadMain() {}
+#include "lumo_net.h"
+#include "posix_socket.h"
+#include "recv_assembly.h"
+
+namespace {
+
+constexpr int ERR_CONNRESET = 10054;
+
+void Publish(CLumo_Net* owner, Lumo_Client* source, const unsigned char* bytes, int count) {
+    std::memcpy(owner->m_RecvBuf, bytes, static_cast<size_t>(count));
+    owner->m_RecvLen.store(count, std::memory_order_release);
+    owner->m_RecvSource.store(source, std::memory_order_release);
+    owner->m_RecvReady.store(1, std::memory_order_release);
+}
+
+} // namespace
+
+void Lumo_Client::RecvThreadMain() {
+    CLumo_Net* const owner = pRecv.owner;
+    unsigned char chunk[LUMO_CHUNK_SIZE];
+    // Persists across chunks and across messages, like the thread itself.
+    static_assert(lumo::RECV_ASSEMBLY_SIZE >= LUMO_MAILBOX_SIZE + 1);
+    auto assembly = std::make_unique<unsigned char[]>(lumo::RECV_ASSEMBLY_SIZE);
+
+    for (;;) {
+        // Step 1: wait while a published message has not been taken.
+        while (owner->m_RecvReady.load(std::memory_order_acquire) == 1) {
+            if (m_StopRecv.load(std::memory_order_acquire)) {
+                owner->m_bConnected.store(0, std::memory_order_release);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+
+        int error = 0;
+        const long n = lumo::TcpRecv(m_Socket, chunk, sizeof chunk, &error);
+        if (n <= 0) {
+            owner->m_bConnected.store(0, std::memory_order_release);
+            owner->m_RecvReady.store(0, std::memory_order_release);
+            // Our own ShutDown ends the receive too: that is no loss of link.
+            if (m_StopRecv.load(std::memory_order_acquire))
+                return;
+            if (n == 0) {
+                if (owner->m_hOwnerWnd)
+                    owner->m_hOwnerWnd(LUMO_WM_LINK_LOST, 2, 0);
+            } else if (error == ERR_CONNRESET) {
+                if (owner->m_hOwnerWnd)
+                    owner->m_hOwnerWnd(LUMO_WM_LINK_LOST, 2, 0);
+                else
+                    LumoShowMessage(L"Recvthread Error!! Didn't Connect to " + m_strAddr, L"Error");
+            }
+            return; // exit code m_HostNo * 65536 + m_Port: nobody reads it
+        }
+
+        lumo::RecvState st;
+        st.type = pRecv.type.load(std::memory_order_relaxed);
+        st.len = pRecv.len.load(std::memory_order_relaxed);
+        st.got = m_RecvGot.load(std::memory_order_relaxed);
+        const lumo::RecvPublish what = lumo::AssembleChunk(st, assembly.get(), chunk, static_cast<int>(n));
+        pRecv.type.store(st.type, std::memory_order_relaxed);
+        pRecv.len.store(st.len, std::memory_order_relaxed);
+
+        if (what == lumo::RecvPublish::Partial) {
+            m_RecvGot.store(st.got, std::memory_order_relaxed);
+            Publish(owner, this, assembly.get(), st.got);
+        } else if (what == lumo::RecvPublish::Complete) {
+            if (owner->m_RecvHold.load(std::memory_order_acquire) != 0) {
+                // Held back: the length is shown, the bytes stay in place.
+                owner->m_RecvLen.store(st.got, std::memory_order_release);
+                m_RecvGot.store(st.got, std::memory_order_relaxed);
+                continue;
+            }
+            Publish(owner, this, assembly.get(), st.got);
+            m_RecvGot.store(0, std::memory_order_relaxed);
+        } else {
+            m_RecvGot.store(st.got, std::memory_order_relaxed);
+        }
+    }
+}

@@ -1,6 +1,197 @@
-#include "lumo_net.h"
+// The one send path of the device link (serial byte by byte, TCP in one
+// piece) and the acknowledgement check that follows a send.
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
 
-// stubs until the send path lands
-int CLumo_Net::Senddata(const unsigned char*, int) { return 0; }
-int CLumo_Net::Check_Return(int, int, int) { return 0; }
-int Lumo_Client::SendData(CLumo_Net*, const unsigned char*, int) { return 0; }
+#include "frames.h"
+#include "lumo_net.h"
+#include "posix_socket.h"
+
+namespace {
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+long long TickMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Hands a taken answer back to the receive thread. The flag goes down last
+// (release): the thread may overwrite m_RecvBuf only after it sees it.
+void TakeMailbox(CLumo_Net& net) {
+    net.m_RecvBuf[0] = 0;
+    net.m_RecvLen.store(0, std::memory_order_relaxed);
+    net.m_RecvSource.store(nullptr, std::memory_order_relaxed);
+    net.m_RecvReady.store(0, std::memory_order_release);
+}
+
+// "IP:%s ---------" without an identifier (255), else "IP:%s ID%2d ---".
+std::wstring CheckLabel(const std::wstring& ip, int id) {
+    if (id == 255)
+        return L"IP:" + ip + L" ---------";
+    wchar_t tail[32];
+    std::swprintf(tail, sizeof tail / sizeof tail[0], L" ID%2d ---", id);
+    return L"IP:" + ip + tail;
+}
+
+// Styles whose acknowledgement status is checked (and six bytes are read).
+bool CheckedStyle(signed char s) { return s < 0 || s == 0x11 || s == 0x12 || s == 0x13; }
+
+} // namespace
+
+int CLumo_Net::Senddata(const unsigned char* data, int count) {
+    if (m_SendState != 0)
+        return 1;
+    if (m_LinkKind == LINK_SERIAL) {
+        unsigned char drain[512]; // what waits is stale: drop it before sending
+        ReadComData(drain, sizeof drain);
+        if (m_ComOpen == 0 || m_hCom == 0 || count <= 0)
+            return 0;
+        for (int i = 0; i < count; ++i)
+            WriteComByte(data[i]);
+        return count;
+    }
+    // Every TCP send starts with an empty mailbox; that also releases a
+    // receive thread waiting on a message nobody took.
+    ClearMailbox();
+    m_RecvHold.store(0, std::memory_order_relaxed);
+    if (m_bConnected.load(std::memory_order_acquire) == 1)
+        m_Client.SendData(this, data, count);
+    return 1;
+}
+
+int Lumo_Client::SendData(CLumo_Net* /*owner*/, const unsigned char* data, int count) {
+    m_RecvGot.store(0, std::memory_order_relaxed); // drop a half-built message
+    if (count <= 0)
+        return 1;
+    const int code = m_Socket >= 0 ? lumo::TcpSendAll(m_Socket, data, static_cast<size_t>(count))
+                                   : lumo::SocketErrorCode(EBADF);
+    if (code == 0)
+        return 1;
+    LumoShowMessage(L"Send Data Error!! Didn't Connect to " + m_strAddr + std::to_wstring(code), L"Error");
+    return 0;
+}
+
+int CLumo_Net::Check_Return(int mode, int id, int limitMs) {
+    const std::wstring label = CheckLabel(m_strIP, id);
+    if (m_SendState != 0)
+        return 1;
+    std::memset(m_ReturnBuf, 0, sizeof m_ReturnBuf);
+    SendProgress(label, L"Check_Return");
+
+    if (m_LinkKind != LINK_SERIAL) {
+        // TCP: (limit / 5) + 1 passes of 5 ms over the mailbox.
+        const int lastPass = limitMs / 5;
+        for (int pass = 1;; ++pass) {
+            SleepMs(5);
+            if (m_RecvReady.load(std::memory_order_acquire) == 1) {
+                const int n = m_RecvLen.load(std::memory_order_acquire);
+                if (n >= 0 && n < LUMO_MAILBOX_SIZE) {
+                    if (mode == CHECK_GREETING) {
+                        const int take = n > 512 ? 511 : n; // 512 itself stays 512
+                        std::memcpy(m_ReturnBuf, m_RecvBuf, static_cast<size_t>(take));
+                        m_ReadFileReturnlen = take;
+                        m_Client.SetRecvMode(RECV_COUNT, lumo::ACK_FRAME_LEN); // next: an ack
+                        SleepMs(5);
+                        TakeMailbox(*this);
+                        SendProgress(label, L"--Check_Return OK");
+                        return 1;
+                    }
+                    // Any other mode expects an acknowledgement.
+                    SleepMs(5);
+                    const unsigned char status = m_RecvBuf[4];
+                    const bool header = lumo::AckHeader(m_RecvBuf);
+                    m_LastStatus = status;
+                    TakeMailbox(*this);
+                    m_ReadFileReturnlen = 0;
+                    if (!header) {
+                        ++m_AckErrorCounter;
+                        return 0;
+                    }
+                    if (status == 0x00 || status == 0xFF)
+                        ++m_AckErrorCounter;
+                    return status;
+                }
+            }
+            if (m_bConnected.load(std::memory_order_acquire) == 0) {
+                TakeMailbox(*this);
+                m_ReadFileReturnlen = 0;
+                return 0;
+            }
+            if (pass > lastPass)
+                break;
+        }
+        m_RecvSource.store(nullptr, std::memory_order_relaxed);
+        m_CommError = 1;
+        ++m_TimeoutCounter;
+        return 0;
+    }
+
+    // Serial: read an acknowledgement byte by byte, whatever the mode.
+    std::memset(m_AckBuf, 0x77, 5);
+    const long long start = TickMs();
+    // Identifiers outside the table read as the plain five-byte variant.
+    const signed char style =
+        (id >= 0 && id < static_cast<int>(sizeof m_DevStyle)) ? static_cast<signed char>(m_DevStyle[id]) : 0;
+    int p = 0; // bytes assembled, kept from one pass to the next
+    for (;;) {
+        if (style == 0x12) {
+            // Header search: bytes must follow 00 FF 5A A5 in order.
+            if (ComBytesWaiting() > 0 && p <= 5) {
+                for (int empty = 0; empty < 200;) {
+                    if (ComBytesWaiting() <= 0) {
+                        ++empty;
+                        continue;
+                    }
+                    unsigned char b = 0;
+                    ReadComData(&b, 1);
+                    if (p == 4) {
+                        m_AckBuf[4] = b; // the status
+                        break;
+                    }
+                    if (b == lumo::ACK_HEADER[p]) {
+                        m_AckBuf[p++] = b;
+                    } else {
+                        SendProgress(label, L"***************Get_CekReturn Error**************");
+                        p = 0;
+                    }
+                    SleepMs(1);
+                    empty = 0;
+                }
+            }
+        } else {
+            // Six bytes for the checked styles, five for any other.
+            const int lastIndex = CheckedStyle(style) ? 5 : 4;
+            if (ComBytesWaiting() > 0 && p <= 5) {
+                for (int empty = 0; p <= lastIndex && empty < 100;) {
+                    if (ComBytesWaiting() <= 0) {
+                        ++empty;
+                        continue;
+                    }
+                    ReadComData(&m_AckBuf[p], 1);
+                    ++p;
+                    SleepMs(1);
+                    empty = 0;
+                }
+            }
+        }
+        if (lumo::AckHeader(m_AckBuf)) {
+            const unsigned char status = m_AckBuf[4];
+            m_LastStatus = status;
+            if (!CheckedStyle(style))
+                return 1; // plain modules: the status is not looked at
+            if (status == 0)
+                ++m_AckErrorCounter;
+            return status;
+        }
+        const long long now = TickMs();
+        if ((now > start ? now - start : start - now) > limitMs)
+            break;
+    }
+    ++m_TimeoutCounter;
+    return 0;
+}
