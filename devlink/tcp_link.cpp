@@ -180,7 +180,7 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
             m_Client.SetRecvMode(RECV_FIXED13, lumo::MODE_QUERY_REPLY_LEN);
             unsigned char query[lumo::DEVICE_FRAME_LEN];
             lumo::DeviceCommandFrame(query, sizeof query, m_ConnectToPcID, lumo::CMD_MODE_QUERY);
-            Peltra_Senddata(m_ConnectToPcID, query, sizeof query);
+            Peltra_Senddata(m_ConnectToPcID, query, sizeof query); // drops the result
 
             // Collect the 13-byte reply: 500-ms passes, at most 20, ended by
             // 10 passes without data or by a lost link.
