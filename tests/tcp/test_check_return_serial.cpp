@@ -1,0 +1,80 @@
+// Check_Return's serial variants, with the test playing the module on the
+// master side of a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <pty.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "lumo_net.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+struct SerialRow {
+    const char* name;
+    int port;          // LUMO_COM<port> names this row's pty
+    unsigned char style; // m_DevStyle entry of the identifier
+    int id;
+    Bytes answer;
+    int result;
+    uint8_t lastStatus;
+    int errorsAdded;
+    bool mismatchText; // the header search reports a stray byte
+};
+
+class SerialCheckReturn : public ::testing::TestWithParam<SerialRow> {};
+
+TEST_P(SerialCheckReturn, ReadsTheAcknowledgement) {
+    const SerialRow& r = GetParam();
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::string var = "LUMO_COM" + std::to_string(r.port);
+    setenv(var.c_str(), ttyname(slave), 1);
+
+    CLumo_Net net;
+    if (net.OpenCOM_IPConverter(r.port, 115200) != 1) {
+        close(master);
+        close(slave);
+        GTEST_SKIP() << "serial port could not be opened";
+    }
+    std::vector<std::wstring> log;
+    net.m_hLogWnd = [&](const std::wstring& t) { log.push_back(t); };
+    if (r.id >= 0 && r.id < 36)
+        net.m_DevStyle[r.id] = r.style;
+    ASSERT_EQ(write(master, r.answer.data(), r.answer.size()), static_cast<ssize_t>(r.answer.size()));
+    usleep(20000); // let the bytes reach the port's input queue
+
+    EXPECT_EQ(net.Check_Return(CHECK_ACK, r.id, 2000), r.result);
+    EXPECT_EQ(net.m_LastStatus, r.lastStatus);
+    EXPECT_EQ(net.m_AckErrorCounter, r.errorsAdded);
+    EXPECT_EQ(net.m_TimeoutCounter, 0);
+    bool mismatch = false;
+    for (const auto& t : log)
+        mismatch = mismatch || t.find(L"Get_CekReturn Error") != std::wstring::npos;
+    EXPECT_EQ(mismatch, r.mismatchText);
+    net.CloseCOM();
+    close(master);
+    close(slave);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, SerialCheckReturn,
+    ::testing::Values(
+        // Plain style: five bytes, the status is not looked at.
+        SerialRow{"PlainIgnoresStatus", 91, 0x20, 3, {0x00, 0xFF, 0x5A, 0xA5, 0x00}, 1, 0, 0, false},
+        // Identifier outside the table: the plain variant.
+        SerialRow{"OutsideTableIsPlain", 92, 0, 40, {0x00, 0xFF, 0x5A, 0xA5, 0x00}, 1, 0, 0, false},
+        // Style 0x11: six bytes, status returned, 0 counted.
+        SerialRow{"SixByteRefused", 93, 0x11, 4, {0x00, 0xFF, 0x5A, 0xA5, 0x00, 0x00}, 0, 0, 1, false},
+        SerialRow{"SixByteTaken", 94, 0x90, 4, {0x00, 0xFF, 0x5A, 0xA5, 0x02, 0x00}, 2, 2, 0, false},
+        // Style 0x12: stray bytes before the header are skipped.
+        SerialRow{"HeaderSearchSkipsStrayBytes", 95, 0x12, 5, {0x41, 0x0A, 0x00, 0xFF, 0x5A, 0xA5, 0x07}, 7, 7, 0,
+                  true}),
+    [](const ::testing::TestParamInfo<SerialRow>& info) { return std::string(info.param.name); });
+
+} // namespace
