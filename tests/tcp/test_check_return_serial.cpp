@@ -2,18 +2,17 @@
 // master side of a pseudo-terminal.
 #include <gtest/gtest.h>
 
-#include <pty.h>
-#include <unistd.h>
-
-#include <cstdlib>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lumo_net.h"
+#include "pty_pair.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using lumo_test::Bytes;
 
 struct SerialRow {
     const char* name;
@@ -27,27 +26,30 @@ struct SerialRow {
     bool mismatchText; // the header search reports a stray byte
 };
 
+// Waits until the port's input queue holds n bytes (written by the master).
+bool WaitQueued(CLumo_Net& net, size_t n) {
+    for (int i = 0; i < 2000; ++i) {
+        if (net.ComBytesWaiting() >= static_cast<int>(n))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
 class SerialCheckReturn : public ::testing::TestWithParam<SerialRow> {};
 
 TEST_P(SerialCheckReturn, ReadsTheAcknowledgement) {
     const SerialRow& r = GetParam();
-    int master = -1, slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    const std::string var = "LUMO_COM" + std::to_string(r.port);
-    setenv(var.c_str(), ttyname(slave), 1);
-
+    lumo_test::PtyPair pty(r.port);
+    ASSERT_TRUE(pty.ok());
     CLumo_Net net;
-    if (net.OpenCOM_IPConverter(r.port, 115200) != 1) {
-        close(master);
-        close(slave);
-        GTEST_SKIP() << "serial port could not be opened";
-    }
+    ASSERT_EQ(net.OpenCOM_IPConverter(r.port, 115200), 1);
     std::vector<std::wstring> log;
     net.m_hLogWnd = [&](const std::wstring& t) { log.push_back(t); };
     if (r.id >= 0 && r.id < 36)
         net.m_DevStyle[r.id] = r.style;
-    ASSERT_EQ(write(master, r.answer.data(), r.answer.size()), static_cast<ssize_t>(r.answer.size()));
-    usleep(20000); // let the bytes reach the port's input queue
+    ASSERT_TRUE(pty.Write(r.answer));
+    ASSERT_TRUE(WaitQueued(net, r.answer.size()));
 
     EXPECT_EQ(net.Check_Return(CHECK_ACK, r.id, 2000), r.result);
     EXPECT_EQ(net.m_LastStatus, r.lastStatus);
@@ -58,8 +60,6 @@ TEST_P(SerialCheckReturn, ReadsTheAcknowledgement) {
         mismatch = mismatch || t.find(L"Get_CekReturn Error") != std::wstring::npos;
     EXPECT_EQ(mismatch, r.mismatchText);
     net.CloseCOM();
-    close(master);
-    close(slave);
 }
 
 INSTANTIATE_TEST_SUITE_P(

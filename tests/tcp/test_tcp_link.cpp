@@ -66,7 +66,7 @@ TEST(TcpConnect, RefusedReturnsZeroWithOneProgressTextAndNoBox) {
     EXPECT_EQ(reply[2], 0x42);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0], L"IP127.0.2.1 --------------NetConnect");
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(boxes.Messages().empty());
 }
 
 TEST(TcpConnect, SilentModuleTimesOutWithBox) {
@@ -82,7 +82,7 @@ TEST(TcpConnect, SilentModuleTimesOutWithBox) {
     EXPECT_EQ(net.m_LinkKind, LINK_NONE);
     EXPECT_EQ(net.m_bConnected.load(), 0);
     EXPECT_FALSE(net.m_Client.IsOpen());
-    const auto b = boxes.Boxes();
+    const auto b = boxes.Messages();
     ASSERT_EQ(b.size(), 1u);
     EXPECT_EQ(b[0].text, L"Didn't Connect to 127.0.2.2");
     EXPECT_EQ(b[0].caption, L"Error");
@@ -109,7 +109,7 @@ TEST_P(TcpRefusedGreeting, FailsWithItsMessage) {
     EXPECT_EQ(net.m_LinkKind, LINK_NONE);
     EXPECT_EQ(net.m_bConnected.load(), 0);
     EXPECT_FALSE(net.m_Client.IsOpen());
-    const auto b = boxes.Boxes();
+    const auto b = boxes.Messages();
     if (r.box) {
         ASSERT_EQ(b.size(), 1u);
         EXPECT_EQ(b[0].text, std::wstring(r.box) + peer.Address());
@@ -143,7 +143,7 @@ TEST(TcpConnect, EmptyGreetingFailsWithTwo) {
     unsigned char reply[3];
     EXPECT_EQ(net.NetConnect_IPEPC(addr.data(), reply, 0), 0);
     script.join();
-    const auto b = boxes.Boxes();
+    const auto b = boxes.Messages();
     ASSERT_EQ(b.size(), 1u);
     EXPECT_EQ(b[0].text, L"2 Didn't Connect to 127.0.2.6");
     EXPECT_EQ(net.m_LinkKind, LINK_NONE);
@@ -158,7 +158,7 @@ TEST(TcpConnect, XModeFourteenByteGreetingReturnsTwoInEveryMode) {
         net.m_bXMode = 1;
         EXPECT_EQ(ConnectGreeted(net, peer, Bytes(14, 0x01), mode), 2);
         EXPECT_FALSE(net.m_Client.IsOpen());
-        const auto b = boxes.Boxes();
+        const auto b = boxes.Messages();
         ASSERT_EQ(b.size(), 1u);
         EXPECT_EQ(b[0].text, L"Rev len = 14, connect failure");
         EXPECT_EQ(b[0].caption, L"Message");
@@ -315,7 +315,7 @@ TEST(TcpStyle17, MalformedModeReplyLeavesLinkOpenAndCloseNetSendsDisconnect) {
     EXPECT_EQ(net.NetConnect_IPEPC(addr.data(), out, 0), 0);
     EXPECT_EQ(net.m_bConnected.load(), 1);
     EXPECT_EQ(net.m_LinkKind, LINK_TCP);
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(boxes.Messages().empty());
     EXPECT_EQ(net.m_DevStyle[18], 17);
     EXPECT_EQ(net.CloseNet(), 1);
     script.join();
@@ -456,12 +456,12 @@ TEST(TcpLoss, ResetWithoutOwnerShowsOneBox) {
     TakeMailbox(net);
     peer.Reset();
     ASSERT_TRUE(WaitFor([&] { return net.m_bConnected.load() == 0; }));
-    ASSERT_TRUE(WaitFor([&] { return !boxes.Boxes().empty(); }));
+    ASSERT_TRUE(WaitFor([&] { return !boxes.Messages().empty(); }));
     EXPECT_EQ(net.Check_Return(CHECK_ACK, 1, 10000), 0); // returns at once
     const unsigned char frame[] = {1};
     EXPECT_EQ(net.Senddata(frame, 1), 1); // nothing sent on a lost link
     net.CloseNet();
-    const auto b = boxes.Boxes();
+    const auto b = boxes.Messages();
     ASSERT_EQ(b.size(), 1u);
     EXPECT_EQ(b[0].text, L"Recvthread Error!! Didn't Connect to 127.0.2.20");
     EXPECT_EQ(b[0].caption, L"Error");
@@ -490,7 +490,7 @@ TEST_P(TcpLossNotice, PostsOnceAndNoBox) {
     net.CloseNet(); // joins the thread: no later notice can come
     EXPECT_EQ(notices.load(), 1);
     EXPECT_FALSE(wrong.load());
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(boxes.Messages().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, TcpLossNotice,
@@ -505,7 +505,7 @@ TEST(TcpLoss, CleanCloseWithoutOwnerShowsNothing) {
     peer.Close();
     ASSERT_TRUE(WaitFor([&] { return net.m_bConnected.load() == 0; }));
     net.CloseNet();
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(boxes.Messages().empty());
 }
 
 TEST(TcpLoss, OwnCloseIsNoLoss) {
@@ -518,7 +518,7 @@ TEST(TcpLoss, OwnCloseIsNoLoss) {
     ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
     net.CloseNet();
     EXPECT_EQ(notices.load(), 0);
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_TRUE(boxes.Messages().empty());
 }
 
 TEST(TcpLoss, SendAfterPeerClosedShowsSendError) {
@@ -535,7 +535,7 @@ TEST(TcpLoss, SendAfterPeerClosedShowsSendError) {
     EXPECT_EQ(net.m_Client.SendData(&net, frame, 2), 0);
     net.CloseNet();
     net.CloseNet();
-    const auto b = boxes.Boxes();
+    const auto b = boxes.Messages();
     ASSERT_GE(b.size(), 2u); // the receive thread's reset box, then the send box
     EXPECT_TRUE(b.back().text.starts_with(L"Send Data Error!! Didn't Connect to 127.0.2.25100")) << b.back().text.size();
     EXPECT_EQ(b.back().caption, L"Error");
