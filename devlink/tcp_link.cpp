@@ -116,6 +116,9 @@ void Lumo_Client::SetRecvMode(int type, int len) {
 // ------------------------------------------------------------------ CLumo_Net
 
 int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned char mode) {
+    // One link per object: a link the caller left open is closed (and its
+    // receive thread joined) before the hand-over fields are touched.
+    m_Client.ShutDown();
     m_LinkKind = LINK_TCP;
     m_strIP = address ? address : L"";
     const std::wstring prefix = L"IP" + m_strIP + L" ";
