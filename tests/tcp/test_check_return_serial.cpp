@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +36,8 @@ bool WaitQueued(CLumo_Net& net, size_t n) {
     }
     return false;
 }
+
+void PrintTo(const SerialRow& r, std::ostream* os) { *os << r.name; }
 
 class SerialCheckReturn : public ::testing::TestWithParam<SerialRow> {};
 

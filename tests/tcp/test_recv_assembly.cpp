@@ -2,6 +2,7 @@
 // the mode it leaves behind.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 #include "recv_assembly.h"
@@ -26,6 +27,8 @@ struct Case {
     int type, len;
     std::vector<Step> steps;
 };
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 Bytes Fill(size_t n, unsigned char v) { return Bytes(n, v); }
 Bytes Cat(Bytes a, const Bytes& b) {

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <ostream>
 
 #include "module_peer.h"
 
@@ -91,11 +92,14 @@ TEST(TcpConnect, SilentModuleTimesOutWithBox) {
 
 // Greeting rows that fail: mode 0 shows the box, mode 1 shows nothing.
 struct RefusedGreeting {
+    const char* name;
     const char* ip;
     unsigned char mode;
     Bytes greeting;
     const wchar_t* box; // nullptr: none
 };
+
+void PrintTo(const RefusedGreeting& r, std::ostream* os) { *os << r.name; }
 
 class TcpRefusedGreeting : public ::testing::TestWithParam<RefusedGreeting> {};
 
@@ -120,9 +124,10 @@ TEST_P(TcpRefusedGreeting, FailsWithItsMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, TcpRefusedGreeting,
-                         ::testing::Values(RefusedGreeting{"127.0.2.3", 0, {0xFF, 0xFF, 0, 0, 0, 0, 0}, L"3 Didn't Connect to "},
-                                           RefusedGreeting{"127.0.2.4", 1, {0xFF, 0xFF, 0, 0, 0, 0, 0}, nullptr},
-                                           RefusedGreeting{"127.0.2.5", 0, {0xFF, 0xFF}, L"3 Didn't Connect to "}));
+                         ::testing::Values(RefusedGreeting{"FFFFModeZero", "127.0.2.3", 0, {0xFF, 0xFF, 0, 0, 0, 0, 0}, L"3 Didn't Connect to "},
+                                           RefusedGreeting{"FFFFModeOneSilent", "127.0.2.4", 1, {0xFF, 0xFF, 0, 0, 0, 0, 0}, nullptr},
+                                           RefusedGreeting{"ShortFFFF", "127.0.2.5", 0, {0xFF, 0xFF}, L"3 Didn't Connect to "}),
+                         [](const ::testing::TestParamInfo<RefusedGreeting>& i) { return std::string(i.param.name); });
 
 TEST(TcpConnect, EmptyGreetingFailsWithTwo) {
     // An empty publication reaches the greeting check only when the receive
@@ -468,10 +473,17 @@ TEST(TcpLoss, ResetWithoutOwnerShowsOneBox) {
 }
 
 // Owner window set: reset and clean close each post the notice exactly once.
-class TcpLossNotice : public ::testing::TestWithParam<std::pair<const char*, bool>> {};
+struct LossKind {
+    const char* name;
+    const char* ip;
+    bool reset; // else an orderly close
+};
+void PrintTo(const LossKind& k, std::ostream* os) { *os << k.name; }
+
+class TcpLossNotice : public ::testing::TestWithParam<LossKind> {};
 
 TEST_P(TcpLossNotice, PostsOnceAndNoBox) {
-    ModulePeer peer(GetParam().first);
+    ModulePeer peer(GetParam().ip);
     ASSERT_TRUE(peer.Listening());
     BoxRecorder boxes;
     CLumo_Net net;
@@ -482,7 +494,7 @@ TEST_P(TcpLossNotice, PostsOnceAndNoBox) {
         ++notices;
     };
     ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
-    if (GetParam().second)
+    if (GetParam().reset)
         peer.Reset();
     else
         peer.Close();
@@ -494,7 +506,8 @@ TEST_P(TcpLossNotice, PostsOnceAndNoBox) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, TcpLossNotice,
-                         ::testing::Values(std::make_pair("127.0.2.21", true), std::make_pair("127.0.2.22", false)));
+                         ::testing::Values(LossKind{"Reset", "127.0.2.21", true}, LossKind{"Close", "127.0.2.22", false}),
+                         [](const ::testing::TestParamInfo<LossKind>& i) { return std::string(i.param.name); });
 
 TEST(TcpLoss, CleanCloseWithoutOwnerShowsNothing) {
     ModulePeer peer("127.0.2.23");
