@@ -12,13 +12,20 @@ namespace lumo {
 
 int SocketErrorCode(int err) {
     switch (err) {
-    case ECONNRESET: return 10054;
-    case ECONNABORTED: return 10053;
-    case EPIPE: return 10058;
-    case ENOTCONN: return 10057;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    default: return 10000 + err;
+    case ECONNRESET:
+        return 10054;
+    case ECONNABORTED:
+        return 10053;
+    case EPIPE:
+        return 10058;
+    case ENOTCONN:
+        return 10057;
+    case ETIMEDOUT:
+        return 10060;
+    case ECONNREFUSED:
+        return 10061;
+    default:
+        return 10000 + err;
     }
 }
 
@@ -38,7 +45,7 @@ int AboveStdio(int fd) {
 
 } // namespace
 
-int TcpConnect(const char* address, int port, int* error) {
+int TcpConnect(const char *address, int port, int *error) {
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<uint16_t>(port));
@@ -53,7 +60,7 @@ int TcpConnect(const char* address, int port, int* error) {
     }
     int rc;
     do {
-        rc = connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+        rc = connect(fd, reinterpret_cast<const sockaddr *>(&peer), sizeof peer);
     } while (rc < 0 && errno == EINTR);
     if (rc < 0 && errno == EINPROGRESS) // cannot happen on a blocking socket
         errno = ETIMEDOUT;
@@ -74,7 +81,7 @@ int TcpClose(int fd) {
     return close(fd) == 0 ? 0 : SocketErrorCode(errno);
 }
 
-int TcpSendAll(int fd, const unsigned char* data, size_t count) {
+int TcpSendAll(int fd, const unsigned char *data, size_t count) {
     size_t sent = 0;
     while (sent < count) {
         const ssize_t rc = send(fd, data + sent, count - sent, MSG_NOSIGNAL);
@@ -88,7 +95,7 @@ int TcpSendAll(int fd, const unsigned char* data, size_t count) {
     return 0;
 }
 
-long TcpRecv(int fd, unsigned char* buffer, size_t size, int* error) {
+long TcpRecv(int fd, unsigned char *buffer, size_t size, int *error) {
     for (;;) {
         const ssize_t rc = recv(fd, buffer, size, 0);
         if (rc >= 0)

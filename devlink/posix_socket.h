@@ -16,7 +16,7 @@ int SocketErrorCode(int err);
 // and connects it to the dotted IPv4 address and port. Blocks until the
 // connection is made or refused (at most the platform's connect time-out).
 // Returns the descriptor, or -1 with *error set to the code.
-int TcpConnect(const char* address, int port, int* error);
+int TcpConnect(const char *address, int port, int *error);
 
 // shutdown() both ways; wakes a receive blocked on the descriptor. 0 or code.
 int TcpShutdownBoth(int fd);
@@ -26,10 +26,10 @@ int TcpClose(int fd);
 
 // Sends every byte (retrying partial sends and interrupted calls, no
 // SIGPIPE). Blocking. 0 when all went out, else the code.
-int TcpSendAll(int fd, const unsigned char* data, size_t count);
+int TcpSendAll(int fd, const unsigned char *data, size_t count);
 
 // One blocking receive of up to `size` bytes, retried when interrupted.
 // Returns the byte count, 0 when the peer closed, -1 with *error set.
-long TcpRecv(int fd, unsigned char* buffer, size_t size, int* error);
+long TcpRecv(int fd, unsigned char *buffer, size_t size, int *error);
 
 } // namespace lumo

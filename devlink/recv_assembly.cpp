@@ -10,7 +10,7 @@ namespace {
 
 // Whether a whole 00 FF 5A A5 lies in the concatenation head[0..headLen) +
 // tail[0..tailLen). Only complete occurrences count.
-bool FindAckHeader(const unsigned char* head, int headLen, const unsigned char* tail, int tailLen) {
+bool FindAckHeader(const unsigned char *head, int headLen, const unsigned char *tail, int tailLen) {
     const int total = headLen + tailLen;
     auto at = [&](int i) { return i < headLen ? head[i] : tail[i - headLen]; };
     for (int i = 0; i + 4 <= total; ++i) {
@@ -23,7 +23,7 @@ bool FindAckHeader(const unsigned char* head, int headLen, const unsigned char* 
 
 } // namespace
 
-RecvPublish AssembleChunk(RecvState& st, unsigned char* assembly, const unsigned char* chunk, int n) {
+RecvPublish AssembleChunk(RecvState &st, unsigned char *assembly, const unsigned char *chunk, int n) {
     if (n <= 0)
         return RecvPublish::None;
     if (st.got < 0 || st.got > LUMO_MAILBOX_SIZE)

@@ -39,6 +39,6 @@ struct RecvState {
 // message completed by such a chunk is published empty (st.got 0).
 // On Complete the assembled bytes are followed by a zero byte; st.got is the
 // message length and the caller resets it after publication.
-RecvPublish AssembleChunk(RecvState& st, unsigned char* assembly, const unsigned char* chunk, int n);
+RecvPublish AssembleChunk(RecvState &st, unsigned char *assembly, const unsigned char *chunk, int n);
 
 } // namespace lumo

@@ -21,7 +21,7 @@ namespace {
 
 constexpr int ERR_CONNRESET = 10054;
 
-void Publish(CLumo_Net* owner, Lumo_Client* source, const unsigned char* bytes, int count) {
+void Publish(CLumo_Net *owner, Lumo_Client *source, const unsigned char *bytes, int count) {
     std::memcpy(owner->m_RecvBuf, bytes, static_cast<size_t>(count));
     owner->m_RecvLen.store(count, std::memory_order_release);
     owner->m_RecvSource.store(source, std::memory_order_release);
@@ -31,7 +31,7 @@ void Publish(CLumo_Net* owner, Lumo_Client* source, const unsigned char* bytes, 
 } // namespace
 
 void Lumo_Client::RecvThreadMain() {
-    CLumo_Net* const owner = pRecv.owner;
+    CLumo_Net *const owner = pRecv.owner;
     unsigned char chunk[LUMO_CHUNK_SIZE];
     // Persists across chunks and across messages, like the thread itself.
     static_assert(lumo::RECV_ASSEMBLY_SIZE >= LUMO_MAILBOX_SIZE + 1);

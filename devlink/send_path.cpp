@@ -13,7 +13,9 @@
 
 namespace {
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 long long TickMs() {
     using namespace std::chrono;
@@ -22,7 +24,7 @@ long long TickMs() {
 
 // Hands a taken answer back to the receive thread. The flag goes down last
 // (release): the thread may overwrite m_RecvBuf only after it sees it.
-void TakeMailbox(CLumo_Net& net) {
+void TakeMailbox(CLumo_Net &net) {
     net.m_RecvBuf[0] = 0;
     net.m_RecvLen.store(0, std::memory_order_relaxed);
     net.m_RecvSource.store(nullptr, std::memory_order_relaxed);
@@ -30,7 +32,7 @@ void TakeMailbox(CLumo_Net& net) {
 }
 
 // "IP:%s ---------" without an identifier (255), else "IP:%s ID%2d ---".
-std::wstring CheckLabel(const std::wstring& ip, int id) {
+std::wstring CheckLabel(const std::wstring &ip, int id) {
     if (id == 255)
         return L"IP:" + ip + L" ---------";
     wchar_t tail[32];
@@ -39,11 +41,13 @@ std::wstring CheckLabel(const std::wstring& ip, int id) {
 }
 
 // Styles whose acknowledgement status is checked (and six bytes are read).
-bool CheckedStyle(signed char s) { return s < 0 || s == 0x11 || s == 0x12 || s == 0x13; }
+bool CheckedStyle(signed char s) {
+    return s < 0 || s == 0x11 || s == 0x12 || s == 0x13;
+}
 
 } // namespace
 
-int CLumo_Net::Senddata(const unsigned char* data, int count) {
+int CLumo_Net::Senddata(const unsigned char *data, int count) {
     if (m_SendState != 0)
         return 1;
     if (m_LinkKind == LINK_SERIAL) {
@@ -64,7 +68,7 @@ int CLumo_Net::Senddata(const unsigned char* data, int count) {
     return 1;
 }
 
-int Lumo_Client::SendData(CLumo_Net* /*owner*/, const unsigned char* data, int count) {
+int Lumo_Client::SendData(CLumo_Net * /*owner*/, const unsigned char *data, int count) {
     m_RecvGot.store(0, std::memory_order_relaxed); // drop a half-built message
     if (count <= 0)
         return 1;

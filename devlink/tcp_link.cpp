@@ -12,10 +12,12 @@
 
 namespace {
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 // Clears the hand-over fields before the receive thread may publish.
-void ResetHandOver(CLumo_Net& net) {
+void ResetHandOver(CLumo_Net &net) {
     net.m_RecvHold.store(0, std::memory_order_relaxed);
     net.m_RecvLen.store(0, std::memory_order_relaxed);
     net.m_RecvBuf[0] = 0;
@@ -25,13 +27,13 @@ void ResetHandOver(CLumo_Net& net) {
 
 // Records a style under a greeting's identifier. Identifiers beyond the
 // table (a greeting may report any byte) are not recorded.
-void RecordStyle(CLumo_Net& net, unsigned index, unsigned char style) {
+void RecordStyle(CLumo_Net &net, unsigned index, unsigned char style) {
     if (index < sizeof net.m_DevStyle)
         net.m_DevStyle[index] = style;
 }
 
 // Decimal value of the leading digits after the third dot; 0 when none.
-int HostNumber(const std::wstring& address) {
+int HostNumber(const std::wstring &address) {
     size_t pos = 0;
     for (int dots = 0; dots < 3; ++dots) {
         pos = address.find(L'.', pos);
@@ -57,7 +59,7 @@ Lumo_Client::~Lumo_Client() {
         m_Thread.detach();
 }
 
-int Lumo_Client::ConnectTo(const wchar_t* address, int port) {
+int Lumo_Client::ConnectTo(const wchar_t *address, int port) {
     // One socket and one receive thread per object: an earlier link of this
     // object is closed first instead of being leaked.
     ShutDown();
@@ -77,7 +79,7 @@ int Lumo_Client::ConnectTo(const wchar_t* address, int port) {
     return 1;
 }
 
-void Lumo_Client::StartReceive(CLumo_Net* owner) {
+void Lumo_Client::StartReceive(CLumo_Net *owner) {
     pRecv.client = this;
     pRecv.type.store(RECV_COUNT, std::memory_order_relaxed);
     pRecv.owner = owner;
@@ -115,7 +117,7 @@ void Lumo_Client::SetRecvMode(int type, int len) {
 
 // ------------------------------------------------------------------ CLumo_Net
 
-int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned char mode) {
+int CLumo_Net::NetConnect_IPEPC(wchar_t *address, unsigned char *reply, unsigned char mode) {
     // One link per object: a link the caller left open is closed (and its
     // receive thread joined) before the hand-over fields are touched.
     m_Client.ShutDown();
@@ -141,7 +143,7 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
     if (mode == 3)
         return 1;
 
-    const wchar_t* failure = nullptr;
+    const wchar_t *failure = nullptr;
     if (!Check_Return(CHECK_GREETING, 255, 10000))
         failure = L"Didn't Connect to ";
     else if (m_ReadFileReturnlen == 0)

@@ -22,23 +22,24 @@
 
 namespace {
 
-constexpr const char* kAddress = "127.0.2.250";
+constexpr const char *kAddress = "127.0.2.250";
 constexpr int kAcks = 10000;
 const unsigned char kAck[5] = {0x00, 0xFF, 0x5A, 0xA5, 0x01};
 
 double ProcessCpuMs() {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
-    return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
+    return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 +
+           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
 }
 
-void Take(CLumo_Net& net) {
+void Take(CLumo_Net &net) {
     net.m_RecvLen.store(0, std::memory_order_relaxed);
     net.m_RecvSource.store(nullptr, std::memory_order_relaxed);
     net.m_RecvReady.store(0, std::memory_order_release);
 }
 
-bool WaitReady(CLumo_Net& net) {
+bool WaitReady(CLumo_Net &net) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (net.m_RecvReady.load(std::memory_order_acquire) != 1)
         if (std::chrono::steady_clock::now() > end)
@@ -56,7 +57,7 @@ int main() {
     a.sin_family = AF_INET;
     a.sin_port = htons(LUMO_MODULE_PORT);
     inet_pton(AF_INET, kAddress, &a.sin_addr);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener, 1) != 0) {
+    if (bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(listener, 1) != 0) {
         std::perror("listen");
         return 1;
     }
@@ -92,8 +93,8 @@ int main() {
         Take(net);
     }
     std::sort(us.begin(), us.end());
-    std::printf("hand-over latency over %d acknowledgements: median %.1f us, p99 %.1f us, max %.1f us\n", kAcks,
-                us[us.size() / 2], us[us.size() * 99 / 100], us.back());
+    std::printf("hand-over latency over %d acknowledgements: median %.1f us, p99 %.1f us, max %.1f us\n",
+                kAcks, us[us.size() / 2], us[us.size() * 99 / 100], us.back());
 
     // Thread blocked in its receive: the baseline.
     double cpu0 = ProcessCpuMs();
@@ -106,7 +107,8 @@ int main() {
     cpu0 = ProcessCpuMs();
     std::this_thread::sleep_for(std::chrono::seconds(5));
     const double waiting = ProcessCpuMs() - cpu0;
-    std::printf("process CPU over 5 s: %.1f ms with the thread blocked in recv, %.1f ms with a message waiting untaken\n",
+    std::printf("process CPU over 5 s: %.1f ms with the thread blocked in recv, %.1f ms with a message "
+                "waiting untaken\n",
                 blocked, waiting);
 
     net.CloseNet();

@@ -16,8 +16,8 @@ namespace {
 using lumo_test::Bytes;
 
 struct SerialRow {
-    const char* name;
-    int port;          // LUMO_COM<port> names this row's pty
+    const char *name;
+    int port;            // LUMO_COM<port> names this row's pty
     unsigned char style; // m_DevStyle entry of the identifier
     int id;
     Bytes answer;
@@ -28,7 +28,7 @@ struct SerialRow {
 };
 
 // Waits until the port's input queue holds n bytes (written by the master).
-bool WaitQueued(CLumo_Net& net, size_t n) {
+bool WaitQueued(CLumo_Net &net, size_t n) {
     for (int i = 0; i < 2000; ++i) {
         if (net.ComBytesWaiting() >= static_cast<int>(n))
             return true;
@@ -37,18 +37,20 @@ bool WaitQueued(CLumo_Net& net, size_t n) {
     return false;
 }
 
-void PrintTo(const SerialRow& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const SerialRow &r, std::ostream *os) {
+    *os << r.name;
+}
 
 class SerialCheckReturn : public ::testing::TestWithParam<SerialRow> {};
 
 TEST_P(SerialCheckReturn, ReadsTheAcknowledgement) {
-    const SerialRow& r = GetParam();
+    const SerialRow &r = GetParam();
     lumo_test::PtyPair pty(r.port);
     ASSERT_TRUE(pty.ok());
     CLumo_Net net;
     ASSERT_EQ(net.OpenCOM_IPConverter(r.port, 115200), 1);
     std::vector<std::wstring> log;
-    net.m_hLogWnd = [&](const std::wstring& t) { log.push_back(t); };
+    net.m_hLogWnd = [&](const std::wstring &t) { log.push_back(t); };
     if (r.id >= 0 && r.id < 36)
         net.m_DevStyle[r.id] = r.style;
     ASSERT_TRUE(pty.Write(r.answer));
@@ -59,7 +61,7 @@ TEST_P(SerialCheckReturn, ReadsTheAcknowledgement) {
     EXPECT_EQ(net.m_AckErrorCounter, r.errorsAdded);
     EXPECT_EQ(net.m_TimeoutCounter, 0);
     bool mismatch = false;
-    for (const auto& t : log)
+    for (const auto &t : log)
         mismatch = mismatch || t.find(L"Get_CekReturn Error") != std::wstring::npos;
     EXPECT_EQ(mismatch, r.mismatchText);
     net.CloseCOM();
@@ -76,8 +78,15 @@ INSTANTIATE_TEST_SUITE_P(
         SerialRow{"SixByteRefused", 93, 0x11, 4, {0x00, 0xFF, 0x5A, 0xA5, 0x00, 0x00}, 0, 0, 1, false},
         SerialRow{"SixByteTaken", 94, 0x90, 4, {0x00, 0xFF, 0x5A, 0xA5, 0x02, 0x00}, 2, 2, 0, false},
         // Style 0x12: stray bytes before the header are skipped.
-        SerialRow{"HeaderSearchSkipsStrayBytes", 95, 0x12, 5, {0x41, 0x0A, 0x00, 0xFF, 0x5A, 0xA5, 0x07}, 7, 7, 0,
+        SerialRow{"HeaderSearchSkipsStrayBytes",
+                  95,
+                  0x12,
+                  5,
+                  {0x41, 0x0A, 0x00, 0xFF, 0x5A, 0xA5, 0x07},
+                  7,
+                  7,
+                  0,
                   true}),
-    [](const ::testing::TestParamInfo<SerialRow>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<SerialRow> &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -14,7 +14,9 @@ namespace {
 
 const Bytes kAckOk = {0x00, 0xFF, 0x5A, 0xA5, 0x01};
 
-Bytes Greeting(unsigned char id, unsigned char style) { return {id, style, 0, 0, 0, 0, 0}; }
+Bytes Greeting(unsigned char id, unsigned char style) {
+    return {id, style, 0, 0, 0, 0, 0};
+}
 
 // 17-byte X-mode greeting: byte 0 table entry, 12 id, 14 style - 26, 16 socket.
 Bytes XGreeting(unsigned char entry, unsigned char id, unsigned char style26, unsigned char socketNo) {
@@ -28,7 +30,7 @@ Bytes XGreeting(unsigned char entry, unsigned char id, unsigned char style26, un
 
 int OpenFds() {
     int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
+    if (DIR *d = opendir("/proc/self/fd")) {
         while (readdir(d))
             ++n;
         closedir(d);
@@ -37,8 +39,8 @@ int OpenFds() {
 }
 
 // Connects net to the peer, which greets with `greeting` from a script thread.
-int ConnectGreeted(CLumo_Net& net, ModulePeer& peer, const Bytes& greeting, unsigned char mode = 0,
-                   unsigned char* out = nullptr) {
+int ConnectGreeted(CLumo_Net &net, ModulePeer &peer, const Bytes &greeting, unsigned char mode = 0,
+                   unsigned char *out = nullptr) {
     unsigned char reply[3] = {0xAA, 0xAA, 0xAA};
     std::thread script([&] {
         if (peer.Accept())
@@ -56,7 +58,7 @@ TEST(TcpConnect, RefusedReturnsZeroWithOneProgressTextAndNoBox) {
     BoxRecorder boxes;
     CLumo_Net net;
     std::vector<std::wstring> log;
-    net.m_hLogWnd = [&](const std::wstring& t) { log.push_back(t); };
+    net.m_hLogWnd = [&](const std::wstring &t) { log.push_back(t); };
     unsigned char reply[3] = {0, 0, 0x42};
     wchar_t addr[] = L"127.0.2.1"; // nothing listens here
     EXPECT_EQ(net.NetConnect_IPEPC(addr, reply, 0), 0);
@@ -92,19 +94,21 @@ TEST(TcpConnect, SilentModuleTimesOutWithBox) {
 
 // Greeting rows that fail: mode 0 shows the box, mode 1 shows nothing.
 struct RefusedGreeting {
-    const char* name;
-    const char* ip;
+    const char *name;
+    const char *ip;
     unsigned char mode;
     Bytes greeting;
-    const wchar_t* box; // nullptr: none
+    const wchar_t *box; // nullptr: none
 };
 
-void PrintTo(const RefusedGreeting& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const RefusedGreeting &r, std::ostream *os) {
+    *os << r.name;
+}
 
 class TcpRefusedGreeting : public ::testing::TestWithParam<RefusedGreeting> {};
 
 TEST_P(TcpRefusedGreeting, FailsWithItsMessage) {
-    const RefusedGreeting& r = GetParam();
+    const RefusedGreeting &r = GetParam();
     ModulePeer peer(r.ip);
     ASSERT_TRUE(peer.Listening());
     BoxRecorder boxes;
@@ -123,11 +127,13 @@ TEST_P(TcpRefusedGreeting, FailsWithItsMessage) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, TcpRefusedGreeting,
-                         ::testing::Values(RefusedGreeting{"FFFFModeZero", "127.0.2.3", 0, {0xFF, 0xFF, 0, 0, 0, 0, 0}, L"3 Didn't Connect to "},
-                                           RefusedGreeting{"FFFFModeOneSilent", "127.0.2.4", 1, {0xFF, 0xFF, 0, 0, 0, 0, 0}, nullptr},
-                                           RefusedGreeting{"ShortFFFF", "127.0.2.5", 0, {0xFF, 0xFF}, L"3 Didn't Connect to "}),
-                         [](const ::testing::TestParamInfo<RefusedGreeting>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TcpRefusedGreeting,
+    ::testing::Values(
+        RefusedGreeting{"FFFFModeZero", "127.0.2.3", 0, {0xFF, 0xFF, 0, 0, 0, 0, 0}, L"3 Didn't Connect to "},
+        RefusedGreeting{"FFFFModeOneSilent", "127.0.2.4", 1, {0xFF, 0xFF, 0, 0, 0, 0, 0}, nullptr},
+        RefusedGreeting{"ShortFFFF", "127.0.2.5", 0, {0xFF, 0xFF}, L"3 Didn't Connect to "}),
+    [](const ::testing::TestParamInfo<RefusedGreeting> &i) { return std::string(i.param.name); });
 
 TEST(TcpConnect, EmptyGreetingFailsWithTwo) {
     // An empty publication reaches the greeting check only when the receive
@@ -137,7 +143,7 @@ TEST(TcpConnect, EmptyGreetingFailsWithTwo) {
     ASSERT_TRUE(peer.Listening());
     BoxRecorder boxes;
     CLumo_Net net;
-    net.m_hLogWnd = [&](const std::wstring& t) {
+    net.m_hLogWnd = [&](const std::wstring &t) {
         if (t.ends_with(L"--------------Open ok")) {
             net.m_RecvLen.store(0);
             net.m_RecvReady.store(1, std::memory_order_release);
@@ -250,7 +256,8 @@ TEST(TcpConnect, GreetingsOfAnyLength) {
     // 512 bytes are copied whole, anything longer is cut to 511.
     ModulePeer peer("127.0.2.12");
     ASSERT_TRUE(peer.Listening());
-    const std::pair<size_t, int> rows[] = {{1, 1}, {6, 6}, {7, 7}, {17, 17}, {511, 511}, {512, 512}, {513, 511}, {600, 511}};
+    const std::pair<size_t, int> rows[] = {{1, 1},     {6, 6},     {7, 7},     {17, 17},
+                                           {511, 511}, {512, 512}, {513, 511}, {600, 511}};
     for (auto [length, copied] : rows) {
         SCOPED_TRACE(length);
         CLumo_Net net;
@@ -267,12 +274,12 @@ TEST(TcpConnect, GreetingsOfAnyLength) {
 // ------------------------------------------------------ style 17 sequence
 
 // Greeting id/17, mode query answered by `modeReply` in the given pieces.
-void PlayStyle17(ModulePeer& peer, unsigned char id, const std::vector<Bytes>& pieces, Bytes* query) {
+void PlayStyle17(ModulePeer &peer, unsigned char id, const std::vector<Bytes> &pieces, Bytes *query) {
     if (!peer.Accept())
         return;
     peer.Send(Greeting(id, 17));
     *query = peer.Read(8);
-    for (const Bytes& p : pieces) {
+    for (const Bytes &p : pieces) {
         peer.Send(p);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -286,7 +293,9 @@ TEST(TcpStyle17, ModeQueryFrameAndReplyInTwoPieces) {
     CLumo_Net net;
     Bytes query;
     std::thread script([&] {
-        PlayStyle17(peer, 5, {Bytes(kModeReply.begin(), kModeReply.begin() + 6), Bytes(kModeReply.begin() + 6, kModeReply.end())},
+        PlayStyle17(peer, 5,
+                    {Bytes(kModeReply.begin(), kModeReply.begin() + 6),
+                     Bytes(kModeReply.begin() + 6, kModeReply.end())},
                     &query);
     });
     std::wstring addr = peer.Address();
@@ -350,7 +359,7 @@ TEST(TcpCheckReturn, AcknowledgementsAndCounters) {
                         {{0x00, 0xFF, 0x5A, 0xA5, 0xFF}, 0xFF, 1, 0xFF},
                         {{0x01, 0x02, 0x03, 0x04, 0x05}, 0, 1, 5}};
     const unsigned char frame[] = {0x55, 0xAA, 0x2F, 0xD0, 0x01, 0xFE, 0x19, 0x00};
-    for (const Row& r : rows) {
+    for (const Row &r : rows) {
         SCOPED_TRACE(r.result);
         const int errors = net.m_AckErrorCounter;
         net.m_Client.SetRecvMode(RECV_COUNT, 5);
@@ -368,7 +377,7 @@ TEST(TcpCheckReturn, AcknowledgementsAndCounters) {
 
     // No answer within a short limit: (100 / 5) + 1 passes, then a time-out.
     std::vector<std::wstring> log;
-    net.m_hLogWnd = [&](const std::wstring& t) { log.push_back(t); };
+    net.m_hLogWnd = [&](const std::wstring &t) { log.push_back(t); };
     EXPECT_EQ(net.Check_Return(CHECK_ACK, 2, 100), 0);
     EXPECT_EQ(net.m_TimeoutCounter, 1);
     EXPECT_EQ(net.m_CommError, 1);
@@ -474,11 +483,13 @@ TEST(TcpLoss, ResetWithoutOwnerShowsOneBox) {
 
 // Owner window set: reset and clean close each post the notice exactly once.
 struct LossKind {
-    const char* name;
-    const char* ip;
+    const char *name;
+    const char *ip;
     bool reset; // else an orderly close
 };
-void PrintTo(const LossKind& k, std::ostream* os) { *os << k.name; }
+void PrintTo(const LossKind &k, std::ostream *os) {
+    *os << k.name;
+}
 
 class TcpLossNotice : public ::testing::TestWithParam<LossKind> {};
 
@@ -506,8 +517,11 @@ TEST_P(TcpLossNotice, PostsOnceAndNoBox) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, TcpLossNotice,
-                         ::testing::Values(LossKind{"Reset", "127.0.2.21", true}, LossKind{"Close", "127.0.2.22", false}),
-                         [](const ::testing::TestParamInfo<LossKind>& i) { return std::string(i.param.name); });
+                         ::testing::Values(LossKind{"Reset", "127.0.2.21", true},
+                                           LossKind{"Close", "127.0.2.22", false}),
+                         [](const ::testing::TestParamInfo<LossKind> &i) {
+                             return std::string(i.param.name);
+                         });
 
 TEST(TcpLoss, CleanCloseWithoutOwnerShowsNothing) {
     ModulePeer peer("127.0.2.23");
@@ -550,7 +564,8 @@ TEST(TcpLoss, SendAfterPeerClosedShowsSendError) {
     net.CloseNet();
     const auto b = boxes.Messages();
     ASSERT_GE(b.size(), 2u); // the receive thread's reset box, then the send box
-    EXPECT_TRUE(b.back().text.starts_with(L"Send Data Error!! Didn't Connect to 127.0.2.25100")) << b.back().text.size();
+    EXPECT_TRUE(b.back().text.starts_with(L"Send Data Error!! Didn't Connect to 127.0.2.25100"))
+        << b.back().text.size();
     EXPECT_EQ(b.back().caption, L"Error");
 }
 
