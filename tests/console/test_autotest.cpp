@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -12,21 +13,44 @@
 #include <functional>
 #include <limits>
 
-#include "console_ui.h"
 #include "d_asciicmd_autotest.h"
 #include "d_cmdora.h"
+#include "recording_ui.h"
+#include "send_rig.h"
 
 namespace {
 
-class RecordingUi : public ConsoleUi {
+// lumo-module-sim on a loopback address for the life of the object.
+class ModuleSim {
 public:
-    QStringList boxes; // text, one per box
+    static QString program() {
+        const QString env = qEnvironmentVariable("LUMO_MODULE_SIM");
+        return !env.isEmpty() ? env
+                              : QCoreApplication::applicationDirPath() + "/../../tools/module_sim/lumo-module-sim";
+    }
+    // Starts it and waits (at most 5 s) for its "ready" line.
+    bool start(const QStringList& args) {
+        m_Proc.start(program(), args);
+        if (!m_Proc.waitForStarted(5000))
+            return false;
+        while (m_Proc.waitForReadyRead(5000)) {
+            while (m_Proc.canReadLine())
+                if (m_Proc.readLine().startsWith("ready"))
+                    return true;
+        }
+        return false;
+    }
+    ~ModuleSim() {
+        if (m_Proc.state() == QProcess::NotRunning)
+            return;
+        m_Proc.terminate();
+        if (!m_Proc.waitForFinished(3000))
+            m_Proc.kill();
+        m_Proc.waitForFinished(3000);
+    }
 
-    void messageBox(QWidget*, const QString& text, const QString&, Icon) override { boxes.append(text); }
-    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-    QString openFileName(QWidget*, const QString&, const QString&) override { return {}; }
-    void sleepMs(int) override {}
-    int sendTraceRecord(const QByteArray&) override { return 0; }
+private:
+    QProcess m_Proc;
 };
 
 const QString kRefused = QStringLiteral("Delay must be a positive number of milliseconds.");
@@ -51,6 +75,8 @@ private slots:
     void tickDuringSendIsSkipped();
     void tickWhileStoppedDoesNothing();
     void realTimerSends();
+    void cyclesAgainstModule();
+    void tickInQueryBoxIsSkipped();
     void openingStartsAfresh();
     void keys_data();
     void keys();
@@ -67,20 +93,24 @@ private:
         m_test->m_Start->click();
     }
 
-    QTemporaryDir m_config;
-    RecordingUi m_ui;
+    // Box texts shown so far.
+    QStringList boxTexts() const {
+        QStringList out;
+        for (const RecordedBox& b : m_ui->boxes)
+            out << b.text;
+        return out;
+    }
+
+    SettingsSandbox m_settings;
+    std::unique_ptr<RecordingUi> m_ui;
     std::unique_ptr<D_CMDORA> m_main;
     D_ASCIICMD_AUTOTEST* m_test = nullptr; // child of m_main
 };
 
-void TestAutotest::initTestCase() {
-    QVERIFY(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    setConsoleUi(&m_ui);
-}
+void TestAutotest::initTestCase() { QVERIFY(QDir(m_settings.root()).exists()); }
 
 void TestAutotest::init() {
-    m_ui.boxes.clear();
+    m_ui = std::make_unique<RecordingUi>(0.0);
     m_main = std::make_unique<D_CMDORA>(); // no link open: Send only traces
     QVERIFY(m_main->m_Command);
     m_test = new D_ASCIICMD_AUTOTEST(m_main.get());
@@ -89,6 +119,7 @@ void TestAutotest::init() {
 void TestAutotest::cleanup() {
     m_test = nullptr;
     m_main.reset();
+    m_ui.reset();
 }
 
 void TestAutotest::cyclesLines_data() {
@@ -180,7 +211,7 @@ void TestAutotest::delayText() {
     QCOMPARE(bool(m_test->m_bRunning), started);
     QCOMPARE(m_test->timerRunning(), started);
     QCOMPARE(m_test->m_Start->text(), started ? "Stop" : "Start");
-    QCOMPARE(m_ui.boxes, started ? QStringList{} : QStringList{kRefused});
+    QCOMPARE(boxTexts(), started ? QStringList{} : QStringList{kRefused});
 }
 
 void TestAutotest::tickDuringSendIsSkipped() {
@@ -217,6 +248,54 @@ void TestAutotest::realTimerSends() {
     m_test->m_Start->click();
     QCOMPARE(sent.mid(0, 4), (QStringList{"a", "b", "c", "a"}));
     QCOMPARE(m_test->m_LastCommand->text(), sent.back());
+}
+
+void TestAutotest::cyclesAgainstModule() {
+    ModuleSim sim;
+    if (!QFileInfo(ModuleSim::program()).isExecutable())
+        QSKIP("lumo-module-sim not built");
+    QVERIFY(sim.start({"--address", "127.0.6.1", "--udp"}));
+    QVERIFY(rig::openUdp(*m_main, "127.0.6.1", 300));
+
+    m_test->m_List->setPlainText("za 1\nzb 2\nzc 3");
+    start();
+    QStringList acks;
+    for (int i = 0; i < 6; ++i) {
+        tick();
+        acks << rig::status(*m_main);
+    }
+    const QStringList cycle = {"Ack : OK: command za 1 done\r", "Ack : OK: command zb 2 done\r",
+                               "Ack : OK: command zc 3 done\r"};
+    QCOMPARE(acks, cycle + cycle);
+    QVERIFY(m_ui->boxes.isEmpty());
+}
+
+void TestAutotest::tickInQueryBoxIsSkipped() {
+    ModuleSim sim;
+    if (!QFileInfo(ModuleSim::program()).isExecutable())
+        QSKIP("lumo-module-sim not built");
+    QVERIFY(sim.start({"--address", "127.0.6.2", "--udp"}));
+    QVERIFY(rig::openUdp(*m_main, "127.0.6.2", 300));
+
+    m_test->m_List->setPlainText("zh\nza 1");
+    // The query's data box runs a message loop that delivers a due tick.
+    QStringList inBox;
+    m_ui->onBox = [&](const RecordedBox&) {
+        tick();
+        inBox << m_main->m_Command->text() << QString::number(m_test->m_nLine) << m_test->m_LastCommand->text();
+    };
+    start();
+    tick();
+    QCOMPARE(inBox, (QStringList{"zh", "0", "zh"}));
+    QCOMPARE(m_ui->boxes.size(), 1);
+    QCOMPARE(m_ui->boxes[0].caption, "Device Information");
+    QCOMPARE(m_ui->boxes[0].text, "Device ID 1 Style 17 Ver 1.00\r"); // the CR stays with the line
+    QCOMPARE(rig::status(*m_main), "Ack : OK: command zh done\r");
+    QCOMPARE(m_test->m_nLine, 1);
+
+    tick(); // the skipped tick is not made up for: the next one sends line 1
+    QCOMPARE(rig::status(*m_main), "Ack : OK: command za 1 done\r");
+    QCOMPARE(m_test->m_nLine, 2);
 }
 
 void TestAutotest::withOpenDialog(const std::function<void(D_ASCIICMD_AUTOTEST*)>& body) {

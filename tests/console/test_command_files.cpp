@@ -7,40 +7,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "console_ui.h"
 #include "d_cmdora.h"
+#include "recording_ui.h"
 
 namespace {
-
-// Records boxes and chooser calls; choosers answer with the next queued path.
-class RecordingUi : public ConsoleUi {
-public:
-    struct Box {
-        QString text, caption;
-        Icon icon;
-    };
-    struct Chooser {
-        QString defaultName, filter, suffix;
-    };
-    QList<Box> boxes;
-    QList<Chooser> choosers;
-    QStringList paths;
-
-    void messageBox(QWidget*, const QString& text, const QString& caption, Icon icon) override {
-        boxes.append({text, caption, icon});
-    }
-    QString saveFileName(QWidget*, const QString& defaultName, const QString& filter,
-                         const QString& suffix) override {
-        choosers.append({defaultName, filter, suffix});
-        return paths.isEmpty() ? QString() : paths.takeFirst();
-    }
-    QString openFileName(QWidget*, const QString& filter, const QString& suffix) override {
-        choosers.append({QString(), filter, suffix});
-        return paths.isEmpty() ? QString() : paths.takeFirst();
-    }
-    void sleepMs(int) override {}
-    int sendTraceRecord(const QByteArray&) override { return 0; }
-};
 
 QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
 
@@ -92,20 +62,16 @@ private:
             m_dlg->OnBnClickedSaveTxt(notation);
     }
 
-    QTemporaryDir m_config;
+    SettingsSandbox m_settings;
     std::unique_ptr<QTemporaryDir> m_dir;
-    RecordingUi m_ui;
+    std::unique_ptr<RecordingUi> m_ui;
     std::unique_ptr<D_CMDORA> m_dlg;
 };
 
-void TestCommandFiles::initTestCase() {
-    QVERIFY(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    setConsoleUi(&m_ui);
-}
+void TestCommandFiles::initTestCase() { QVERIFY(QDir(m_settings.root()).exists()); }
 
 void TestCommandFiles::init() {
-    m_ui = RecordingUi();
+    m_ui = std::make_unique<RecordingUi>(0.0);
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     m_dlg = std::make_unique<D_CMDORA>();
@@ -114,7 +80,10 @@ void TestCommandFiles::init() {
     m_dlg->m_Net.m_ConnectToPcID = 3;
 }
 
-void TestCommandFiles::cleanup() { m_dlg.reset(); }
+void TestCommandFiles::cleanup() {
+    m_dlg.reset();
+    m_ui.reset();
+}
 
 void TestCommandFiles::savesFrame_data() {
     QTest::addColumn<QString>("command");
@@ -145,14 +114,14 @@ void TestCommandFiles::savesFrame() {
     m_dlg->m_Command->setText(command);
     m_dlg->m_XAscii->setChecked(xAscii);
     const QString path = filePath(notation < 0 ? "frame.bin" : "frame.Txt");
-    m_ui.paths = {path};
+    m_ui->nextSavePath = path;
     save(notation);
 
     QCOMPARE(read(path), expected);
-    QVERIFY(m_ui.boxes.isEmpty());
-    QCOMPARE(m_ui.choosers.size(), 1);
-    QCOMPARE(m_ui.choosers[0].filter, notation < 0 ? "Firmware File(*.bin)" : "Firmware File(*.Txt)");
-    QCOMPARE(m_ui.choosers[0].suffix, notation < 0 ? "bin" : "Txt");
+    QVERIFY(m_ui->boxes.isEmpty());
+    QCOMPARE(m_ui->saveRequests.size(), 1);
+    QCOMPARE(m_ui->saveRequests[0].filter, notation < 0 ? "Firmware File(*.bin)" : "Firmware File(*.Txt)");
+    QCOMPARE(m_ui->saveRequests[0].defaultSuffix, notation < 0 ? "bin" : "Txt");
     QCOMPARE(m_dlg->m_Command->text(), command); // a save leaves the box alone
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QFileInfo(path).fileName()});
 }
@@ -161,13 +130,13 @@ void TestCommandFiles::longCommandWarnsAndSaves() {
     m_dlg->m_Command->setText(QString(250, 'a'));
     m_dlg->m_XAscii->setChecked(true);
     const QString path = filePath("long.Txt");
-    m_ui.paths = {path};
+    m_ui->nextSavePath = path;
     m_dlg->OnBnClickedSaveTxt(0);
 
-    QCOMPARE(m_ui.boxes.size(), 1);
-    QCOMPARE(m_ui.boxes[0].text, "Error");
-    QCOMPARE(m_ui.boxes[0].caption, "Morrack");
-    QCOMPARE(m_ui.boxes[0].icon, ConsoleUi::Icon::None);
+    QCOMPARE(m_ui->boxes.size(), 1);
+    QCOMPARE(m_ui->boxes[0].text, "Error");
+    QCOMPARE(m_ui->boxes[0].caption, "Morrack");
+    QCOMPARE(m_ui->boxes[0].icon, ConsoleUi::Icon::None);
     const QByteArray text = read(path);
     QCOMPARE(text.size(), 265 * 3);
     const QByteArray frame = xFrameOfA(250);
@@ -193,9 +162,9 @@ void TestCommandFiles::defaultName() {
     m_dlg->m_Command->setText(command);
     m_dlg->m_XAscii->setChecked(xAscii);
     for (int notation = -1; notation <= 2; ++notation)
-        save(notation); // cancelled: the recorder has no path queued
-    QCOMPARE(m_ui.choosers.size(), 4);
-    for (const auto& c : m_ui.choosers)
+        save(notation); // cancelled: no path to answer with
+    QCOMPARE(m_ui->saveRequests.size(), 4);
+    for (const auto& c : m_ui->saveRequests)
         QCOMPARE(c.defaultName, expected);
 }
 
@@ -207,22 +176,22 @@ void TestCommandFiles::replacesExistingFile() {
         old.write(QByteArray(500, 'x'));
     }
     m_dlg->m_Command->setText("abc");
-    m_ui.paths = {path};
+    m_ui->nextSavePath = path;
     m_dlg->OnBnClickedSaveBin();
     QCOMPARE(read(path), hex("55AAF80705FA0761626300 00"));
-    QVERIFY(m_ui.boxes.isEmpty());
+    QVERIFY(m_ui->boxes.isEmpty());
 }
 
 void TestCommandFiles::unwritablePathReportsAndLeavesNothing() {
     const QString path = filePath("missing/abc.bin");
     m_dlg->m_Command->setText("abc");
-    m_ui.paths = {path};
+    m_ui->nextSavePath = path;
     m_dlg->OnBnClickedSaveBin();
 
-    QCOMPARE(m_ui.boxes.size(), 1);
-    QCOMPARE(m_ui.boxes[0].caption, "Error");
-    QCOMPARE(m_ui.boxes[0].icon, ConsoleUi::Icon::Error);
-    QVERIFY2(m_ui.boxes[0].text.startsWith("Cannot write " + path + ": "), qPrintable(m_ui.boxes[0].text));
+    QCOMPARE(m_ui->boxes.size(), 1);
+    QCOMPARE(m_ui->boxes[0].caption, "Error");
+    QCOMPARE(m_ui->boxes[0].icon, ConsoleUi::Icon::Error);
+    QVERIFY2(m_ui->boxes[0].text.startsWith("Cannot write " + path + ": "), qPrintable(m_ui->boxes[0].text));
     QVERIFY(!QFile::exists(path));
     QVERIFY(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 }
@@ -232,9 +201,10 @@ void TestCommandFiles::cancelDoesNothing() {
     for (int notation = -1; notation <= 2; ++notation)
         save(notation);
     m_dlg->OnBnClickedLoadBin();
-    QCOMPARE(m_ui.choosers.size(), 5);
-    QCOMPARE(m_ui.choosers.back().filter, "Firmware File(*.bin)");
-    QVERIFY(m_ui.boxes.isEmpty());
+    QCOMPARE(m_ui->saveRequests.size(), 4);
+    QCOMPARE(m_ui->openRequests.size(), 1);
+    QCOMPARE(m_ui->openRequests[0].filter, "Firmware File(*.bin)");
+    QVERIFY(m_ui->boxes.isEmpty());
     QCOMPARE(m_dlg->m_Command->text(), "abc");
     QVERIFY(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 }
@@ -256,13 +226,13 @@ void TestCommandFiles::refusesTextTooLongForFrame() {
     m_dlg->m_Command->setText(QString(length, 'a'));
     m_dlg->m_XAscii->setChecked(xAscii);
     const QString path = filePath("big.bin");
-    m_ui.paths = {path};
+    m_ui->nextSavePath = path;
     m_dlg->OnBnClickedSaveBin();
 
-    QVERIFY(!m_ui.boxes.isEmpty());
-    QCOMPARE(m_ui.boxes[0].text, "Error"); // the long-command warning comes first
+    QVERIFY(!m_ui->boxes.isEmpty());
+    QCOMPARE(m_ui->boxes[0].text, "Error"); // the long-command warning comes first
     if (saved) {
-        QCOMPARE(m_ui.boxes.size(), 1);
+        QCOMPARE(m_ui->boxes.size(), 1);
         const QByteArray bytes = read(path);
         QCOMPARE(bytes.size(), length + (xAscii ? 15 : 9));
         if (xAscii)
@@ -270,10 +240,10 @@ void TestCommandFiles::refusesTextTooLongForFrame() {
         else
             QCOMPARE(bytes.left(7), hex("55AAF807FF0007"));
     } else {
-        QCOMPARE(m_ui.boxes.size(), 2);
-        QCOMPARE(m_ui.boxes[1].caption, "Error");
-        QVERIFY(m_ui.boxes[1].text.contains("Nothing was saved"));
-        QVERIFY(m_ui.choosers.isEmpty());
+        QCOMPARE(m_ui->boxes.size(), 2);
+        QCOMPARE(m_ui->boxes[1].caption, "Error");
+        QVERIFY(m_ui->boxes[1].text.contains("Nothing was saved"));
+        QVERIFY(m_ui->saveRequests.isEmpty());
         QVERIFY(!QFile::exists(path));
     }
 }
@@ -308,25 +278,25 @@ void TestCommandFiles::loadsText() {
     }
     m_dlg->m_Command->setText("old");
     m_dlg->m_XAscii->setChecked(xAscii);
-    m_ui.paths = {path};
+    m_ui->nextOpenPath = path;
     m_dlg->OnBnClickedLoadBin();
 
     QCOMPARE(m_dlg->m_Command->text(), expected);
-    QVERIFY(m_ui.boxes.isEmpty());
-    QCOMPARE(m_ui.choosers.size(), 1);
-    QCOMPARE(m_ui.choosers[0].filter, "Firmware File(*.bin)");
-    QCOMPARE(m_ui.choosers[0].suffix, "bin");
+    QVERIFY(m_ui->boxes.isEmpty());
+    QCOMPARE(m_ui->openRequests.size(), 1);
+    QCOMPARE(m_ui->openRequests[0].filter, "Firmware File(*.bin)");
+    QCOMPARE(m_ui->openRequests[0].defaultSuffix, "bin");
 }
 
 void TestCommandFiles::unreadableFileReports() {
     const QString path = filePath("absent.bin");
     m_dlg->m_Command->setText("old");
-    m_ui.paths = {path};
+    m_ui->nextOpenPath = path;
     m_dlg->OnBnClickedLoadBin();
-    QCOMPARE(m_ui.boxes.size(), 1);
-    QCOMPARE(m_ui.boxes[0].caption, "Error");
-    QCOMPARE(m_ui.boxes[0].icon, ConsoleUi::Icon::Error);
-    QVERIFY2(m_ui.boxes[0].text.startsWith("Cannot open " + path + ": "), qPrintable(m_ui.boxes[0].text));
+    QCOMPARE(m_ui->boxes.size(), 1);
+    QCOMPARE(m_ui->boxes[0].caption, "Error");
+    QCOMPARE(m_ui->boxes[0].icon, ConsoleUi::Icon::Error);
+    QVERIFY2(m_ui->boxes[0].text.startsWith("Cannot open " + path + ": "), qPrintable(m_ui->boxes[0].text));
     QCOMPARE(m_dlg->m_Command->text(), "old");
 }
 
