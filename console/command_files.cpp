@@ -30,17 +30,17 @@ constexpr size_t kZSaveArea = lumo::Z_FRAME_MAX_TEXT + lumo::Z_FRAME_OVERHEAD;
 constexpr size_t kXSaveArea = 2048;
 constexpr int kXSaveMaxText = static_cast<int>(kXSaveArea) - lumo::X_FRAME_OVERHEAD;
 
-constexpr qint64 kLoadMaxBytes = 128;  // a loaded file is read this far only
-constexpr int kZTextOffset = 7;        // text of a Z frame
-constexpr int kXTextOffset = 14;       // text of an X frame, before its checksum byte
+constexpr qint64 kLoadMaxBytes = 128; // a loaded file is read this far only
+constexpr int kZTextOffset = 7;       // text of a Z frame
+constexpr int kXTextOffset = 14;      // text of an X frame, before its checksum byte
 
-void fileError(QWidget* owner, const QString& what, const QString& path, const QString& reason) {
+void fileError(QWidget *owner, const QString &what, const QString &path, const QString &reason) {
     consoleUi().messageBox(owner, QStringLiteral("%1 %2: %3").arg(what, path, reason),
                            QStringLiteral("Error"), ConsoleUi::Icon::Error);
 }
 
 // The bytes as text, one UTF-16 unit of the same value per byte, up to the first zero.
-QString bytesAsText(const char* p, qsizetype n) {
+QString bytesAsText(const char *p, qsizetype n) {
     QString text;
     for (qsizetype i = 0; i < n && p[i] != 0; ++i)
         text.append(QChar(static_cast<char16_t>(static_cast<unsigned char>(p[i]))));
@@ -52,11 +52,12 @@ QString bytesAsText(const char* p, qsizetype n) {
 // Builds the frame of the command box (Z with ID 15, or X with its checksum),
 // asks for a file name and writes the frame there. notation < 0: binary file;
 // 0..2: hex text in that notation. UI thread; blocks in the chooser.
-static void saveCommandFrame(D_CMDORA* dlg, int notation) {
+static void saveCommandFrame(D_CMDORA *dlg, int notation) {
     dlg->UpdateData();
-    const QString& command = dlg->m_strCommand;
+    const QString &command = dlg->m_strCommand;
     if (command.size() > kLongCommandWarning)
-        consoleUi().messageBox(dlg, QStringLiteral("Error"), QStringLiteral("Morrack"), ConsoleUi::Icon::None);
+        consoleUi().messageBox(dlg, QStringLiteral("Error"), QStringLiteral("Morrack"),
+                               ConsoleUi::Icon::None);
 
     const bool xFrame = dlg->m_XAscii && dlg->m_XAscii->isChecked();
     const int maxText = xFrame ? kXSaveMaxText : lumo::Z_FRAME_MAX_TEXT;
@@ -72,8 +73,9 @@ static void saveCommandFrame(D_CMDORA* dlg, int notation) {
     }
 
     unsigned char area[kXSaveArea] = {};
-    const size_t length = xFrame ? lumo::XCommandFrame(area, kXSaveArea, commandUnits(command))
-                                 : lumo::ZCommandFrame(area, kZSaveArea, kFileModuleId, commandUnits(command));
+    const size_t length = xFrame
+                              ? lumo::XCommandFrame(area, kXSaveArea, commandUnits(command))
+                              : lumo::ZCommandFrame(area, kZSaveArea, kFileModuleId, commandUnits(command));
 
     const QString defaultName = command.left(xFrame ? kDefaultNameX : kDefaultNameZ);
     const bool binary = notation < 0;
@@ -82,8 +84,9 @@ static void saveCommandFrame(D_CMDORA* dlg, int notation) {
     if (path.isEmpty())
         return;
 
-    const QByteArray content = binary ? QByteArray(reinterpret_cast<const char*>(area), static_cast<qsizetype>(length))
-                                      : RenderHex(area, length, notation);
+    const QByteArray content =
+        binary ? QByteArray(reinterpret_cast<const char *>(area), static_cast<qsizetype>(length))
+               : RenderHex(area, length, notation);
     // A temporary file beside the target, renamed over it at commit: an
     // existing file is replaced whole, and a failed write leaves nothing behind.
     QSaveFile file(path);
@@ -101,9 +104,13 @@ static void saveCommandFrame(D_CMDORA* dlg, int notation) {
         fileError(dlg, QStringLiteral("Cannot write"), path, file.errorString());
 }
 
-void D_CMDORA::OnBnClickedSaveBin() { saveCommandFrame(this, -1); }
+void D_CMDORA::OnBnClickedSaveBin() {
+    saveCommandFrame(this, -1);
+}
 
-void D_CMDORA::OnBnClickedSaveTxt(int notation) { saveCommandFrame(this, notation); }
+void D_CMDORA::OnBnClickedSaveTxt(int notation) {
+    saveCommandFrame(this, notation);
+}
 
 void D_CMDORA::OnBnClickedLoadBin() {
     const QString path = consoleUi().openFileName(this, kBinFilter, kBinSuffix);

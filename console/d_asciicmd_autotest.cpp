@@ -19,10 +19,10 @@ namespace {
 constexpr int kDelayMaxChars = 15; // the delay box is read this far
 }
 
-D_ASCIICMD_AUTOTEST::D_ASCIICMD_AUTOTEST(D_CMDORA* parent) : QDialog(parent), m_Main(parent) {
+D_ASCIICMD_AUTOTEST::D_ASCIICMD_AUTOTEST(D_CMDORA *parent) : QDialog(parent), m_Main(parent) {
     setWindowTitle(QStringLiteral("ASCII CMD Test"));
 
-    auto* delayLabel = new QLabel(QStringLiteral("Delay (ms)"), this);
+    auto *delayLabel = new QLabel(QStringLiteral("Delay (ms)"), this);
     m_Delay = new QLineEdit(this);
     m_Delay->setObjectName(QString::number(IDC_AUTOTEST_DELAY));
     m_Delay->setAlignment(Qt::AlignCenter);
@@ -46,12 +46,12 @@ D_ASCIICMD_AUTOTEST::D_ASCIICMD_AUTOTEST(D_CMDORA* parent) : QDialog(parent), m_
     m_LastCommand->setTextFormat(Qt::PlainText);
     m_LastCommand->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    auto* top = new QHBoxLayout;
+    auto *top = new QHBoxLayout;
     top->addWidget(delayLabel);
     top->addWidget(m_Delay);
     top->addStretch(1);
     top->addWidget(m_Start);
-    auto* layout = new QVBoxLayout(this);
+    auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(m_List, 1);
     layout->addWidget(m_LastCommand);
@@ -61,14 +61,16 @@ D_ASCIICMD_AUTOTEST::D_ASCIICMD_AUTOTEST(D_CMDORA* parent) : QDialog(parent), m_
     OnInitDialog();
 }
 
-D_ASCIICMD_AUTOTEST::~D_ASCIICMD_AUTOTEST() { stopTimer(); }
+D_ASCIICMD_AUTOTEST::~D_ASCIICMD_AUTOTEST() {
+    stopTimer();
+}
 
 void D_ASCIICMD_AUTOTEST::OnInitDialog() {
     m_Delay->setText(QStringLiteral("1000"));
     m_Delay->setFocus();
 }
 
-int32_t D_ASCIICMD_AUTOTEST::ParseDelay(const QString& text) {
+int32_t D_ASCIICMD_AUTOTEST::ParseDelay(const QString &text) {
     qsizetype i = 0;
     while (i < text.size() && text[i].isSpace())
         ++i;
@@ -121,7 +123,7 @@ void D_ASCIICMD_AUTOTEST::OnTimer(int id) {
 
     // One block per hard line: an empty list is one empty line, and a final
     // line break leaves an empty last line.
-    const QTextDocument* list = m_List->document();
+    const QTextDocument *list = m_List->document();
     if (m_nLine >= list->blockCount())
         m_nLine = 0;
     const QString line = list->findBlockByNumber(m_nLine).text().left(AUTOTEST_MAX_LINE);
@@ -133,14 +135,14 @@ void D_ASCIICMD_AUTOTEST::OnTimer(int id) {
     ++m_nLine;
 }
 
-void D_ASCIICMD_AUTOTEST::timerEvent(QTimerEvent* event) {
+void D_ASCIICMD_AUTOTEST::timerEvent(QTimerEvent *event) {
     if (m_Timer != 0 && event->timerId() == m_Timer)
         OnTimer(AUTOTEST_TIMER_ID);
     else
         QDialog::timerEvent(event);
 }
 
-void D_ASCIICMD_AUTOTEST::keyPressEvent(QKeyEvent* event) {
+void D_ASCIICMD_AUTOTEST::keyPressEvent(QKeyEvent *event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     const bool plain = event->modifiers() == Qt::NoModifier ||
                        (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);

@@ -30,17 +30,17 @@ class D_ASCIICMD_AUTOTEST : public QDialog {
 
 public:
     // parent: the main dialog whose command box and Send the test drives.
-    explicit D_ASCIICMD_AUTOTEST(D_CMDORA* parent);
+    explicit D_ASCIICMD_AUTOTEST(D_CMDORA *parent);
     ~D_ASCIICMD_AUTOTEST() override;
 
-    int32_t m_nDelay = 0;   // ms, as read at the last Start
+    int32_t m_nDelay = 0; // ms, as read at the last Start
     uint8_t m_bRunning = 0;
-    uint16_t m_nLine = 0;   // next list line to send, from 0; wraps
+    uint16_t m_nLine = 0; // next list line to send, from 0; wraps
 
-    QLineEdit* m_Delay = nullptr;          // 1947
-    QPushButton* m_Start = nullptr;        // 1282
-    QPlainTextEdit* m_List = nullptr;      // 1104
-    QLabel* m_LastCommand = nullptr;       // 1925
+    QLineEdit *m_Delay = nullptr;     // 1947
+    QPushButton *m_Start = nullptr;   // 1282
+    QPlainTextEdit *m_List = nullptr; // 1104
+    QLabel *m_LastCommand = nullptr;  // 1925
 
     // Puts "1000" into the delay box; run once when the dialog is built.
     void OnInitDialog();
@@ -54,17 +54,17 @@ public:
     // Delay box text as a decimal number the way wcstol reads it: leading
     // white space and a sign, digits up to the first other character, 0 when
     // there are none; clamped to 32 bits.
-    static int32_t ParseDelay(const QString& text);
+    static int32_t ParseDelay(const QString &text);
 
     void done(int result) override; // stops the timer with the dialog
 
 protected:
-    void timerEvent(QTimerEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
+    void timerEvent(QTimerEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void stopTimer();
 
-    D_CMDORA* m_Main;
+    D_CMDORA *m_Main;
     int m_Timer = 0; // QObject timer id standing for AUTOTEST_TIMER_ID, 0 when stopped
 };

@@ -25,11 +25,12 @@ class ModuleSim {
 public:
     static QString program() {
         const QString env = qEnvironmentVariable("LUMO_MODULE_SIM");
-        return !env.isEmpty() ? env
-                              : QCoreApplication::applicationDirPath() + "/../../tools/module_sim/lumo-module-sim";
+        return !env.isEmpty()
+                   ? env
+                   : QCoreApplication::applicationDirPath() + "/../../tools/module_sim/lumo-module-sim";
     }
     // Starts it and waits (at most 5 s) for its "ready" line.
-    bool start(const QStringList& args) {
+    bool start(const QStringList &args) {
         m_Proc.start(program(), args);
         if (!m_Proc.waitForStarted(5000))
             return false;
@@ -83,12 +84,12 @@ private slots:
 
 private:
     // Runs body inside OnAutoTest's modal run, then makes sure the dialog closes.
-    void withOpenDialog(const std::function<void(D_ASCIICMD_AUTOTEST*)>& body);
+    void withOpenDialog(const std::function<void(D_ASCIICMD_AUTOTEST *)> &body);
     void tick(int times = 1) {
         for (int i = 0; i < times; ++i)
             m_test->OnTimer(AUTOTEST_TIMER_ID);
     }
-    void start(const QString& delay = QStringLiteral("1000")) {
+    void start(const QString &delay = QStringLiteral("1000")) {
         m_test->m_Delay->setText(delay);
         m_test->m_Start->click();
     }
@@ -96,7 +97,7 @@ private:
     // Box texts shown so far.
     QStringList boxTexts() const {
         QStringList out;
-        for (const RecordedBox& b : m_ui->boxes)
+        for (const RecordedBox &b : m_ui->boxes)
             out << b.text;
         return out;
     }
@@ -104,10 +105,12 @@ private:
     SettingsSandbox m_settings;
     std::unique_ptr<RecordingUi> m_ui;
     std::unique_ptr<D_CMDORA> m_main;
-    D_ASCIICMD_AUTOTEST* m_test = nullptr; // child of m_main
+    D_ASCIICMD_AUTOTEST *m_test = nullptr; // child of m_main
 };
 
-void TestAutotest::initTestCase() { QVERIFY(QDir(m_settings.root()).exists()); }
+void TestAutotest::initTestCase() {
+    QVERIFY(QDir(m_settings.root()).exists());
+}
 
 void TestAutotest::init() {
     m_ui = std::make_unique<RecordingUi>(0.0);
@@ -125,7 +128,8 @@ void TestAutotest::cleanup() {
 void TestAutotest::cyclesLines_data() {
     QTest::addColumn<QString>("list");
     QTest::addColumn<QStringList>("sent");
-    QTest::newRow("three lines") << "zw 000000\nzh\nabc" << QStringList{"zw 000000", "zh", "abc", "zw 000000", "zh", "abc"};
+    QTest::newRow("three lines") << "zw 000000\nzh\nabc"
+                                 << QStringList{"zw 000000", "zh", "abc", "zw 000000", "zh", "abc"};
     QTest::newRow("final break") << "a\nb\n" << QStringList{"a", "b", "", "a", "b", ""};
     QTest::newRow("empty list") << "" << QStringList{"", ""};
     QTest::newRow("long line") << QString(1500, 'x') << QStringList{QString(AUTOTEST_MAX_LINE, 'x')};
@@ -151,8 +155,7 @@ void TestAutotest::cyclesLines() {
 void TestAutotest::lastCommandShownBeforeCommandBox() {
     m_test->m_List->setPlainText("one\ntwo");
     QStringList seen; // last-command line at the moment the command box changes
-    connect(m_main->m_Command, &QLineEdit::textChanged, this,
-            [&] { seen << m_test->m_LastCommand->text(); });
+    connect(m_main->m_Command, &QLineEdit::textChanged, this, [&] { seen << m_test->m_LastCommand->text(); });
     start();
     tick(2);
     QCOMPARE(seen, (QStringList{"one", "two"}));
@@ -242,7 +245,7 @@ void TestAutotest::tickWhileStoppedDoesNothing() {
 void TestAutotest::realTimerSends() {
     m_test->m_List->setPlainText("a\nb\nc");
     QStringList sent;
-    connect(m_main->m_Command, &QLineEdit::textChanged, this, [&](const QString& t) { sent << t; });
+    connect(m_main->m_Command, &QLineEdit::textChanged, this, [&](const QString &t) { sent << t; });
     start("5");
     QTRY_VERIFY_WITH_TIMEOUT(sent.size() >= 4, 5000);
     m_test->m_Start->click();
@@ -280,9 +283,10 @@ void TestAutotest::tickInQueryBoxIsSkipped() {
     m_test->m_List->setPlainText("zh\nza 1");
     // The query's data box runs a message loop that delivers a due tick.
     QStringList inBox;
-    m_ui->onBox = [&](const RecordedBox&) {
+    m_ui->onBox = [&](const RecordedBox &) {
         tick();
-        inBox << m_main->m_Command->text() << QString::number(m_test->m_nLine) << m_test->m_LastCommand->text();
+        inBox << m_main->m_Command->text() << QString::number(m_test->m_nLine)
+              << m_test->m_LastCommand->text();
     };
     start();
     tick();
@@ -298,12 +302,12 @@ void TestAutotest::tickInQueryBoxIsSkipped() {
     QCOMPARE(m_test->m_nLine, 2);
 }
 
-void TestAutotest::withOpenDialog(const std::function<void(D_ASCIICMD_AUTOTEST*)>& body) {
+void TestAutotest::withOpenDialog(const std::function<void(D_ASCIICMD_AUTOTEST *)> &body) {
     bool ran = false;
     QTimer::singleShot(0, m_main.get(), [&] {
-        auto* dialog = m_main->findChild<D_ASCIICMD_AUTOTEST*>(QString(), Qt::FindDirectChildrenOnly);
+        auto *dialog = m_main->findChild<D_ASCIICMD_AUTOTEST *>(QString(), Qt::FindDirectChildrenOnly);
         // m_test is a second child; the open one is the visible one.
-        for (auto* d : m_main->findChildren<D_ASCIICMD_AUTOTEST*>(QString(), Qt::FindDirectChildrenOnly))
+        for (auto *d : m_main->findChildren<D_ASCIICMD_AUTOTEST *>(QString(), Qt::FindDirectChildrenOnly))
             if (d != m_test)
                 dialog = d;
         ran = true;
@@ -314,19 +318,19 @@ void TestAutotest::withOpenDialog(const std::function<void(D_ASCIICMD_AUTOTEST*)
     });
     m_main->OnAutoTest();
     QVERIFY(ran);
-    QCOMPARE(m_main->findChildren<D_ASCIICMD_AUTOTEST*>().size(), 1); // the opened one is gone
+    QCOMPARE(m_main->findChildren<D_ASCIICMD_AUTOTEST *>().size(), 1); // the opened one is gone
 }
 
 void TestAutotest::openingStartsAfresh() {
     for (int opening = 0; opening < 2; ++opening) {
-        withOpenDialog([&](D_ASCIICMD_AUTOTEST* d) {
+        withOpenDialog([&](D_ASCIICMD_AUTOTEST *d) {
             QCOMPARE(d->windowTitle(), "ASCII CMD Test");
             QCOMPARE(d->parentWidget(), m_main.get());
             QVERIFY(d->isModal());
-            QCOMPARE(d->findChild<QLineEdit*>("1947"), d->m_Delay);
-            QCOMPARE(d->findChild<QPushButton*>("1282"), d->m_Start);
-            QCOMPARE(d->findChild<QPlainTextEdit*>("1104"), d->m_List);
-            QCOMPARE(d->findChild<QLabel*>("1925"), d->m_LastCommand);
+            QCOMPARE(d->findChild<QLineEdit *>("1947"), d->m_Delay);
+            QCOMPARE(d->findChild<QPushButton *>("1282"), d->m_Start);
+            QCOMPARE(d->findChild<QPlainTextEdit *>("1104"), d->m_List);
+            QCOMPARE(d->findChild<QLabel *>("1925"), d->m_LastCommand);
             QCOMPARE(d->m_Delay->text(), "1000");
             QCOMPARE(d->m_Delay->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
             QCOMPARE(d->m_List->lineWrapMode(), QPlainTextEdit::NoWrap);
@@ -360,8 +364,8 @@ void TestAutotest::keys() {
     QFETCH(int, key);
     QFETCH(bool, closes);
     QFETCH(QString, caption);
-    withOpenDialog([&](D_ASCIICMD_AUTOTEST* d) {
-        auto* w = d->findChild<QWidget*>(target);
+    withOpenDialog([&](D_ASCIICMD_AUTOTEST *d) {
+        auto *w = d->findChild<QWidget *>(target);
         QVERIFY(w);
         d->activateWindow();
         w->setFocus();

@@ -12,7 +12,9 @@
 
 namespace {
 
-QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
+QByteArray hex(const char *text) {
+    return QByteArray::fromHex(text);
+}
 
 // The X frame of a text of n letters 'a', built by hand.
 QByteArray xFrameOfA(int n) {
@@ -50,8 +52,8 @@ private slots:
     void unreadableFileReports();
 
 private:
-    QString filePath(const QString& name) const { return m_dir->filePath(name); }
-    QByteArray read(const QString& path) const {
+    QString filePath(const QString &name) const { return m_dir->filePath(name); }
+    QByteArray read(const QString &path) const {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
@@ -68,7 +70,9 @@ private:
     std::unique_ptr<D_CMDORA> m_dlg;
 };
 
-void TestCommandFiles::initTestCase() { QVERIFY(QDir(m_settings.root()).exists()); }
+void TestCommandFiles::initTestCase() {
+    QVERIFY(QDir(m_settings.root()).exists());
+}
 
 void TestCommandFiles::init() {
     m_ui = std::make_unique<RecordingUi>(0.0);
@@ -101,8 +105,10 @@ void TestCommandFiles::savesFrame_data() {
     QTest::newRow("abc Z $55") << "abc" << false << 2 << QByteArray("$55$AA$F8$07$05$FA$07$61$62$63$00$00");
     QTest::newRow("abc X 55 AA") << "abc" << true << 0
                                  << QByteArray("55 AA 5A A5 12 00 00 02 13 00 FF 01 FE 00 61 62 63 49 ");
-    QTest::newRow("empty X $55") << "" << true << 2 << QByteArray("$55$AA$5A$A5$0F$00$00$02$13$00$FF$01$FE$00$20");
-    QTest::newRow("non-ASCII Z bin") << QString::fromUtf16(u"\u00E9\u4E2D") << false << -1 << hex("55AAF80704FB07E92D0000");
+    QTest::newRow("empty X $55") << "" << true << 2
+                                 << QByteArray("$55$AA$5A$A5$0F$00$00$02$13$00$FF$01$FE$00$20");
+    QTest::newRow("non-ASCII Z bin") << QString::fromUtf16(u"\u00E9\u4E2D") << false << -1
+                                     << hex("55AAF80704FB07E92D0000");
 }
 
 void TestCommandFiles::savesFrame() {
@@ -164,7 +170,7 @@ void TestCommandFiles::defaultName() {
     for (int notation = -1; notation <= 2; ++notation)
         save(notation); // cancelled: no path to answer with
     QCOMPARE(m_ui->saveRequests.size(), 4);
-    for (const auto& c : m_ui->saveRequests)
+    for (const auto &c : m_ui->saveRequests)
         QCOMPARE(c.defaultName, expected);
 }
 
@@ -259,8 +265,8 @@ void TestCommandFiles::loadsText_data() {
     QTest::newRow("X abc, box on") << xAbc << true << "abc";
     QTest::newRow("X abc, box off") << xAbc << false << QString::fromUtf16(u"\u0002\u0013");
     QTest::newRow("X 200, box on") << xFrameOfA(200) << true << QString(113, 'a');
-    QTest::newRow("Z no end, box off") << (hex("55AAF807") + QByteArray(300, char(0xE9))) << false
-                                       << QString(121, QChar(0xE9));
+    QTest::newRow("Z no end, box off")
+        << (hex("55AAF807") + QByteArray(300, char(0xE9))) << false << QString(121, QChar(0xE9));
     QTest::newRow("X header only") << xAbc.left(15) << true << "";
     QTest::newRow("short, box off") << hex("55AA") << false << "";
     QTest::newRow("empty file") << QByteArray() << false << "";
