@@ -1,11 +1,12 @@
-// Test rig for the Send handler and the test timer: a console seam that
-// records boxes and traces and shortens waits, and small module peers on
+// Test rig for the Send handler and the test timer: the recording seam with
+// shortened waits, and small module peers on
 // loopback (TCP with greeting, UDP) and on a pseudo-terminal, each on its own
 // thread, that record what they receive and answer from a script.
 #pragma once
 
 #include "console_ui.h"
 #include "d_cmdora.h"
+#include "recording_ui.h"
 
 #include <QByteArray>
 #include <QCheckBox>
@@ -34,40 +35,26 @@
 
 namespace rig {
 
-struct Box {
-    QString text;
-    QString caption;
-    ConsoleUi::Icon icon;
-};
-
-// Records every box and trace; a wait of ms sleeps only a little for real,
-// so polling loops run through their attempts in a fraction of their time
-// while peer threads still get to answer.
-class FastUi : public ConsoleUi {
+// The shared recording seam with waits cut to a hundredth, so polling loops
+// run through their attempts quickly while peer threads still get to answer.
+class FastUi : public RecordingUi {
 public:
-    QList<Box> boxes;
-    QList<QByteArray> traces; // the text of each trace record
-    long sleptMs = 0;
-    int realSleepMs = 5;
-
-    FastUi() { setConsoleUi(this); }
-    ~FastUi() override { setConsoleUi(nullptr); }
-
-    void messageBox(QWidget*, const QString& text, const QString& caption, Icon icon) override {
-        boxes.append({text, caption, icon});
+    FastUi() : RecordingUi(0.01) { traceAnswer = 1; }
+    // The text of each trace record so far.
+    QList<QByteArray> traces() const {
+        QList<QByteArray> out;
+        for (const QByteArray& r : traceRecords) {
+            const int len = r.size() >= 4 ? (static_cast<unsigned char>(r[0]) | static_cast<unsigned char>(r[1]) << 8) : 0;
+            out.append(r.mid(4, len));
+        }
+        return out;
     }
-    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-    QString openFileName(QWidget*, const QString&, const QString&) override { return {}; }
-    void sleepMs(int ms) override {
-        sleptMs += ms;
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, realSleepMs)));
-    }
-    int sendTraceRecord(const QByteArray& record) override {
-        const int len = record.size() >= 4 ? static_cast<unsigned char>(record[0]) |
-                                                 static_cast<unsigned char>(record[1]) << 8
-                                           : 0;
-        traces.append(record.mid(4, len));
-        return 1;
+    // Milliseconds the handlers asked to wait, in all.
+    long sleptMs() const {
+        long sum = 0;
+        for (int ms : sleeps)
+            sum += ms;
+        return sum;
     }
 };
 
