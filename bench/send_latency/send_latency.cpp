@@ -6,12 +6,14 @@
 // usage: bench_send_latency [runs]   (default 10 per link)
 #include "console_ui.h"
 #include "d_cmdora.h"
+#include "settings.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <chrono>
@@ -57,7 +59,7 @@ void report(const char* link, Figures f) {
 }
 
 // Presses Send `runs` times with a normal command; an answer counts when the
-// status line shows an "Ack : " line that is not the time-out message.
+// status line shows the acknowledgement of that very command.
 Figures measure(D_CMDORA& dlg, int runs) {
     Figures f;
     for (int i = 0; i < runs; ++i) {
@@ -68,7 +70,7 @@ Figures measure(D_CMDORA& dlg, int runs) {
         const auto t1 = std::chrono::steady_clock::now();
         f.ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
         const QString status = dlg.m_Status->text();
-        if (status.startsWith(QStringLiteral("Ack : OK")))
+        if (status.startsWith(QStringLiteral("Ack : ")) && status.contains(QStringLiteral("command za %1 done").arg(i)))
             ++f.answered;
     }
     return f;
@@ -83,6 +85,8 @@ int main(int argc, char** argv) {
     setenv("LUMO_COM1", serialLink.c_str(), 1);
 
     QApplication app(argc, argv);
+    const QTemporaryDir settingsDir; // the dialog reads and writes its settings here
+    g_SettingsPath = settingsDir.path() + QStringLiteral("/CMDORA_Unicode.bin");
     BenchUi ui;
     setConsoleUi(&ui);
 
