@@ -89,4 +89,26 @@ INSTANTIATE_TEST_SUITE_P(
                   true}),
     [](const ::testing::TestParamInfo<SerialRow> &info) { return std::string(info.param.name); });
 
+TEST(SerialSenddata, DrainsInputThenWritesEveryByte) {
+    lumo_test::PtyPair pty(96);
+    ASSERT_TRUE(pty.ok());
+    CLumo_Net net;
+    ASSERT_EQ(net.OpenCOM_IPConverter(96, 115200), 1);
+    const unsigned char frame[] = {0x55, 0xAA, 0xFF, 0x00, 0x01, 0xFE, 0x19, 0x00};
+
+    ASSERT_TRUE(pty.Write(lumo_test::Bytes{'o', 'l', 'd'}));
+    ASSERT_TRUE(WaitQueued(net, 3));
+    EXPECT_EQ(net.Senddata(frame, 0), 0); // nothing to send, the input is emptied all the same
+    EXPECT_EQ(net.ComBytesWaiting(), 0);
+
+    EXPECT_EQ(net.Senddata(frame, sizeof frame), static_cast<int>(sizeof frame));
+    EXPECT_EQ(pty.ReadExact(sizeof frame), lumo_test::Bytes(frame, frame + sizeof frame));
+
+    net.m_SendState = 1; // offline: nothing goes out, the result is 1
+    EXPECT_EQ(net.Senddata(frame, sizeof frame), 1);
+    EXPECT_TRUE(pty.ReadExact(1, std::chrono::milliseconds(100)).empty());
+    net.m_SendState = 0;
+    net.CloseCOM();
+}
+
 } // namespace

@@ -225,6 +225,8 @@ TEST(TcpConnect, PlainStyleReturnsAtOnceAndRecordsStyle) {
     ModulePeer peer("127.0.2.10");
     ASSERT_TRUE(peer.Listening());
     CLumo_Net net;
+    std::vector<std::wstring> log;
+    net.m_hLogWnd = [&](const std::wstring &t) { log.push_back(t); };
     unsigned char out[3] = {0xAA, 0xAA, 0xAA};
     EXPECT_EQ(ConnectGreeted(net, peer, Greeting(7, 0x20), 0, out), 1);
     EXPECT_EQ(out[0], 7);
@@ -234,6 +236,11 @@ TEST(TcpConnect, PlainStyleReturnsAtOnceAndRecordsStyle) {
     EXPECT_EQ(net.m_DevStyle[7], 0x20);
     EXPECT_EQ(net.m_Client.m_HostNo, 10);
     net.CloseNet();
+    const std::vector<std::wstring> expected = {
+        L"IP127.0.2.10 --------------NetConnect", L"IP127.0.2.10 --------------Open ok",
+        L"IP:127.0.2.10 ---------Check_Return", L"IP:127.0.2.10 -----------Check_Return OK",
+        L"IP127.0.2.10 ------------CloseNet"};
+    EXPECT_EQ(log, expected);
 }
 
 TEST(TcpConnect, IdentifierBeyondStyleTableWritesNothingOutside) {
@@ -599,6 +606,24 @@ TEST(TcpLifecycle, DestroyWithLinkOpenJoinsTheThread) {
     EXPECT_TRUE(peer.SeesClose());
     peer.Close();
     EXPECT_EQ(OpenFds(), before);
+}
+
+TEST(TcpLifecycle, ShutDownFromTheOwnerNoticeDoesNotJoinItself) {
+    ModulePeer peer("127.0.2.29");
+    ASSERT_TRUE(peer.Listening());
+    auto net = std::make_unique<CLumo_Net>();
+    std::atomic<bool> noticed{false};
+    // The notice runs on the receive thread; closing the link from there must
+    // neither join that thread nor leave the descriptor open.
+    net->m_hOwnerWnd = [&](unsigned, uintptr_t, intptr_t) {
+        net->m_Client.ShutDown();
+        noticed = true;
+    };
+    ASSERT_EQ(ConnectGreeted(*net, peer, Greeting(1, 0x20)), 1);
+    peer.Close();
+    ASSERT_TRUE(WaitFor([&] { return noticed.load(); }));
+    EXPECT_FALSE(net->m_Client.IsOpen()); // ordered by the flag set after ShutDown
+    net.reset();                          // joins the ended thread
 }
 
 TEST(TcpLifecycle, DescriptorsNeverStandardStreams) {
