@@ -20,7 +20,7 @@ unsigned char Complement(unsigned char b) {
 
 } // namespace
 
-void AddChecksum(unsigned char *buf, size_t n) {
+void AddChecksum(unsigned char* buf, size_t n) {
     if (n == 0)
         return;
     unsigned char sum = 0;
@@ -29,13 +29,13 @@ void AddChecksum(unsigned char *buf, size_t n) {
     buf[n - 1] = sum;
 }
 
-size_t TextBytes(unsigned char *out, std::u16string_view text) {
+size_t TextBytes(unsigned char* out, std::u16string_view text) {
     for (size_t i = 0; i < text.size(); ++i)
         out[i] = static_cast<unsigned char>(text[i] & 0xFF);
     return text.size();
 }
 
-size_t DeviceCommandFrameAt(unsigned char *out, size_t cap, unsigned char address, unsigned char code) {
+size_t DeviceCommandFrameAt(unsigned char* out, size_t cap, unsigned char address, unsigned char code) {
     if (cap < DEVICE_FRAME_LEN)
         return 0;
     std::memset(out, 0, DEVICE_FRAME_LEN);
@@ -50,11 +50,11 @@ size_t DeviceCommandFrameAt(unsigned char *out, size_t cap, unsigned char addres
     return DEVICE_FRAME_LEN;
 }
 
-size_t DeviceCommandFrame(unsigned char *out, size_t cap, int id, unsigned char code) {
+size_t DeviceCommandFrame(unsigned char* out, size_t cap, int id, unsigned char code) {
     return DeviceCommandFrameAt(out, cap, DeviceAddress(id, CLASS_BINARY), code);
 }
 
-size_t ZCommandFrame(unsigned char *out, size_t cap, int id, std::u16string_view text) {
+size_t ZCommandFrame(unsigned char* out, size_t cap, int id, std::u16string_view text) {
     const size_t n = text.size();
     const size_t total = n + Z_FRAME_OVERHEAD;
     if (n > static_cast<size_t>(Z_FRAME_MAX_TEXT) || cap < total)
@@ -75,7 +75,7 @@ size_t ZCommandFrame(unsigned char *out, size_t cap, int id, std::u16string_view
     return total;
 }
 
-size_t XCommandFrame(unsigned char *out, size_t cap, std::u16string_view text) {
+size_t XCommandFrame(unsigned char* out, size_t cap, std::u16string_view text) {
     const size_t n = text.size();
     const size_t total = n + X_FRAME_OVERHEAD;
     if (n > static_cast<size_t>(X_FRAME_MAX_TEXT) || cap < total)
@@ -93,7 +93,7 @@ size_t XCommandFrame(unsigned char *out, size_t cap, std::u16string_view text) {
     return total;
 }
 
-size_t CrTextLine(unsigned char *out, size_t cap, std::u16string_view text) {
+size_t CrTextLine(unsigned char* out, size_t cap, std::u16string_view text) {
     const size_t total = text.size() + 1;
     if (cap < total)
         return 0;
@@ -102,7 +102,7 @@ size_t CrTextLine(unsigned char *out, size_t cap, std::u16string_view text) {
     return total;
 }
 
-size_t UdpTextDatagram(unsigned char *out, size_t cap, std::u16string_view text) {
+size_t UdpTextDatagram(unsigned char* out, size_t cap, std::u16string_view text) {
     const size_t total = text.size() + 1;
     if (cap < total)
         return 0;
@@ -111,17 +111,17 @@ size_t UdpTextDatagram(unsigned char *out, size_t cap, std::u16string_view text)
     return total;
 }
 
-bool AckHeader(const unsigned char *p) {
+bool AckHeader(const unsigned char* p) {
     return std::memcmp(p, ACK_HEADER, sizeof ACK_HEADER) == 0;
 }
 
-int AckFrame(const unsigned char *p, size_t n) {
+int AckFrame(const unsigned char* p, size_t n) {
     if (n < ACK_FRAME_LEN || !AckHeader(p))
         return -1;
     return p[4];
 }
 
-bool DeviceInfoReply(const unsigned char *p, size_t n, unsigned char data[2]) {
+bool DeviceInfoReply(const unsigned char* p, size_t n, unsigned char data[2]) {
     if (n < DEVICE_INFO_LEN || !AckHeader(p + 2))
         return false;
     data[0] = p[0];
@@ -129,7 +129,7 @@ bool DeviceInfoReply(const unsigned char *p, size_t n, unsigned char data[2]) {
     return true;
 }
 
-bool ConnectGreeting(const unsigned char *p, size_t n, bool xMode, Greeting *out) {
+bool ConnectGreeting(const unsigned char* p, size_t n, bool xMode, Greeting* out) {
     if (n == 0)
         return false;
     if (n >= 2 && p[0] == 0xFF && p[1] == 0xFF)
@@ -156,7 +156,7 @@ bool ConnectGreeting(const unsigned char *p, size_t n, bool xMode, Greeting *out
     return true;
 }
 
-bool ModeQueryReply(const unsigned char *p, size_t n, unsigned char *modeChar) {
+bool ModeQueryReply(const unsigned char* p, size_t n, unsigned char* modeChar) {
     if (n < 7)
         return false;
     const bool valid =

@@ -16,7 +16,7 @@ constexpr int NO_MODULE_ID = 15;       // address nibble used where no module ID
 constexpr auto QUERY_RETRY_PAUSE = std::chrono::milliseconds(100);
 constexpr int BIOS_TABLE_SIZE = 15;
 
-void ReadVersion(const uint32_t (&table)[BIOS_TABLE_SIZE], int index, unsigned long *out) {
+void ReadVersion(const uint32_t (&table)[BIOS_TABLE_SIZE], int index, unsigned long* out) {
     if (out == nullptr || index < 0 || index >= BIOS_TABLE_SIZE)
         return; // out-of-range index: the output word stays as it was
     *out = table[index];
@@ -57,7 +57,7 @@ CLumo_Net::~CLumo_Net() {
     m_Client.ShutDown();
 }
 
-void CLumo_Net::SendProgress(const std::wstring &prefix, const wchar_t *literal) {
+void CLumo_Net::SendProgress(const std::wstring& prefix, const wchar_t* literal) {
     if (!m_hLogWnd)
         return;
     m_hLogWnd(prefix + (literal ? literal : L""));
@@ -77,7 +77,7 @@ void CLumo_Net::SendState(char value) {
     m_SendState = static_cast<signed char>(value);
 }
 
-void CLumo_Net::Peltra_Senddata(int /*id*/, unsigned char *data, unsigned int count) {
+void CLumo_Net::Peltra_Senddata(int /*id*/, unsigned char* data, unsigned int count) {
     if (count > static_cast<unsigned int>(INT_MAX) || (data == nullptr && count > 0))
         return; // no such frame
     Senddata(data, static_cast<int>(count));
@@ -89,7 +89,7 @@ int CLumo_Net::Skarn_ClearBuffer() {
     return 1;
 }
 
-int CLumo_Net::Skarn_Device(unsigned char *out, unsigned char kind) {
+int CLumo_Net::Skarn_Device(unsigned char* out, unsigned char kind) {
     unsigned char answer[DEVICE_ANSWER_SIZE];
     std::memset(answer, 0xFF, sizeof answer);
     unsigned char query[lumo::DEVICE_FRAME_LEN];
@@ -119,12 +119,12 @@ int CLumo_Net::Skarn_Device(unsigned char *out, unsigned char kind) {
     return 1;
 }
 
-void CLumo_Net::GetBIOSver(int index, unsigned long *out) {
+void CLumo_Net::GetBIOSver(int index, unsigned long* out) {
     ReadVersion(m_BIOSver, index, out);
 }
-void CLumo_Net::GetMBABIOSver(int index, unsigned long *out) {
+void CLumo_Net::GetMBABIOSver(int index, unsigned long* out) {
     ReadVersion(m_MBABIOSver, index, out);
 }
-void CLumo_Net::GetMBDBIOSver(int index, unsigned long *out) {
+void CLumo_Net::GetMBDBIOSver(int index, unsigned long* out) {
     ReadVersion(m_MBDBIOSver, index, out);
 }

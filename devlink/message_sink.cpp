@@ -12,8 +12,8 @@ namespace {
 // A program that loads only the shared library can receive the messages by
 // defining this function with default visibility (and exporting it from the
 // executable, e.g. -rdynamic); it is looked up once, when no sink is set.
-using HookFn = void (*)(const wchar_t *text, const wchar_t *caption);
-constexpr const char *HOOK_NAME = "Lumo_MessageSink";
+using HookFn = void (*)(const wchar_t* text, const wchar_t* caption);
+constexpr const char* HOOK_NAME = "Lumo_MessageSink";
 
 // Recursive so that a sink may itself show a message or replace the sink.
 // Held during the call: a sink that is being replaced finishes its call first.
@@ -25,7 +25,7 @@ HookFn FindHook() {
     return hook;
 }
 
-void AppendUtf8(std::string &out, wchar_t wc) {
+void AppendUtf8(std::string& out, wchar_t wc) {
     auto c = static_cast<uint32_t>(wc);
     if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
         c = 0xFFFD;
@@ -46,7 +46,7 @@ void AppendUtf8(std::string &out, wchar_t wc) {
     }
 }
 
-void WriteToStderr(const std::wstring &text, const std::wstring &caption) {
+void WriteToStderr(const std::wstring& text, const std::wstring& caption) {
     std::string line;
     for (wchar_t c : caption)
         AppendUtf8(line, c);
@@ -72,7 +72,7 @@ LumoMessageSink ExchangeLumoMessageSink(LumoMessageSink sink) {
     return old;
 }
 
-void LumoShowMessage(const std::wstring &text, const std::wstring &caption) {
+void LumoShowMessage(const std::wstring& text, const std::wstring& caption) {
     std::lock_guard lock(g_SinkMutex);
     if (g_Sink) {
         g_Sink(text, caption);

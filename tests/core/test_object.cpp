@@ -18,12 +18,12 @@ struct Fresh : testing::Test {
     std::unique_ptr<CLumo_Net> net = std::make_unique<CLumo_Net>();
     std::vector<std::wstring> progress;
     void RecordProgress() {
-        net->m_hLogWnd = [this](const std::wstring &text) { progress.push_back(text); };
+        net->m_hLogWnd = [this](const std::wstring& text) { progress.push_back(text); };
     }
 };
 
-bool AllZero(const void *p, size_t n) {
-    auto b = static_cast<const unsigned char *>(p);
+bool AllZero(const void* p, size_t n) {
+    auto b = static_cast<const unsigned char*>(p);
     for (size_t i = 0; i < n; ++i)
         if (b[i] != 0)
             return false;
@@ -115,22 +115,22 @@ TEST_F(Fresh, SendStateIsSignExtended) {
         char value;
         int state;
     } cases[] = {{1, 1}, {static_cast<char>(0x80), -128}, {static_cast<char>(0xFF), -1}, {0x7F, 127}, {0, 0}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         net->SendState(c.value);
         EXPECT_EQ(net->m_SendState, c.state) << int(static_cast<unsigned char>(c.value));
     }
 }
 
 TEST_F(Fresh, VersionReaders) {
-    using Reader = void (CLumo_Net::*)(int, unsigned long *);
+    using Reader = void (CLumo_Net::*)(int, unsigned long*);
     const struct {
-        const char *name;
+        const char* name;
         Reader read;
-        uint32_t *table;
+        uint32_t* table;
     } readers[] = {{"BIOS", &CLumo_Net::GetBIOSver, net->m_BIOSver},
                    {"MBD", &CLumo_Net::GetMBDBIOSver, net->m_MBDBIOSver},
                    {"MBA", &CLumo_Net::GetMBABIOSver, net->m_MBABIOSver}};
-    for (const auto &r : readers) {
+    for (const auto& r : readers) {
         unsigned long out = 77;
         (net.get()->*r.read)(0, &out);
         EXPECT_EQ(out, 0u) << r.name;

@@ -14,7 +14,7 @@ using Bytes = std::vector<unsigned char>;
 namespace {
 
 // "55 AA F8" -> {0x55, 0xAA, 0xF8}
-Bytes Hex(const char *text) {
+Bytes Hex(const char* text) {
     Bytes out;
     unsigned v = 0;
     int n = 0;
@@ -25,46 +25,46 @@ Bytes Hex(const char *text) {
     return out;
 }
 
-using Builder = std::function<size_t(unsigned char *, size_t)>;
+using Builder = std::function<size_t(unsigned char*, size_t)>;
 
 struct BuildCase {
-    const char *name;
+    const char* name;
     Builder build;
-    const char *expected;
+    const char* expected;
 };
 
 const BuildCase kBuildCases[] = {
-    {"ZEmptyAsSaved", [](unsigned char *o, size_t c) { return ZCommandFrame(o, c, 15, u""); },
+    {"ZEmptyAsSaved", [](unsigned char* o, size_t c) { return ZCommandFrame(o, c, 15, u""); },
      "55 AA F8 07 02 FD 07 00 00"},
-    {"ZAbcAsSaved", [](unsigned char *o, size_t c) { return ZCommandFrame(o, c, 15, u"abc"); },
+    {"ZAbcAsSaved", [](unsigned char* o, size_t c) { return ZCommandFrame(o, c, 15, u"abc"); },
      "55 AA F8 07 05 FA 07 61 62 63 00 00"},
-    {"ZOverTcpId3", [](unsigned char *o, size_t c) { return ZCommandFrame(o, c, 3, u"a"); },
+    {"ZOverTcpId3", [](unsigned char* o, size_t c) { return ZCommandFrame(o, c, 3, u"a"); },
      "55 AA 38 C7 03 FC 07 61 00 00"},
-    {"ZIdTakenModulo16", [](unsigned char *o, size_t c) { return ZCommandFrame(o, c, 0x13, u""); },
+    {"ZIdTakenModulo16", [](unsigned char* o, size_t c) { return ZCommandFrame(o, c, 0x13, u""); },
      "55 AA 38 C7 02 FD 07 00 00"},
-    {"ZNonAsciiLowByte", [](unsigned char *o, size_t c) { return ZCommandFrame(o, c, 15, u"\u00E9\u4E2D"); },
+    {"ZNonAsciiLowByte", [](unsigned char* o, size_t c) { return ZCommandFrame(o, c, 15, u"\u00E9\u4E2D"); },
      "55 AA F8 07 04 FB 07 E9 2D 00 00"},
-    {"XEmpty", [](unsigned char *o, size_t c) { return XCommandFrame(o, c, u""); },
+    {"XEmpty", [](unsigned char* o, size_t c) { return XCommandFrame(o, c, u""); },
      "55 AA 5A A5 0F 00 00 02 13 00 FF 01 FE 00 20"},
-    {"XAbc", [](unsigned char *o, size_t c) { return XCommandFrame(o, c, u"abc"); },
+    {"XAbc", [](unsigned char* o, size_t c) { return XCommandFrame(o, c, u"abc"); },
      "55 AA 5A A5 12 00 00 02 13 00 FF 01 FE 00 61 62 63 49"},
     {"XTimerTestFrame",
-     [](unsigned char *o, size_t c) { return XCommandFrame(o, c, u"XL 001002001 Test 0"); },
+     [](unsigned char* o, size_t c) { return XCommandFrame(o, c, u"XL 001002001 Test 0"); },
      "55 AA 5A A5 22 00 00 02 13 00 FF 01 FE 00 58 4C 20 30 30 31 30 30 32 30 30 31 20 54 65 73 74 20 30 BB"},
-    {"DisconnectId2", [](unsigned char *o, size_t c) { return DeviceCommandFrame(o, c, 2, CMD_DISCONNECT); },
+    {"DisconnectId2", [](unsigned char* o, size_t c) { return DeviceCommandFrame(o, c, 2, CMD_DISCONNECT); },
      "55 AA 2F D0 01 FE 17 00"},
     {"DisconnectId18",
-     [](unsigned char *o, size_t c) { return DeviceCommandFrame(o, c, 18, CMD_DISCONNECT); },
+     [](unsigned char* o, size_t c) { return DeviceCommandFrame(o, c, 18, CMD_DISCONNECT); },
      "55 AA 2F D0 01 FE 17 00"},
     {"DeviceQuery",
-     [](unsigned char *o, size_t c) { return DeviceCommandFrameAt(o, c, 0xFF, CMD_DEVICE_QUERY); },
+     [](unsigned char* o, size_t c) { return DeviceCommandFrameAt(o, c, 0xFF, CMD_DEVICE_QUERY); },
      "55 AA FF 00 01 FE 19 00"},
-    {"ModeQueryId5", [](unsigned char *o, size_t c) { return DeviceCommandFrame(o, c, 5, CMD_MODE_QUERY); },
+    {"ModeQueryId5", [](unsigned char* o, size_t c) { return DeviceCommandFrame(o, c, 5, CMD_MODE_QUERY); },
      "55 AA 5F A0 01 FE 6D 00"},
-    {"CrTextLine", [](unsigned char *o, size_t c) { return CrTextLine(o, c, u"ze 0000 0"); },
+    {"CrTextLine", [](unsigned char* o, size_t c) { return CrTextLine(o, c, u"ze 0000 0"); },
      "7A 65 20 30 30 30 30 20 30 0D"},
-    {"CrTextLineEmpty", [](unsigned char *o, size_t c) { return CrTextLine(o, c, u""); }, "0D"},
-    {"UdpTextDatagram", [](unsigned char *o, size_t c) { return UdpTextDatagram(o, c, u"zh\u00E9"); },
+    {"CrTextLineEmpty", [](unsigned char* o, size_t c) { return CrTextLine(o, c, u""); }, "0D"},
+    {"UdpTextDatagram", [](unsigned char* o, size_t c) { return UdpTextDatagram(o, c, u"zh\u00E9"); },
      "7A 68 E9 00"},
 };
 
@@ -73,7 +73,7 @@ class BuildTest : public testing::TestWithParam<BuildCase> {};
 } // namespace
 
 TEST_P(BuildTest, ExactBytes) {
-    const BuildCase &c = GetParam();
+    const BuildCase& c = GetParam();
     const Bytes want = Hex(c.expected);
     Bytes buf(want.size() + 8, 0xEE);
     ASSERT_EQ(c.build(buf.data(), buf.size()), want.size());
@@ -84,7 +84,7 @@ TEST_P(BuildTest, ExactBytes) {
 }
 
 TEST_P(BuildTest, ExactCapacityFitsOneLessIsRefusedUntouched) {
-    const BuildCase &c = GetParam();
+    const BuildCase& c = GetParam();
     const Bytes want = Hex(c.expected);
     Bytes exact(want.size(), 0xEE);
     EXPECT_EQ(c.build(exact.data(), exact.size()), want.size());
@@ -96,7 +96,7 @@ TEST_P(BuildTest, ExactCapacityFitsOneLessIsRefusedUntouched) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, BuildTest, testing::ValuesIn(kBuildCases),
-                         [](const testing::TestParamInfo<BuildCase> &i) {
+                         [](const testing::TestParamInfo<BuildCase>& i) {
                              return std::string(i.param.name);
                          });
 
@@ -139,13 +139,13 @@ TEST(XCommandFrame, ConsoleAreaHolds2033TextBytesWithLengthAndChecksum) {
 
 TEST(Replies, AckHeaderAndStatus) {
     const struct {
-        const char *bytes;
+        const char* bytes;
         int status; // -1: not an acknowledgement
     } cases[] = {
         {"00 FF 5A A5 01", 1},  {"00 FF 5A A5 00", 0}, {"00 FF 5A A5 FF", 255},
         {"01 02 03 04 05", -1}, {"00 FF 5A A5", -1},   {"00 FF 5A A4 01", -1},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         const Bytes b = Hex(c.bytes);
         EXPECT_EQ(AckFrame(b.data(), b.size()), c.status) << c.bytes;
     }
@@ -173,8 +173,8 @@ TEST(Replies, DeviceInfoReplyData) {
 
 TEST(Replies, ConnectGreeting) {
     const struct {
-        const char *name;
-        const char *bytes;
+        const char* name;
+        const char* bytes;
         bool xMode;
         bool accepted;
         Greeting want;
@@ -191,7 +191,7 @@ TEST(Replies, ConnectGreeting) {
         {"xShort", "04 00 00 00 00 00 00", true, false, {}},
         {"xEmpty", "", true, false, {}},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         const Bytes b = Hex(c.bytes);
         Greeting g{-1, -1, 0xEE, 0xEE};
         ASSERT_EQ(ConnectGreeting(b.data(), b.size(), c.xMode, &g), c.accepted) << c.name;
@@ -214,7 +214,7 @@ TEST(Replies, XGreetingGivesOutputArea031A00) {
 
 TEST(Replies, ModeQueryReply) {
     const struct {
-        const char *bytes;
+        const char* bytes;
         bool valid;
         unsigned char mode;
     } cases[] = {
@@ -227,7 +227,7 @@ TEST(Replies, ModeQueryReply) {
         {"00 00 00 00 00 00 00 00 00 00 00 00 00", false, 0},
         {"55 AA 5F A0 01 FE", false, 0},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         const Bytes b = Hex(c.bytes);
         unsigned char mode = 0xEE;
         EXPECT_EQ(ModeQueryReply(b.data(), b.size(), &mode), c.valid) << c.bytes;

@@ -34,7 +34,7 @@ inline bool WaitReady(int fd, short events, Clock::time_point deadline) {
 
 // One read of at most `max` bytes once data is there. >0 bytes, 0 end of
 // stream (or an error such as EIO on a hung-up pty), -1 time-out.
-inline ptrdiff_t ReadSome(int fd, void *buf, size_t max, Clock::time_point deadline) {
+inline ptrdiff_t ReadSome(int fd, void* buf, size_t max, Clock::time_point deadline) {
     if (!WaitReady(fd, POLLIN, deadline))
         return -1;
     for (;;) {
@@ -50,8 +50,8 @@ inline ptrdiff_t ReadSome(int fd, void *buf, size_t max, Clock::time_point deadl
 }
 
 // Writes everything (retrying partial writes); false on error or time-out.
-inline bool WriteAll(int fd, const void *data, size_t n, Clock::time_point deadline) {
-    auto p = static_cast<const unsigned char *>(data);
+inline bool WriteAll(int fd, const void* data, size_t n, Clock::time_point deadline) {
+    auto p = static_cast<const unsigned char*>(data);
     while (n > 0) {
         if (!WaitReady(fd, POLLOUT, deadline))
             return false;

@@ -17,7 +17,7 @@ using detail::Clock;
 
 namespace {
 
-bool MakeAddress(const std::string &address, int port, sockaddr_in *out) {
+bool MakeAddress(const std::string& address, int port, sockaddr_in* out) {
     *out = {};
     out->sin_family = AF_INET;
     out->sin_port = htons(static_cast<uint16_t>(port));
@@ -27,13 +27,13 @@ bool MakeAddress(const std::string &address, int port, sockaddr_in *out) {
 int BoundPort(int fd) {
     sockaddr_in a{};
     socklen_t len = sizeof a;
-    if (getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
         return 0;
     return ntohs(a.sin_port);
 }
 
 // A socket of `type` bound to address:port with SO_REUSEADDR, or -1.
-int BoundSocket(int type, const std::string &address, int port) {
+int BoundSocket(int type, const std::string& address, int port) {
     sockaddr_in a;
     if (!MakeAddress(address, port, &a))
         return -1;
@@ -42,7 +42,7 @@ int BoundSocket(int type, const std::string &address, int port) {
         return -1;
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         ::close(fd);
         return -1;
     }
@@ -51,7 +51,7 @@ int BoundSocket(int type, const std::string &address, int port) {
 
 } // namespace
 
-TcpConnection &TcpConnection::operator=(TcpConnection &&other) noexcept {
+TcpConnection& TcpConnection::operator=(TcpConnection&& other) noexcept {
     if (this != &other) {
         Close();
         m_Fd = other.m_Fd;
@@ -60,15 +60,15 @@ TcpConnection &TcpConnection::operator=(TcpConnection &&other) noexcept {
     return *this;
 }
 
-bool TcpConnection::Send(const Bytes &bytes) {
-    return Send(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
+bool TcpConnection::Send(const Bytes& bytes) {
+    return Send(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 bool TcpConnection::Send(std::string_view text) {
     if (!ok())
         return false;
     const auto deadline = Clock::now() + milliseconds(2000);
-    const char *p = text.data();
+    const char* p = text.data();
     size_t n = text.size();
     while (n > 0) {
         if (!detail::WaitReady(m_Fd, POLLOUT, deadline))
@@ -146,7 +146,7 @@ void TcpConnection::Reset() {
     Close();
 }
 
-TcpListener::TcpListener(const std::string &address, int port) {
+TcpListener::TcpListener(const std::string& address, int port) {
     int fd = BoundSocket(SOCK_STREAM, address, port);
     if (fd < 0)
         return;
@@ -175,7 +175,7 @@ TcpConnection TcpListener::Accept(milliseconds timeout) {
     }
 }
 
-TcpConnection TcpConnect(const std::string &address, int port, milliseconds timeout) {
+TcpConnection TcpConnect(const std::string& address, int port, milliseconds timeout) {
     sockaddr_in a;
     if (!MakeAddress(address, port, &a))
         return TcpConnection();
@@ -183,7 +183,7 @@ TcpConnection TcpConnect(const std::string &address, int port, milliseconds time
     if (fd < 0)
         return TcpConnection();
     TcpConnection conn(fd);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         if (errno != EINPROGRESS || !detail::WaitReady(fd, POLLOUT, Clock::now() + timeout))
             return TcpConnection();
         int err = 0;
@@ -195,7 +195,7 @@ TcpConnection TcpConnect(const std::string &address, int port, milliseconds time
     return conn;
 }
 
-UdpPeer::UdpPeer(const std::string &address, int port) {
+UdpPeer::UdpPeer(const std::string& address, int port) {
     m_Fd = BoundSocket(SOCK_DGRAM, address, port);
     if (m_Fd >= 0)
         m_Port = BoundPort(m_Fd);
@@ -206,16 +206,15 @@ UdpPeer::~UdpPeer() {
         ::close(m_Fd);
 }
 
-bool UdpPeer::SendTo(const std::string &address, int port, const Bytes &bytes) {
-    return SendTo(address, port,
-                  std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
+bool UdpPeer::SendTo(const std::string& address, int port, const Bytes& bytes) {
+    return SendTo(address, port, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-bool UdpPeer::SendTo(const std::string &address, int port, std::string_view text) {
+bool UdpPeer::SendTo(const std::string& address, int port, std::string_view text) {
     sockaddr_in a;
     if (!ok() || !MakeAddress(address, port, &a))
         return false;
-    ssize_t n = ::sendto(m_Fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    ssize_t n = ::sendto(m_Fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
     return n == static_cast<ssize_t>(text.size());
 }
 
@@ -228,7 +227,7 @@ std::optional<Datagram> UdpPeer::Recv(milliseconds timeout) {
     socklen_t len = sizeof from;
     ssize_t n;
     do {
-        n = ::recvfrom(m_Fd, d.bytes.data(), d.bytes.size(), 0, reinterpret_cast<sockaddr *>(&from), &len);
+        n = ::recvfrom(m_Fd, d.bytes.data(), d.bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
     } while (n < 0 && errno == EINTR);
     if (n < 0)
         return std::nullopt;

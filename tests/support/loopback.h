@@ -19,16 +19,16 @@ public:
     TcpConnection() = default;
     explicit TcpConnection(int fd) : m_Fd(fd) {}
     ~TcpConnection() { Close(); }
-    TcpConnection(TcpConnection &&other) noexcept : m_Fd(other.m_Fd) { other.m_Fd = -1; }
-    TcpConnection &operator=(TcpConnection &&other) noexcept;
-    TcpConnection(const TcpConnection &) = delete;
-    TcpConnection &operator=(const TcpConnection &) = delete;
+    TcpConnection(TcpConnection&& other) noexcept : m_Fd(other.m_Fd) { other.m_Fd = -1; }
+    TcpConnection& operator=(TcpConnection&& other) noexcept;
+    TcpConnection(const TcpConnection&) = delete;
+    TcpConnection& operator=(const TcpConnection&) = delete;
 
     bool ok() const { return m_Fd >= 0; }
     int fd() const { return m_Fd; }
 
     // Sends every byte (at most 2 s); false on failure.
-    bool Send(const Bytes &bytes);
+    bool Send(const Bytes& bytes);
     bool Send(std::string_view text);
     // The first chunk that arrives, at most `max` bytes; empty on time-out or close.
     Bytes Recv(size_t max = 65536, milliseconds timeout = milliseconds(3000));
@@ -49,10 +49,10 @@ private:
 // Listening TCP socket on address:port (SO_REUSEADDR).
 class TcpListener {
 public:
-    TcpListener(const std::string &address, int port);
+    TcpListener(const std::string& address, int port);
     ~TcpListener();
-    TcpListener(const TcpListener &) = delete;
-    TcpListener &operator=(const TcpListener &) = delete;
+    TcpListener(const TcpListener&) = delete;
+    TcpListener& operator=(const TcpListener&) = delete;
 
     bool ok() const { return m_Fd >= 0; }
     int Port() const { return m_Port; } // the bound port (useful with port 0)
@@ -65,7 +65,7 @@ private:
 };
 
 // Connects to address:port within the time-out; ok() false on failure.
-TcpConnection TcpConnect(const std::string &address, int port, milliseconds timeout = milliseconds(3000));
+TcpConnection TcpConnect(const std::string& address, int port, milliseconds timeout = milliseconds(3000));
 
 struct Datagram {
     Bytes bytes;
@@ -76,16 +76,16 @@ struct Datagram {
 // UDP socket bound to address:port (SO_REUSEADDR; port 0 picks one).
 class UdpPeer {
 public:
-    UdpPeer(const std::string &address, int port);
+    UdpPeer(const std::string& address, int port);
     ~UdpPeer();
-    UdpPeer(const UdpPeer &) = delete;
-    UdpPeer &operator=(const UdpPeer &) = delete;
+    UdpPeer(const UdpPeer&) = delete;
+    UdpPeer& operator=(const UdpPeer&) = delete;
 
     bool ok() const { return m_Fd >= 0; }
     int fd() const { return m_Fd; }
     int Port() const { return m_Port; }
-    bool SendTo(const std::string &address, int port, const Bytes &bytes);
-    bool SendTo(const std::string &address, int port, std::string_view text);
+    bool SendTo(const std::string& address, int port, const Bytes& bytes);
+    bool SendTo(const std::string& address, int port, std::string_view text);
     // Next datagram, or nothing after the time-out.
     std::optional<Datagram> Recv(milliseconds timeout = milliseconds(3000));
 

@@ -13,7 +13,7 @@ struct MessageRecorder::State {
 
 MessageRecorder::MessageRecorder() : m_State(std::make_shared<State>()) {
     std::shared_ptr<State> state = m_State;
-    m_Previous = ExchangeLumoMessageSink([state](const std::wstring &text, const std::wstring &caption) {
+    m_Previous = ExchangeLumoMessageSink([state](const std::wstring& text, const std::wstring& caption) {
         {
             std::lock_guard lock(state->mutex);
             state->messages.push_back({text, caption});

@@ -53,7 +53,7 @@ PtyPair::~PtyPair() {
     ::close(m_Master);
 }
 
-bool PtyPair::Write(const Bytes &bytes) {
+bool PtyPair::Write(const Bytes& bytes) {
     return ok() &&
            detail::WriteAll(m_Master, bytes.data(), bytes.size(), Clock::now() + std::chrono::seconds(2));
 }

@@ -18,16 +18,16 @@ public:
     explicit PtyPair(int comNumber);
     // Unsets LUMO_COM<comNumber> and closes both ends.
     ~PtyPair();
-    PtyPair(const PtyPair &) = delete;
-    PtyPair &operator=(const PtyPair &) = delete;
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
 
     bool ok() const { return m_Master >= 0; }
     int ComNumber() const { return m_ComNumber; }
-    const std::string &SlavePath() const { return m_SlavePath; }
+    const std::string& SlavePath() const { return m_SlavePath; }
     int MasterFd() const { return m_Master; }
 
     // Module -> link. Blocks at most 2 s; false on failure.
-    bool Write(const Bytes &bytes);
+    bool Write(const Bytes& bytes);
     bool Write(std::string_view text);
     // Collects until `count` bytes came or the time-out passed; returns what came.
     Bytes ReadExact(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(3));

@@ -10,7 +10,7 @@ namespace lumo_test {
 using Bytes = std::vector<unsigned char>;
 
 // "55 AA F8" (spaces optional) -> {0x55, 0xAA, 0xF8}.
-inline Bytes Hex(const char *text) {
+inline Bytes Hex(const char* text) {
     Bytes out;
     unsigned v = 0;
     int n = 0;
@@ -22,7 +22,7 @@ inline Bytes Hex(const char *text) {
 }
 
 // {0x55, 0xAA} -> "55 AA", for readable assertion messages.
-inline std::string ToHex(const Bytes &bytes) {
+inline std::string ToHex(const Bytes& bytes) {
     std::string out;
     char cell[4];
     for (unsigned char b : bytes) {
@@ -32,7 +32,7 @@ inline std::string ToHex(const Bytes &bytes) {
     return out;
 }
 
-inline Bytes TextBytes(const std::string &text) {
+inline Bytes TextBytes(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
 
