@@ -8,15 +8,17 @@ namespace answer {
 
 namespace {
 
-char16_t lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+char16_t lower(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
 
 // Text of a line cut at a line feed: from `from` up to the line feed at
 // `lf` (exclusive), stopping earlier at a zero byte as a C string would.
-std::u16string lineText(const unsigned char* p, size_t from, size_t lf) {
+std::u16string lineText(const unsigned char *p, size_t from, size_t lf) {
     return ReplyText(p + from, lf - from);
 }
 
-std::u16string ackText(const std::u16string& line, AckWord word) {
+std::u16string ackText(const std::u16string &line, AckWord word) {
     std::u16string out(kAckPrefix);
     if (word == AckWord::FromCommandWord) {
         const size_t at = FindCommandWord(line);
@@ -52,10 +54,14 @@ char16_t QueryLetter(std::u16string_view command) {
 
 std::u16string QueryCaption(char16_t letter) {
     switch (lower(letter)) {
-    case u'w': return u"Source position";
-    case u'h': return u"Device Information";
-    case u's': return u"Signal Type";
-    default: return {};
+    case u'w':
+        return u"Source position";
+    case u'h':
+        return u"Device Information";
+    case u's':
+        return u"Signal Type";
+    default:
+        return {};
     }
 }
 
@@ -63,14 +69,14 @@ bool IsDeviceInfoQuery(std::u16string_view command) {
     return command.size() >= 2 && lower(command[0]) == u'z' && lower(command[1]) == u'h';
 }
 
-std::u16string ReplyText(const unsigned char* p, size_t n) {
+std::u16string ReplyText(const unsigned char *p, size_t n) {
     std::u16string out;
     for (size_t i = 0; i < n && p[i] != 0; ++i)
         out.push_back(static_cast<char16_t>(p[i]));
     return out;
 }
 
-long FindLineFeed(const unsigned char* p, size_t from, size_t n) {
+long FindLineFeed(const unsigned char *p, size_t from, size_t n) {
     for (size_t i = from; i < n; ++i)
         if (p[i] == 0x0A)
             return static_cast<long>(i);
@@ -82,7 +88,7 @@ size_t FindCommandWord(std::u16string_view line) {
     return lowerAt != std::u16string_view::npos ? lowerAt : line.find(u"Command");
 }
 
-long FindEndMark(const unsigned char* p, size_t n) {
+long FindEndMark(const unsigned char *p, size_t n) {
     if (n < sizeof lumo::ACK_OK)
         return -1;
     for (size_t i = 0; i + sizeof lumo::ACK_OK <= n; ++i)
@@ -91,7 +97,7 @@ long FindEndMark(const unsigned char* p, size_t n) {
     return -1;
 }
 
-bool IsSilentAck(const unsigned char* p, size_t n) {
+bool IsSilentAck(const unsigned char *p, size_t n) {
     return n == sizeof lumo::ACK_OK && std::memcmp(p, lumo::ACK_OK, n) == 0;
 }
 
@@ -102,7 +108,7 @@ Outcome TimedOut() {
     return o;
 }
 
-Outcome ReadNormalAnswer(const unsigned char* p, long k, AckWord word) {
+Outcome ReadNormalAnswer(const unsigned char *p, long k, AckWord word) {
     const size_t n = k > 0 ? static_cast<size_t>(k) : 0;
     const long lf = FindLineFeed(p, 0, n);
     if (lf >= 0) {
@@ -115,7 +121,7 @@ Outcome ReadNormalAnswer(const unsigned char* p, long k, AckWord word) {
     return TimedOut();
 }
 
-Outcome ReadQueryLines(const unsigned char* p, long k, AckWord word, char16_t letter) {
+Outcome ReadQueryLines(const unsigned char *p, long k, AckWord word, char16_t letter) {
     const size_t n = k > 0 ? static_cast<size_t>(k) : 0;
     const long first = FindLineFeed(p, 0, n);
     if (first < 0)
@@ -137,7 +143,7 @@ Outcome ReadQueryLines(const unsigned char* p, long k, AckWord word, char16_t le
     return o;
 }
 
-Outcome ReadUntilEndMark(const unsigned char* p, long k, char16_t letter) {
+Outcome ReadUntilEndMark(const unsigned char *p, long k, char16_t letter) {
     const size_t n = k > 0 ? static_cast<size_t>(k) : 0;
     const long mark = FindEndMark(p, n);
     if (mark < 0)
@@ -169,10 +175,14 @@ std::u16string CommandTooLongText(SendPath path) {
         return s;
     }();
     switch (path) {
-    case SendPath::Serial: return u"Command too long: at most " + limit + u" characters on the serial port";
-    case SendPath::Udp: return u"Command too long: at most " + limit + u" characters over UDP";
-    case SendPath::XFrame: return u"Command too long: at most " + limit + u" characters in an X frame";
-    case SendPath::ZFrame: return u"Command too long: at most " + limit + u" characters over TCP";
+    case SendPath::Serial:
+        return u"Command too long: at most " + limit + u" characters on the serial port";
+    case SendPath::Udp:
+        return u"Command too long: at most " + limit + u" characters over UDP";
+    case SendPath::XFrame:
+        return u"Command too long: at most " + limit + u" characters in an X frame";
+    case SendPath::ZFrame:
+        return u"Command too long: at most " + limit + u" characters over TCP";
     }
     return {};
 }

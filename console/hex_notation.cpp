@@ -4,7 +4,7 @@ namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 }
 
-QByteArray RenderHex(const unsigned char* bytes, size_t count, int notation) {
+QByteArray RenderHex(const unsigned char *bytes, size_t count, int notation) {
     QByteArray out;
     if (bytes == nullptr || count == 0)
         return out;

@@ -7,4 +7,4 @@
 
 // Renders every byte in turn, joined with nothing in between; an unknown
 // notation renders as notation 0. At most five characters per byte.
-QByteArray RenderHex(const unsigned char* bytes, size_t count, int notation);
+QByteArray RenderHex(const unsigned char *bytes, size_t count, int notation);

@@ -12,14 +12,14 @@
 #include "frames.h"
 #include "hex_notation.h"
 
+#include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
-#include <QCheckBox>
 
 namespace {
 constexpr size_t kPreviewXArea = 2048;
 constexpr size_t kPreviewZArea = 1024;
-}
+} // namespace
 
 void D_CMDORA::OnEnChangeCommand() {
     UpdateData();

@@ -22,9 +22,10 @@ namespace {
 constexpr suseconds_t kViewerWaitUs = 500 * 1000;
 }
 
-QByteArray BuildTraceRecord(const QByteArray& text) {
+QByteArray BuildTraceRecord(const QByteArray &text) {
     QByteArray record(kTraceRecordSize, '\0');
-    const int n = static_cast<int>(qstrnlen(text.constData(), static_cast<size_t>(qMin<qsizetype>(text.size(), kTraceTextMax))));
+    const int n = static_cast<int>(
+        qstrnlen(text.constData(), static_cast<size_t>(qMin<qsizetype>(text.size(), kTraceTextMax))));
     const uint32_t len = static_cast<uint32_t>(n);
     for (int i = 0; i < 4; ++i)
         record[i] = static_cast<char>((len >> (8 * i)) & 0xFF);
@@ -32,7 +33,7 @@ QByteArray BuildTraceRecord(const QByteArray& text) {
     return record;
 }
 
-int SendTraceRecordToViewer(const QByteArray& record, const QByteArray& name) {
+int SendTraceRecordToViewer(const QByteArray &record, const QByteArray &name) {
     sockaddr_un addr{};
     const size_t nameLen = static_cast<size_t>(name.size());
     if (record.size() != kTraceRecordSize || nameLen == 0 || nameLen >= sizeof addr.sun_path)
@@ -50,14 +51,16 @@ int SendTraceRecordToViewer(const QByteArray& record, const QByteArray& name) {
     ssize_t sent;
     do {
         sent = ::sendto(fd, record.constData(), static_cast<size_t>(record.size()), MSG_NOSIGNAL,
-                        reinterpret_cast<const sockaddr*>(&addr), addrLen);
+                        reinterpret_cast<const sockaddr *>(&addr), addrLen);
     } while (sent < 0 && errno == EINTR);
     ::close(fd);
     // ECONNREFUSED/ENOENT: no viewer; EAGAIN: a viewer too busy to take it. Both skip.
     return sent == kTraceRecordSize ? 1 : 0;
 }
 
-int SendTrace(const QByteArray& text) { return consoleUi().sendTraceRecord(BuildTraceRecord(text)); }
+int SendTrace(const QByteArray &text) {
+    return consoleUi().sendTraceRecord(BuildTraceRecord(text));
+}
 
 // ---- test timer ----
 
@@ -74,7 +77,7 @@ void D_CMDORA::StopTestTimer() {
     }
 }
 
-void D_CMDORA::timerEvent(QTimerEvent* event) {
+void D_CMDORA::timerEvent(QTimerEvent *event) {
     if (m_TestTimer != 0 && event->timerId() == m_TestTimer)
         OnTimer(TEST_TIMER_ID);
     else

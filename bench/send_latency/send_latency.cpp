@@ -27,17 +27,17 @@
 
 namespace {
 
-constexpr const char* kAddress = "127.0.5.200";
+constexpr const char *kAddress = "127.0.5.200";
 
 // Real waits, boxes that never wait for a person, trace reports dropped.
 class BenchUi : public ConsoleUi {
 public:
     int boxes = 0;
-    void messageBox(QWidget*, const QString&, const QString&, Icon) override { ++boxes; }
-    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-    QString openFileName(QWidget*, const QString&, const QString&) override { return {}; }
+    void messageBox(QWidget *, const QString &, const QString &, Icon) override { ++boxes; }
+    QString saveFileName(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
+    QString openFileName(QWidget *, const QString &, const QString &) override { return {}; }
     void sleepMs(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-    int sendTraceRecord(const QByteArray&) override { return 0; }
+    int sendTraceRecord(const QByteArray &) override { return 0; }
 };
 
 struct Figures {
@@ -45,7 +45,7 @@ struct Figures {
     int answered = 0;
 };
 
-void report(const char* link, Figures f) {
+void report(const char *link, Figures f) {
     if (f.ms.empty()) {
         std::printf("%-8s no runs\n", link);
         return;
@@ -54,13 +54,14 @@ void report(const char* link, Figures f) {
     double sum = 0;
     for (double v : f.ms)
         sum += v;
-    std::printf("%-8s runs %2zu  answered %2d  min %8.1f ms  median %8.1f ms  mean %8.1f ms  max %8.1f ms\n", link,
-                f.ms.size(), f.answered, f.ms.front(), f.ms[f.ms.size() / 2], sum / double(f.ms.size()), f.ms.back());
+    std::printf("%-8s runs %2zu  answered %2d  min %8.1f ms  median %8.1f ms  mean %8.1f ms  max %8.1f ms\n",
+                link, f.ms.size(), f.answered, f.ms.front(), f.ms[f.ms.size() / 2], sum / double(f.ms.size()),
+                f.ms.back());
 }
 
 // Presses Send `runs` times with a normal command; an answer counts when the
 // status line shows the acknowledgement of that very command.
-Figures measure(D_CMDORA& dlg, int runs) {
+Figures measure(D_CMDORA &dlg, int runs) {
     Figures f;
     for (int i = 0; i < runs; ++i) {
         dlg.m_Command->setText(QStringLiteral("za %1").arg(i));
@@ -70,7 +71,8 @@ Figures measure(D_CMDORA& dlg, int runs) {
         const auto t1 = std::chrono::steady_clock::now();
         f.ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
         const QString status = dlg.m_Status->text();
-        if (status.startsWith(QStringLiteral("Ack : ")) && status.contains(QStringLiteral("command za %1 done").arg(i)))
+        if (status.startsWith(QStringLiteral("Ack : ")) &&
+            status.contains(QStringLiteral("command za %1 done").arg(i)))
             ++f.answered;
     }
     return f;
@@ -78,7 +80,7 @@ Figures measure(D_CMDORA& dlg, int runs) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     const std::string serialLink = "/tmp/bench_send_latency_com" + std::to_string(::getpid());

@@ -43,8 +43,10 @@ public:
     // The text of each trace record so far.
     QList<QByteArray> traces() const {
         QList<QByteArray> out;
-        for (const QByteArray& r : traceRecords) {
-            const int len = r.size() >= 4 ? (static_cast<unsigned char>(r[0]) | static_cast<unsigned char>(r[1]) << 8) : 0;
+        for (const QByteArray &r : traceRecords) {
+            const int len = r.size() >= 4
+                                ? (static_cast<unsigned char>(r[0]) | static_cast<unsigned char>(r[1]) << 8)
+                                : 0;
             out.append(r.mid(4, len));
         }
         return out;
@@ -58,7 +60,9 @@ public:
     }
 };
 
-inline QByteArray hex(const QByteArray& b) { return b.toHex(' ').toUpper(); }
+inline QByteArray hex(const QByteArray &b) {
+    return b.toHex(' ').toUpper();
+}
 
 // Common part of the peers: a thread that waits on one descriptor, records
 // each unit received and answers it with the next scripted reply.
@@ -67,7 +71,7 @@ public:
     virtual ~ScriptedPeer() { stop(); }
 
     // Queues the reply to the next unit received (an empty one: no answer).
-    void reply(const QByteArray& bytes) {
+    void reply(const QByteArray &bytes) {
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_Replies.push_back(bytes);
     }
@@ -97,7 +101,9 @@ public:
     }
 
 protected:
-    void start() { m_Thread = std::thread([this] { run(); }); }
+    void start() {
+        m_Thread = std::thread([this] { run(); });
+    }
     void stop() {
         m_Stop = true;
         if (m_Thread.joinable())
@@ -113,7 +119,7 @@ protected:
         return false;
     }
     // Records a unit and returns the reply scripted for it.
-    QByteArray take(const QByteArray& unit) {
+    QByteArray take(const QByteArray &unit) {
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_Rx += unit;
         m_Units.append(unit);
@@ -123,7 +129,7 @@ protected:
         m_Replies.pop_front();
         return r;
     }
-    static void writeAll(int fd, const QByteArray& bytes) {
+    static void writeAll(int fd, const QByteArray &bytes) {
         qsizetype done = 0;
         while (done < bytes.size()) {
             const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
@@ -144,7 +150,7 @@ private:
     QList<QByteArray> m_Units;
 };
 
-inline sockaddr_in loopback(const char* address, int port) {
+inline sockaddr_in loopback(const char *address, int port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
@@ -156,13 +162,14 @@ inline sockaddr_in loopback(const char* address, int port) {
 // answers the mode query with modeChar. Each chunk after that is one unit.
 class TcpModule : public ScriptedPeer {
 public:
-    TcpModule(const char* address, int id, int style, char modeChar = 'z')
+    TcpModule(const char *address, int id, int style, char modeChar = 'z')
         : m_Id(id), m_Style(style), m_ModeChar(modeChar) {
         m_Listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int on = 1;
         ::setsockopt(m_Listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         const sockaddr_in a = loopback(address, LUMO_MODULE_PORT);
-        if (::bind(m_Listen, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 || ::listen(m_Listen, 4) != 0) {
+        if (::bind(m_Listen, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0 ||
+            ::listen(m_Listen, 4) != 0) {
             ::close(m_Listen);
             m_Listen = -1;
         }
@@ -222,10 +229,10 @@ private:
 // answered to its sender.
 class UdpModule : public ScriptedPeer {
 public:
-    explicit UdpModule(const char* address) {
+    explicit UdpModule(const char *address) {
         m_Fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         const sockaddr_in a = loopback(address, LUMO_UDP_MODULE_PORT);
-        if (::bind(m_Fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+        if (::bind(m_Fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0) {
             ::close(m_Fd);
             m_Fd = -1;
         }
@@ -247,13 +254,13 @@ private:
             char buf[65536];
             sockaddr_in from{};
             socklen_t len = sizeof from;
-            const ssize_t n = ::recvfrom(m_Fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+            const ssize_t n = ::recvfrom(m_Fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &len);
             if (n < 0)
                 return;
             const QByteArray answer = take(QByteArray(buf, n));
             if (!answer.isEmpty())
                 ::sendto(m_Fd, answer.constData(), static_cast<size_t>(answer.size()), 0,
-                         reinterpret_cast<const sockaddr*>(&from), len);
+                         reinterpret_cast<const sockaddr *>(&from), len);
         }
     }
     int m_Fd = -1;
@@ -315,7 +322,7 @@ private:
 
 // Opens the dialog's links straight through the device link, as a finished
 // connect leaves them.
-inline bool openTcp(D_CMDORA& dlg, const char* address) {
+inline bool openTcp(D_CMDORA &dlg, const char *address) {
     std::wstring w(address, address + std::char_traits<char>::length(address));
     unsigned char reply[8] = {};
     dlg.m_Net.m_bXMode = 0;
@@ -328,7 +335,7 @@ inline bool openTcp(D_CMDORA& dlg, const char* address) {
 
 // recvTimeoutMs: the dialog uses 2000; tests shorten the wait of a second
 // receive that finds nothing.
-inline bool openUdp(D_CMDORA& dlg, const char* address, int recvTimeoutMs = 2000) {
+inline bool openUdp(D_CMDORA &dlg, const char *address, int recvTimeoutMs = 2000) {
     dlg.m_UdpSocket = UdpOpen();
     if (dlg.m_UdpSocket < 0 || !UdpConnect(dlg.m_UdpSocket, address, LUMO_UDP_MODULE_PORT) ||
         !UdpSetRecvTimeout(dlg.m_UdpSocket, recvTimeoutMs))
@@ -339,7 +346,7 @@ inline bool openUdp(D_CMDORA& dlg, const char* address, int recvTimeoutMs = 2000
     return true;
 }
 
-inline bool openSerial(D_CMDORA& dlg, int port) {
+inline bool openSerial(D_CMDORA &dlg, int port) {
     if (!dlg.m_Net.OpenCOM_IPConverter(port, 115200))
         return false;
     dlg.m_nSel = 0;
@@ -348,11 +355,13 @@ inline bool openSerial(D_CMDORA& dlg, int port) {
 }
 
 // Types text into the command box and presses Send.
-inline void send(D_CMDORA& dlg, const QString& text) {
+inline void send(D_CMDORA &dlg, const QString &text) {
     dlg.m_Command->setText(text);
     dlg.OnBnClickedSend();
 }
 
-inline QString status(const D_CMDORA& dlg) { return dlg.m_Status->text(); }
+inline QString status(const D_CMDORA &dlg) {
+    return dlg.m_Status->text();
+}
 
 } // namespace rig

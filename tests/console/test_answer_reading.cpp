@@ -9,20 +9,24 @@ using answer::Outcome;
 
 namespace {
 
-QByteArray ack(char status) { return QByteArray("\x00\xFF\x5A\xA5", 4) + status; }
+QByteArray ack(char status) {
+    return QByteArray("\x00\xFF\x5A\xA5", 4) + status;
+}
 
-std::u16string u16(const char* s) {
+std::u16string u16(const char *s) {
     std::u16string out;
     while (*s)
         out.push_back(static_cast<unsigned char>(*s++));
     return out;
 }
 
-QString optText(const std::optional<std::u16string>& s) {
+QString optText(const std::optional<std::u16string> &s) {
     return s ? QString::fromStdU16String(*s) : QStringLiteral("<none>");
 }
 
-const unsigned char* bytes(const QByteArray& b) { return reinterpret_cast<const unsigned char*>(b.constData()); }
+const unsigned char *bytes(const QByteArray &b) {
+    return reinterpret_cast<const unsigned char *>(b.constData());
+}
 
 const QString kTimeout = QString::fromStdU16String(answer::kTimedOutText);
 
@@ -49,19 +53,45 @@ void TestAnswerReading::classification_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("letter"); // empty: normal command
     QTest::addColumn<QString>("caption");
-    QTest::newRow("zw six zeros") << "zw 000000" << "w" << "Source position";
-    QTest::newRow("zw last digit 1") << "zw 000001" << "" << "";
-    QTest::newRow("zw alone") << "zw" << "" << "";
-    QTest::newRow("zw eight chars") << "zw 00000" << "" << "";
-    QTest::newRow("ZW third char ignored") << "ZWx000000 more" << "W" << "Source position";
-    QTest::newRow("ZS") << "ZS" << "S" << "Signal Type";
-    QTest::newRow("zs with args") << "zs 1" << "s" << "Signal Type";
-    QTest::newRow("zh") << "zh" << "h" << "Device Information";
-    QTest::newRow("Zh") << "Zh 0000" << "h" << "Device Information";
-    QTest::newRow("za normal") << "za 1" << "" << "";
-    QTest::newRow("z alone") << "z" << "" << "";
-    QTest::newRow("hz not a query") << "hz" << "" << "";
-    QTest::newRow("empty") << "" << "" << "";
+    QTest::newRow("zw six zeros") << "zw 000000"
+                                  << "w"
+                                  << "Source position";
+    QTest::newRow("zw last digit 1") << "zw 000001"
+                                     << ""
+                                     << "";
+    QTest::newRow("zw alone") << "zw"
+                              << ""
+                              << "";
+    QTest::newRow("zw eight chars") << "zw 00000"
+                                    << ""
+                                    << "";
+    QTest::newRow("ZW third char ignored") << "ZWx000000 more"
+                                           << "W"
+                                           << "Source position";
+    QTest::newRow("ZS") << "ZS"
+                        << "S"
+                        << "Signal Type";
+    QTest::newRow("zs with args") << "zs 1"
+                                  << "s"
+                                  << "Signal Type";
+    QTest::newRow("zh") << "zh"
+                        << "h"
+                        << "Device Information";
+    QTest::newRow("Zh") << "Zh 0000"
+                        << "h"
+                        << "Device Information";
+    QTest::newRow("za normal") << "za 1"
+                               << ""
+                               << "";
+    QTest::newRow("z alone") << "z"
+                             << ""
+                             << "";
+    QTest::newRow("hz not a query") << "hz"
+                                    << ""
+                                    << "";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "";
 }
 
 void TestAnswerReading::classification() {
@@ -109,11 +139,14 @@ void TestAnswerReading::endMarkAndSilentAck() {
 void TestAnswerReading::normalAnswer_data() {
     QTest::addColumn<QByteArray>("reply"); // as read; empty: nothing arrived
     QTest::addColumn<bool>("serial");
-    QTest::addColumn<QString>("status");   // "<none>": status line not written
-    QTest::newRow("serial from word, CR kept") << QByteArray("ze 1 command OK\r\nrest") << true << "Ack : command OK\r";
-    QTest::newRow("udp whole line") << QByteArray("ze 1 command OK\r\nrest") << false << "Ack : ze 1 command OK\r";
+    QTest::addColumn<QString>("status"); // "<none>": status line not written
+    QTest::newRow("serial from word, CR kept")
+        << QByteArray("ze 1 command OK\r\nrest") << true << "Ack : command OK\r";
+    QTest::newRow("udp whole line") << QByteArray("ze 1 command OK\r\nrest") << false
+                                    << "Ack : ze 1 command OK\r";
     QTest::newRow("serial Command word") << QByteArray("bad Command\n") << true << "Ack : Command";
-    QTest::newRow("serial command before Command") << QByteArray("Command x command y\n") << true << "Ack : command y";
+    QTest::newRow("serial command before Command")
+        << QByteArray("Command x command y\n") << true << "Ack : command y";
     QTest::newRow("serial no word") << QByteArray("OK\n") << true << "Ack : OK";
     QTest::newRow("zero byte ends the line text") << QByteArray("OK\0junk\n", 8) << false << "Ack : OK";
     QTest::newRow("no line feed") << QByteArray("OK") << true << kTimeout;
@@ -143,14 +176,23 @@ void TestAnswerReading::queryLines_data() {
     QTest::addColumn<bool>("serial");
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("box"); // "<none>": no box
-    QTest::newRow("two lines udp") << QByteArray("DATA 1\r\nACK OK\r\n") << false << "Ack : ACK OK\r" << "DATA 1\r";
-    QTest::newRow("two lines serial") << QByteArray("DATA 1\nACK\n") << true << "Ack : ACK" << "DATA 1";
+    QTest::newRow("two lines udp") << QByteArray("DATA 1\r\nACK OK\r\n") << false << "Ack : ACK OK\r"
+                                   << "DATA 1\r";
+    QTest::newRow("two lines serial") << QByteArray("DATA 1\nACK\n") << true << "Ack : ACK"
+                                      << "DATA 1";
     QTest::newRow("one line") << QByteArray("DATA 1\n") << false << kTimeout << "<none>";
     QTest::newRow("no line feed") << QByteArray("DATA") << true << kTimeout << "<none>";
-    QTest::newRow("error line udp whole") << QByteArray("bad command zh\r\n") << false << "Ack : bad command zh\r" << "<none>";
-    QTest::newRow("error line serial from word") << QByteArray("bad command zh\r\n") << true << "Ack : command zh\r" << "<none>";
-    QTest::newRow("error Command udp") << QByteArray("Unknown Command\nx\n") << false << "Ack : Unknown Command" << "<none>";
-    QTest::newRow("word in line 2 only") << QByteArray("D\nno command\n") << false << "Ack : no command" << "D";
+    QTest::newRow("error line udp whole")
+        << QByteArray("bad command zh\r\n") << false << "Ack : bad command zh\r"
+        << "<none>";
+    QTest::newRow("error line serial from word")
+        << QByteArray("bad command zh\r\n") << true << "Ack : command zh\r"
+        << "<none>";
+    QTest::newRow("error Command udp")
+        << QByteArray("Unknown Command\nx\n") << false << "Ack : Unknown Command"
+        << "<none>";
+    QTest::newRow("word in line 2 only") << QByteArray("D\nno command\n") << false << "Ack : no command"
+                                         << "D";
     QTest::newRow("nothing") << QByteArray() << false << kTimeout << "<none>";
 }
 
@@ -171,8 +213,10 @@ void TestAnswerReading::untilEndMark_data() {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QString>("box");
     QTest::addColumn<QString>("status");
-    QTest::newRow("data then mark") << QByteArray("Model X\r\nRev 2\r\n") + ack(1) << "Model X\r\nRev 2\r\n" << "<none>";
-    QTest::newRow("mark only") << ack(1) << "" << "<none>";
+    QTest::newRow("data then mark") << QByteArray("Model X\r\nRev 2\r\n") + ack(1) << "Model X\r\nRev 2\r\n"
+                                    << "<none>";
+    QTest::newRow("mark only") << ack(1) << ""
+                               << "<none>";
     QTest::newRow("refusal is no mark") << QByteArray("x") + ack(0) << "<none>" << kTimeout;
     QTest::newRow("no mark") << QByteArray("Model X\n") << "<none>" << kTimeout;
     QTest::newRow("nothing") << QByteArray() << "<none>" << kTimeout;

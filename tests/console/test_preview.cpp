@@ -28,7 +28,8 @@ void TestPreview::renderHex_data() {
     QTest::newRow("space") << two << 0 << QByteArray("55 AA ");
     QTest::newRow("0x") << two << 1 << QByteArray("0x55 0xAA ");
     QTest::newRow("dollar") << two << 2 << QByteArray("$55$AA");
-    QTest::newRow("low digits upper case") << QByteArray("\x00\x0f\xab", 3) << 1 << QByteArray("0x00 0x0F 0xAB ");
+    QTest::newRow("low digits upper case")
+        << QByteArray("\x00\x0f\xab", 3) << 1 << QByteArray("0x00 0x0F 0xAB ");
     QTest::newRow("empty") << QByteArray() << 2 << QByteArray();
 }
 
@@ -36,7 +37,7 @@ void TestPreview::renderHex() {
     QFETCH(QByteArray, bytes);
     QFETCH(int, notation);
     QFETCH(QByteArray, expected);
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData());
     QCOMPARE(RenderHex(p, static_cast<size_t>(bytes.size()), notation), expected);
 }
 
@@ -65,7 +66,7 @@ void TestPreview::preview() {
     D_CMDORA dlg;
     dlg.m_Net.m_ConnectToPcID = id;
     dlg.m_XAscii->setChecked(xAscii);
-    QRadioButton* radios[] = {dlg.m_NotationSpace, dlg.m_Notation0x, dlg.m_NotationDollar};
+    QRadioButton *radios[] = {dlg.m_NotationSpace, dlg.m_Notation0x, dlg.m_NotationDollar};
     radios[notation]->setChecked(true);
     dlg.m_Result->setPlainText(QStringLiteral("old text"));
     dlg.m_Command->setText(command);

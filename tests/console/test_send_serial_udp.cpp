@@ -10,12 +10,14 @@
 using rig::hex;
 
 namespace {
-constexpr const char* kUdpAddr = "127.0.5.20";
+constexpr const char *kUdpAddr = "127.0.5.20";
 constexpr int kComPort = 5;
 
 const QString kTimeout = QString::fromStdU16String(answer::kTimedOutText);
 
-QByteArray ack(char s) { return QByteArray("\x00\xFF\x5A\xA5", 4) + s; }
+QByteArray ack(char s) {
+    return QByteArray("\x00\xFF\x5A\xA5", 4) + s;
+}
 } // namespace
 
 class TestSendSerialUdp : public QObject {
@@ -39,7 +41,7 @@ private slots:
     void udpLongCommands();
 
 private:
-    rig::FastUi* m_Ui = nullptr;
+    rig::FastUi *m_Ui = nullptr;
     std::unique_ptr<rig::SerialModule> m_SerialModule;
     std::unique_ptr<D_CMDORA> m_Serial;
     std::unique_ptr<rig::UdpModule> m_UdpModule;
@@ -100,15 +102,19 @@ void TestSendSerialUdp::serialAnswers_data() {
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("box"); // empty: no box
-    QTest::newRow("from the word, CR kept") << "ze 1" << QByteArray("ze 1 command OK\r\n")
-                                            << "Ack : command OK\r" << "";
+    QTest::newRow("from the word, CR kept")
+        << "ze 1" << QByteArray("ze 1 command OK\r\n") << "Ack : command OK\r"
+        << "";
     QTest::newRow("no line feed") << "ze 2" << QByteArray("OK") << kTimeout << "";
-    QTest::newRow("silent ack") << "ze 3" << ack(1) << "previous" << "";
+    QTest::newRow("silent ack") << "ze 3" << ack(1) << "previous"
+                                << "";
     QTest::newRow("refusing ack") << "ze 4" << ack(0) << kTimeout << "";
     QTest::newRow("query two lines") << "zh" << QByteArray("Device ID 1\r\nOK: command zh done\r\n")
-                                     << "Ack : OK: command zh done\r" << "Device ID 1\r";
-    QTest::newRow("query error line from the word") << "zs" << QByteArray("bad command zs\r\n")
-                                                    << "Ack : command zs\r" << "";
+                                     << "Ack : OK: command zh done\r"
+                                     << "Device ID 1\r";
+    QTest::newRow("query error line from the word")
+        << "zs" << QByteArray("bad command zs\r\n") << "Ack : command zs\r"
+        << "";
     QTest::newRow("query one line") << "zh" << QByteArray("Device ID 1\r\n") << kTimeout << "";
 }
 
@@ -151,7 +157,8 @@ void TestSendSerialUdp::serialLongCommands() {
     // one more is refused, and nothing goes out
     m_SerialModule->clear();
     rig::send(*m_Serial, QString(1024, QLatin1Char('u')));
-    QCOMPARE(rig::status(*m_Serial), QStringLiteral("Command too long: at most 1023 characters on the serial port"));
+    QCOMPARE(rig::status(*m_Serial),
+             QStringLiteral("Command too long: at most 1023 characters on the serial port"));
     m_SerialModule->reply("OK\r\n");
     rig::send(*m_Serial, QStringLiteral("v"));
     QCOMPARE(m_SerialModule->waitReceived(2), QByteArray("v\r"));
@@ -178,13 +185,17 @@ void TestSendSerialUdp::udpAnswers_data() {
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("box"); // empty: no box
-    QTest::newRow("whole line") << "ze 1" << QByteArray("ze 1 command OK\r\n") << "Ack : ze 1 command OK\r" << "";
+    QTest::newRow("whole line") << "ze 1" << QByteArray("ze 1 command OK\r\n") << "Ack : ze 1 command OK\r"
+                                << "";
     QTest::newRow("no line feed") << "ze 2" << QByteArray("OK") << kTimeout << "";
-    QTest::newRow("silent ack") << "ze 3" << ack(1) << "" << "";
+    QTest::newRow("silent ack") << "ze 3" << ack(1) << ""
+                                << "";
     QTest::newRow("query two lines") << "zh" << QByteArray("Device ID 1\r\nOK: command zh done\r\n")
-                                     << "Ack : OK: command zh done\r" << "Device ID 1\r";
-    QTest::newRow("query error line whole") << "zh" << QByteArray("bad command zh\r\n") << "Ack : bad command zh\r"
-                                            << "";
+                                     << "Ack : OK: command zh done\r"
+                                     << "Device ID 1\r";
+    QTest::newRow("query error line whole")
+        << "zh" << QByteArray("bad command zh\r\n") << "Ack : bad command zh\r"
+        << "";
     QTest::newRow("query one line") << "zh" << QByteArray("Device ID 1\r\n") << kTimeout << "";
 }
 

@@ -17,8 +17,9 @@ const QString kTimeout = QString::fromStdU16String(answer::kTimedOutText);
 // One simulator process; ended (SIGTERM) and reaped by its owner.
 class Simulator {
 public:
-    Simulator(const QStringList& args) {
-        const QString program = QCoreApplication::applicationDirPath() + "/../../tools/module_sim/lumo-module-sim";
+    Simulator(const QStringList &args) {
+        const QString program =
+            QCoreApplication::applicationDirPath() + "/../../tools/module_sim/lumo-module-sim";
         if (!QFileInfo(program).isExecutable())
             return;
         m_Proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -46,8 +47,10 @@ private:
     bool m_Ready = false;
 };
 
-QString serialLinkPath(const char* what) {
-    return QStringLiteral("/tmp/cmdora-test-send-sim-%1-%2").arg(what).arg(QCoreApplication::applicationPid());
+QString serialLinkPath(const char *what) {
+    return QStringLiteral("/tmp/cmdora-test-send-sim-%1-%2")
+        .arg(what)
+        .arg(QCoreApplication::applicationPid());
 }
 
 } // namespace
@@ -65,7 +68,7 @@ private slots:
     void serialQueryAndNoLineFeed();
 
 private:
-    rig::FastUi* m_Ui = nullptr;
+    rig::FastUi *m_Ui = nullptr;
     std::unique_ptr<Simulator> m_Sim17;
     std::unique_ptr<D_CMDORA> m_Tcp17;
 };
@@ -98,10 +101,18 @@ void TestSendSim::style17Tcp_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("box"); // "caption: text", empty for none
-    QTest::newRow("normal") << "za 1" << "Ack : OK: command za 1 done\r" << "";
-    QTest::newRow("zh end mark") << "zh" << "" << "Device Information: Device ID 4 Style 17 Ver 1.00";
-    QTest::newRow("zw end mark") << "zw 000000" << "" << "Source position: Position 0 0 1920 1080";
-    QTest::newRow("ZS end mark") << "ZS" << "" << "Signal Type: Signal 1920x1080 60Hz";
+    QTest::newRow("normal") << "za 1"
+                            << "Ack : OK: command za 1 done\r"
+                            << "";
+    QTest::newRow("zh end mark") << "zh"
+                                 << ""
+                                 << "Device Information: Device ID 4 Style 17 Ver 1.00";
+    QTest::newRow("zw end mark") << "zw 000000"
+                                 << ""
+                                 << "Source position: Position 0 0 1920 1080";
+    QTest::newRow("ZS end mark") << "ZS"
+                                 << ""
+                                 << "Signal Type: Signal 1920x1080 60Hz";
 }
 
 void TestSendSim::style17Tcp() {

@@ -12,16 +12,20 @@
 using rig::hex;
 
 namespace {
-constexpr const char* kPlainAddr = "127.0.5.10";  // style 0, ID 3
-constexpr const char* kStyle17Addr = "127.0.5.11"; // style 17, mode 'z', ID 5
-constexpr const char* kLongAddr = "127.0.5.12";    // style 17, long answers
+constexpr const char *kPlainAddr = "127.0.5.10";   // style 0, ID 3
+constexpr const char *kStyle17Addr = "127.0.5.11"; // style 17, mode 'z', ID 5
+constexpr const char *kLongAddr = "127.0.5.12";    // style 17, long answers
 
 const QString kTimeout = QString::fromStdU16String(answer::kTimedOutText);
 
-QByteArray ack(char s) { return QByteArray("\x00\xFF\x5A\xA5", 4) + s; }
+QByteArray ack(char s) {
+    return QByteArray("\x00\xFF\x5A\xA5", 4) + s;
+}
 
 // Bytes of a preview rendering in notation 0 ("55 AA ...").
-QByteArray previewBytes(const QString& rendering) { return QByteArray::fromHex(rendering.toLatin1()); }
+QByteArray previewBytes(const QString &rendering) {
+    return QByteArray::fromHex(rendering.toLatin1());
+}
 } // namespace
 
 class TestSendTcp : public QObject {
@@ -49,7 +53,7 @@ private slots:
     void longAnswerCutAtReplyArea();
 
 private:
-    rig::FastUi* m_Ui = nullptr;
+    rig::FastUi *m_Ui = nullptr;
     std::unique_ptr<rig::TcpModule> m_PlainModule;
     std::unique_ptr<D_CMDORA> m_Plain;
     std::unique_ptr<rig::TcpModule> m_Style17Module;
@@ -84,7 +88,7 @@ void TestSendTcp::init() {
     m_Ui->traceRecords.clear();
     m_PlainModule->clear();
     m_Style17Module->clear();
-    for (D_CMDORA* d : {m_Plain.get(), m_Style17.get()}) {
+    for (D_CMDORA *d : {m_Plain.get(), m_Style17.get()}) {
         d->m_XAscii->setChecked(false);
         d->m_Status->setText(QStringLiteral("previous"));
     }
@@ -95,7 +99,8 @@ void TestSendTcp::plainFrames_data() {
     QTest::addColumn<QByteArray>("frame");
     QTest::newRow("empty") << "" << QByteArray("55 AA 38 C7 02 FD 07 00 00");
     QTest::newRow("abc, ID 3") << "abc" << QByteArray("55 AA 38 C7 05 FA 07 61 62 63 00 00");
-    QTest::newRow("low byte of each unit") << QString::fromStdU16String(u"\u00E9\u4E2D") << QByteArray("55 AA 38 C7 04 FB 07 E9 2D 00 00");
+    QTest::newRow("low byte of each unit")
+        << QString::fromStdU16String(u"\u00E9\u4E2D") << QByteArray("55 AA 38 C7 04 FB 07 E9 2D 00 00");
 }
 
 void TestSendTcp::plainFrames() {
@@ -112,7 +117,8 @@ void TestSendTcp::plainFrames() {
 void TestSendTcp::xFrameKeepsStatus() {
     m_Plain->m_XAscii->setChecked(true);
     rig::send(*m_Plain, QString());
-    QCOMPARE(hex(m_PlainModule->waitReceived(15)), QByteArray("55 AA 5A A5 0F 00 00 02 13 00 FF 01 FE 00 20"));
+    QCOMPARE(hex(m_PlainModule->waitReceived(15)),
+             QByteArray("55 AA 5A A5 0F 00 00 02 13 00 FF 01 FE 00 20"));
     rig::send(*m_Plain, QStringLiteral("abc"));
     QCOMPARE(hex(m_PlainModule->waitReceived(33).mid(15)),
              QByteArray("55 AA 5A A5 12 00 00 02 13 00 FF 01 FE 00 61 62 63 49"));
@@ -162,8 +168,9 @@ void TestSendTcp::tooLongCommandsRefused() {
     m_Plain->m_XAscii->setChecked(xAscii);
     rig::send(*m_Plain, QString(length, QLatin1Char('q')));
     if (frameLength == 0) {
-        const QString expected = xAscii ? QStringLiteral("Command too long: at most 2033 characters in an X frame")
-                                        : QStringLiteral("Command too long: at most 253 characters over TCP");
+        const QString expected =
+            xAscii ? QStringLiteral("Command too long: at most 2033 characters in an X frame")
+                   : QStringLiteral("Command too long: at most 253 characters over TCP");
         QCOMPARE(rig::status(*m_Plain), expected);
         QVERIFY(m_Ui->boxes.isEmpty()); // refused before the length warning
         // nothing went out: the next frame is the first the module sees
@@ -230,22 +237,34 @@ void TestSendTcp::style17Answers_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QString>("status");
-    QTest::addColumn<QString>("box");     // empty: no box
+    QTest::addColumn<QString>("box"); // empty: no box
     QTest::addColumn<QString>("caption");
     QTest::newRow("normal line") << "za 1" << QByteArray("OK: command za 1 done\r\n")
-                                 << "Ack : OK: command za 1 done\r" << "" << "";
-    QTest::newRow("silent ack") << "za 2" << ack(1) << "" << "" << "";
-    QTest::newRow("refusing ack") << "za 3" << ack(0) << kTimeout << "" << "";
-    QTest::newRow("no line feed") << "za 4" << QByteArray("OK") << kTimeout << "" << "";
+                                 << "Ack : OK: command za 1 done\r"
+                                 << ""
+                                 << "";
+    QTest::newRow("silent ack") << "za 2" << ack(1) << ""
+                                << ""
+                                << "";
+    QTest::newRow("refusing ack") << "za 3" << ack(0) << kTimeout << ""
+                                  << "";
+    QTest::newRow("no line feed") << "za 4" << QByteArray("OK") << kTimeout << ""
+                                  << "";
     QTest::newRow("zh end mark") << "zh" << QByteArray("Device ID 5 Style 17\r\n") + ack(1) << ""
-                                 << "Device ID 5 Style 17\r\n" << "Device Information";
+                                 << "Device ID 5 Style 17\r\n"
+                                 << "Device Information";
     QTest::newRow("zw end mark") << "zw 000000" << QByteArray("Position 0 0 1920 1080") + ack(1) << ""
-                                 << "Position 0 0 1920 1080" << "Source position";
-    QTest::newRow("ZS end mark") << "ZS" << QByteArray("Signal 1920x1080") + ack(1) << "" << "Signal 1920x1080"
+                                 << "Position 0 0 1920 1080"
+                                 << "Source position";
+    QTest::newRow("ZS end mark") << "ZS" << QByteArray("Signal 1920x1080") + ack(1) << ""
+                                 << "Signal 1920x1080"
                                  << "Signal Type";
-    QTest::newRow("query lines, no end mark") << "zs" << QByteArray("Signal\r\nOK\r\n") << kTimeout << "" << "";
-    QTest::newRow("zw last digit 1 is normal") << "zw 000001" << QByteArray("OK: command done\r\n")
-                                               << "Ack : OK: command done\r" << "" << "";
+    QTest::newRow("query lines, no end mark") << "zs" << QByteArray("Signal\r\nOK\r\n") << kTimeout << ""
+                                              << "";
+    QTest::newRow("zw last digit 1 is normal")
+        << "zw 000001" << QByteArray("OK: command done\r\n") << "Ack : OK: command done\r"
+        << ""
+        << "";
 }
 
 void TestSendTcp::style17Answers() {

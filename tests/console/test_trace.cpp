@@ -17,18 +17,20 @@
 namespace {
 
 // A private name per test process, so parallel tests and a real viewer never meet.
-QByteArray testName(const char* what) { return QByteArray("cmdora-test-") + what + '-' + QByteArray::number(::getpid()); }
+QByteArray testName(const char *what) {
+    return QByteArray("cmdora-test-") + what + '-' + QByteArray::number(::getpid());
+}
 
 // Datagram listener bound to an abstract name; owns its descriptor.
 class AbstractListener {
 public:
-    explicit AbstractListener(const QByteArray& name) {
+    explicit AbstractListener(const QByteArray &name) {
         m_Fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
         std::memcpy(addr.sun_path + 1, name.constData(), static_cast<size_t>(name.size()));
         const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-        if (m_Fd >= 0 && ::bind(m_Fd, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
+        if (m_Fd >= 0 && ::bind(m_Fd, reinterpret_cast<sockaddr *>(&addr), len) != 0) {
             ::close(m_Fd);
             m_Fd = -1;
         }
@@ -52,7 +54,7 @@ private:
     int m_Fd = -1;
 };
 
-int32_t lengthField(const QByteArray& record) {
+int32_t lengthField(const QByteArray &record) {
     uint32_t v = 0;
     for (int i = 3; i >= 0; --i)
         v = (v << 8) | static_cast<unsigned char>(record[i]);
@@ -110,7 +112,8 @@ void TestTrace::noListenerIsSilent() {
 }
 
 void TestTrace::viewerPrintsRecord() {
-    const QString viewer = QCoreApplication::applicationDirPath() + "/../../tools/trace_viewer/lumo-trace-viewer";
+    const QString viewer =
+        QCoreApplication::applicationDirPath() + "/../../tools/trace_viewer/lumo-trace-viewer";
     if (!QFileInfo(viewer).isExecutable())
         QSKIP("lumo-trace-viewer not built");
     const QByteArray name = testName("viewer");

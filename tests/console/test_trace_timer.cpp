@@ -10,7 +10,7 @@
 using rig::hex;
 
 namespace {
-constexpr const char* kAddr = "127.0.5.30"; // style 0, ID 1
+constexpr const char *kAddr = "127.0.5.30"; // style 0, ID 1
 }
 
 class TestTraceTimer : public QObject {
@@ -23,7 +23,7 @@ private slots:
     void ticksWithoutLinkStillTrace();
 
 private:
-    rig::FastUi* m_Ui = nullptr;
+    rig::FastUi *m_Ui = nullptr;
     std::unique_ptr<rig::TcpModule> m_Module;
     std::unique_ptr<D_CMDORA> m_Dlg;
 };
@@ -48,8 +48,9 @@ void TestTraceTimer::framesAndTraces() {
         m_Dlg->OnTimer(TEST_TIMER_ID);
     const QByteArray got = m_Module->waitReceived(10 * 34 + 35);
     QCOMPARE(got.size(), 10 * 34 + 35);
-    QCOMPARE(hex(got.left(34)), QByteArray("55 AA 5A A5 22 00 00 02 13 00 FF 01 FE 00 58 4C 20 30 30 31 30 30 32 30 "
-                                           "30 31 20 54 65 73 74 20 30 BB"));
+    QCOMPARE(hex(got.left(34)),
+             QByteArray("55 AA 5A A5 22 00 00 02 13 00 FF 01 FE 00 58 4C 20 30 30 31 30 30 32 30 "
+                        "30 31 20 54 65 73 74 20 30 BB"));
     const QByteArray eleventh = got.mid(10 * 34);
     QCOMPARE(static_cast<unsigned char>(eleventh[4]), 0x23);
     QCOMPARE(eleventh.mid(14, 20), QByteArray("XL 001002001 Test 10"));
@@ -87,7 +88,8 @@ void TestTraceTimer::ticksWithoutLinkStillTrace() {
     const int32_t before = g_TestCounter;
     dlg.OnTimer(TEST_TIMER_ID);
     QCOMPARE(g_TestCounter, before + 1);
-    QCOMPARE(m_Ui->traces(), QList<QByteArray>{QByteArray("XL 001002001 Test ") + QByteArray::number(before)});
+    QCOMPARE(m_Ui->traces(),
+             QList<QByteArray>{QByteArray("XL 001002001 Test ") + QByteArray::number(before)});
 }
 
 QTEST_MAIN(TestTraceTimer)
