@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
+#include <QTimer>
 
 #include <cstring>
 #include <string>
@@ -312,6 +313,13 @@ void D_CMDORA::OnBnClickedXAscii() {
 
 void D_CMDORA::OnBnClickedConnect() {
     StopTestTimer();
+    // The close box still reaches the dialog during the connect's pauses;
+    // reject() holds it back until this handler has finished.
+    m_bInConnect = true;
+    struct Leave {
+        bool& flag;
+        ~Leave() { flag = false; }
+    } leave{m_bInConnect};
     if (m_bLinkOpen != 0) {
         disconnectLink();
         return;
@@ -519,7 +527,14 @@ void D_CMDORA::OnOK() { OnBnClickedSend(); }
 
 void D_CMDORA::accept() { OnOK(); }
 
-void D_CMDORA::reject() { OnCancel(); }
+void D_CMDORA::reject() {
+    if (m_bInConnect || m_bInSend) {
+        // A handler is waiting with the link in use: close once it has returned.
+        QTimer::singleShot(50, this, [this] { reject(); });
+        return;
+    }
+    OnCancel();
+}
 
 void D_CMDORA::keyPressEvent(QKeyEvent* event) {
     // Without a default push button, Enter on any other control is the OK command.

@@ -142,4 +142,5 @@ private:
     QButtonGroup* m_LinkKindGroup = nullptr; // 1942, 1943
     QButtonGroup* m_NotationGroup = nullptr; // 1946 to 1948
     bool m_BusyCursorUp = false;             // setBusyCursor's cursor awaits its restore
+    bool m_bInConnect = false;               // OnBnClickedConnect is running
 };

@@ -64,6 +64,7 @@ private slots:
     void promptWait_data();
     void promptWait();
     void disconnectAndClose();
+    void closeBoxDuringPromptWait();
     void portDoesNotOpen();
     void rateFromList();
 };
@@ -163,6 +164,31 @@ void TestConnect::disconnectAndClose() {
     QCOMPARE(int(dlg.m_bLinkOpen), 0);
     QCOMPARE(dlg.m_Net.m_ComOpen, 0);
     QVERIFY(ui.boxes.isEmpty());
+}
+
+void TestConnect::closeBoxDuringPromptWait() {
+    SettingsSandbox sandbox;
+    PtyPair pty(kPort);
+    QVERIFY(pty.ok());
+    RecordingUi ui(0.01);
+    D_CMDORA dlg;
+    dlg.m_ComList->setCurrentIndex(kPort - 1);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    bool visibleAfterClose = false;
+    ui.onSleep = [&](int) {
+        if (ui.sleeps.size() == 2) {
+            dlg.close(); // the close box, while the prompt wait pauses
+            visibleAfterClose = dlg.isVisible();
+        }
+    };
+    dlg.m_Connect->click();
+    QVERIFY(visibleAfterClose);
+    QCOMPARE(asText(pty.ReadUntilIdle(150ms)), QByteArray("\rze 0000 0\r"));
+    // Once the connect has finished, the close goes on as from the idle dialog.
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.isVisible(), 3000);
+    QCOMPARE(asText(pty.ReadUntilIdle(150ms)), QByteArray("*0\rexit\r"));
+    QCOMPARE(dlg.m_Net.m_ComOpen, 0);
 }
 
 void TestConnect::portDoesNotOpen() {
