@@ -214,8 +214,11 @@ void TestConnectIp::tcpFailures() {
         peer = std::make_unique<ModulePeer>(address, [&peer, peerKind](TcpConnection& c, int) {
             if (peerKind == 1)
                 c.Send(Hex("FF FF 00 00 00 00 00"));
-            else if (peerKind == 2)
-                c.Send(Bytes(xGreeting(1, 30, 0).begin(), xGreeting(1, 30, 0).begin() + 14));
+            else if (peerKind == 2) {
+                Bytes greeting = xGreeting(1, 30, 0);
+                greeting.resize(14);
+                c.Send(greeting);
+            }
             else
                 style17BadModeReply(*peer, c);
         });
