@@ -56,7 +56,8 @@ Sides (any combination, at least one):
   --udp         text link on A:20037: one datagram answers each datagram
                 (text up to its first zero byte).
   --serial      pseudo-terminal (raw); the slave path is printed.
-  --serial-link PATH  also a symlink PATH -> slave (replaced; removed on exit).
+  --serial-link PATH  also a symlink PATH -> slave (replaced; removed on
+                exit); implies --serial.
 
 Module: --id N (default 1), --style N (default 17), --socket-id N (0),
   --mode-char C (default z), --device-info HHHH (D0 D1, default 1234).
@@ -114,8 +115,8 @@ struct Options {
     SimConfig cfg;
 };
 
-bool ParseInt(const char *s, int lo, int hi, int *out) {
-    char *end = nullptr;
+bool ParseInt(const char* s, int lo, int hi, int* out) {
+    char* end = nullptr;
     errno = 0;
     long v = std::strtol(s, &end, 0);
     if (errno || end == s || *end || v < lo || v > hi)
@@ -125,8 +126,8 @@ bool ParseInt(const char *s, int lo, int hi, int *out) {
 }
 
 // Parses argv; returns -1 to go on, else an exit code.
-int ParseArgs(int argc, char **argv, Options *o) {
-    auto need = [&](int &i) -> const char * {
+int ParseArgs(int argc, char** argv, Options* o) {
+    auto need = [&](int& i) -> const char* {
         if (i + 1 >= argc) {
             std::fprintf(stderr, "lumo-module-sim: %s needs a value\n", argv[i]);
             return nullptr;
@@ -135,8 +136,8 @@ int ParseArgs(int argc, char **argv, Options *o) {
     };
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        const char *v = nullptr;
-        auto intOpt = [&](int lo, int hi, int *out) {
+        const char* v = nullptr;
+        auto intOpt = [&](int lo, int hi, int* out) {
             if (!(v = need(i)))
                 return false;
             if (!ParseInt(v, lo, hi, out)) {
@@ -234,7 +235,7 @@ int ParseArgs(int argc, char **argv, Options *o) {
     return -1;
 }
 
-void Die(const char *what) {
+void Die(const char* what) {
     std::fprintf(stderr, "lumo-module-sim: %s: %s\n", what, std::strerror(errno));
     std::exit(1);
 }
@@ -245,7 +246,7 @@ void SetNonBlocking(int fd) {
         Die("fcntl");
 }
 
-int Listen(const in_addr &addr, int type, int port) {
+int Listen(const in_addr& addr, int type, int port) {
     int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
     if (fd < 0)
         Die("socket");
@@ -256,7 +257,7 @@ int Listen(const in_addr &addr, int type, int port) {
     sa.sin_family = AF_INET;
     sa.sin_port = htons(static_cast<uint16_t>(port));
     sa.sin_addr = addr;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0) {
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) {
         std::fprintf(stderr, "lumo-module-sim: bind port %d: %s\n", port, std::strerror(errno));
         std::exit(1);
     }
@@ -293,19 +294,19 @@ public:
     int Run();
 
 private:
-    void Log(const char *dir, const std::string &who, const uint8_t *p, size_t n) {
+    void Log(const char* dir, const std::string& who, const uint8_t* p, size_t n) {
         if (m_Opt.verbose)
             std::fprintf(stderr, "%s %s %s\n", dir, who.c_str(), modsim::Hex(p, n).c_str());
     }
-    void Queue(std::deque<OutPiece> &q, size_t &queued, const std::string &who, const Bytes &reply,
-               const sockaddr_in *dest);
-    void QueueStream(Stream &s, const Bytes &reply) { Queue(s.out, s.queued, s.name, reply, nullptr); }
+    void Queue(std::deque<OutPiece>& q, size_t& queued, const std::string& who, const Bytes& reply,
+               const sockaddr_in* dest);
+    void QueueStream(Stream& s, const Bytes& reply) { Queue(s.out, s.queued, s.name, reply, nullptr); }
     void Accept(int lfd, Stream::Kind kind);
-    void ReadStream(Stream &s);
-    bool FlushStream(Stream &s); // false when the front piece must wait for POLLOUT
+    void ReadStream(Stream& s);
+    bool FlushStream(Stream& s); // false when the front piece must wait for POLLOUT
     void ReadUdp();
     bool FlushUdp();
-    void CloseStream(Stream &s, bool reset);
+    void CloseStream(Stream& s, bool reset);
     void OpenSerial();
 
     Options m_Opt;
@@ -318,8 +319,8 @@ private:
     std::string m_SlavePath;
 };
 
-void Simulator::Queue(std::deque<OutPiece> &q, size_t &queued, const std::string &who, const Bytes &reply,
-                      const sockaddr_in *dest) {
+void Simulator::Queue(std::deque<OutPiece>& q, size_t& queued, const std::string& who, const Bytes& reply,
+                      const sockaddr_in* dest) {
     if (reply.empty())
         return;
     if (queued + reply.size() > QUEUE_LIMIT) {
@@ -332,7 +333,7 @@ void Simulator::Queue(std::deque<OutPiece> &q, size_t &queued, const std::string
     if (!q.empty() && q.back().due > due)
         due = q.back().due;
     bool first = true;
-    for (auto &piece : modsim::Pieces(reply, m_Opt.cfg)) {
+    for (auto& piece : modsim::Pieces(reply, m_Opt.cfg)) {
         if (!first || m_Opt.cfg.Has(modsim::MIS_CHUNKS))
             due += std::chrono::milliseconds(first ? 0 : m_Opt.chunkPauseMs);
         first = false;
@@ -350,7 +351,7 @@ void Simulator::Accept(int lfd, Stream::Kind kind) {
     for (;;) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
-        int fd = accept4(lfd, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        int fd = accept4(lfd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
                 std::fprintf(stderr, "lumo-module-sim: accept: %s\n", std::strerror(errno));
@@ -366,7 +367,7 @@ void Simulator::Accept(int lfd, Stream::Kind kind) {
             close(fd);
             continue;
         }
-        Stream &s = m_Streams.emplace_back();
+        Stream& s = m_Streams.emplace_back();
         s.kind = kind;
         s.fd = fd;
         s.name = std::move(name);
@@ -375,7 +376,7 @@ void Simulator::Accept(int lfd, Stream::Kind kind) {
     }
 }
 
-void Simulator::CloseStream(Stream &s, bool reset) {
+void Simulator::CloseStream(Stream& s, bool reset) {
     if (s.fd >= 0) {
         if (reset) {
             linger lg{1, 0};
@@ -389,7 +390,7 @@ void Simulator::CloseStream(Stream &s, bool reset) {
     s.dead = true;
 }
 
-void Simulator::ReadStream(Stream &s) {
+void Simulator::ReadStream(Stream& s) {
     uint8_t buf[4096];
     for (;;) {
         ssize_t n = read(s.fd, buf, sizeof buf);
@@ -421,10 +422,10 @@ void Simulator::ReadStream(Stream &s) {
     }
 }
 
-bool Simulator::FlushStream(Stream &s) {
+bool Simulator::FlushStream(Stream& s) {
     auto now = Clock::now();
     while (!s.out.empty() && s.out.front().due <= now && s.fd >= 0) {
-        OutPiece &p = s.out.front();
+        OutPiece& p = s.out.front();
         ssize_t n = s.kind == Stream::SERIAL
                         ? write(s.fd, p.bytes.data() + p.off, p.bytes.size() - p.off)
                         : send(s.fd, p.bytes.data() + p.off, p.bytes.size() - p.off, MSG_NOSIGNAL);
@@ -453,7 +454,7 @@ void Simulator::ReadUdp() {
         static uint8_t buf[65536];
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
-        ssize_t n = recvfrom(m_Udp, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&peer), &len);
+        ssize_t n = recvfrom(m_Udp, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&peer), &len);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -470,8 +471,8 @@ void Simulator::ReadUdp() {
 bool Simulator::FlushUdp() {
     auto now = Clock::now();
     while (!m_UdpOut.empty() && m_UdpOut.front().due <= now) {
-        OutPiece &p = m_UdpOut.front();
-        ssize_t n = sendto(m_Udp, p.bytes.data(), p.bytes.size(), 0, reinterpret_cast<sockaddr *>(&p.dest),
+        OutPiece& p = m_UdpOut.front();
+        ssize_t n = sendto(m_Udp, p.bytes.data(), p.bytes.size(), 0, reinterpret_cast<sockaddr*>(&p.dest),
                            sizeof p.dest);
         if (n < 0 && errno == EINTR)
             continue;
@@ -515,7 +516,7 @@ void Simulator::OpenSerial() {
         if (symlink(name, m_Opt.serialLink.c_str()) < 0)
             Die("symlink");
     }
-    Stream &s = m_Streams.emplace_back();
+    Stream& s = m_Streams.emplace_back();
     s.kind = Stream::SERIAL;
     s.fd = master;
     s.name = std::string("serial ") + name;
@@ -552,7 +553,7 @@ int Simulator::Run() {
 
     bool running = true;
     std::vector<pollfd> fds;
-    std::vector<Stream *> owners; // parallel to fds; null for listeners and the pipe
+    std::vector<Stream*> owners; // parallel to fds; null for listeners and the pipe
     while (running) {
         auto now = Clock::now();
         int timeoutMs = 1000;
@@ -571,7 +572,7 @@ int Simulator::Run() {
                 owners.push_back(nullptr);
             }
         }
-        for (Stream &s : m_Streams) {
+        for (Stream& s : m_Streams) {
             bool blocked = !FlushStream(s);
             if (s.dead)
                 continue;
@@ -584,7 +585,8 @@ int Simulator::Run() {
             } else if (!s.out.empty()) {
                 consider(s.out.front().due);
             }
-            fds.push_back({s.fd, ev, 0});
+            // A paused pty stays out of the poll set: a hung-up master would report POLLHUP at once.
+            fds.push_back({ev ? s.fd : -1, ev, 0});
             owners.push_back(&s);
         }
         if (m_Udp >= 0) {
@@ -596,7 +598,7 @@ int Simulator::Run() {
             fds.push_back({m_Udp, ev, 0});
             owners.push_back(nullptr);
         }
-        m_Streams.remove_if([](const Stream &s) { return s.dead; });
+        m_Streams.remove_if([](const Stream& s) { return s.dead; });
 
         int r = poll(fds.data(), fds.size(), timeoutMs);
         if (r < 0) {
@@ -605,7 +607,7 @@ int Simulator::Run() {
             Die("poll");
         }
         for (size_t i = 0; i < fds.size(); ++i) {
-            const pollfd &p = fds[i];
+            const pollfd& p = fds[i];
             if (!p.revents)
                 continue;
             if (p.fd == m_SigPipe[0]) {
@@ -615,16 +617,16 @@ int Simulator::Run() {
             } else if (p.fd == m_Conv) {
                 Accept(m_Conv, Stream::CONVERTER);
             } else if (p.fd == m_Udp) {
-                if (p.revents & POLLIN)
-                    ReadUdp();
-            } else if (Stream *s = owners[i]) {
+                if (p.revents & (POLLIN | POLLERR))
+                    ReadUdp(); // the receive also takes a pending socket error
+            } else if (Stream* s = owners[i]) {
                 if (p.revents & (POLLIN | POLLHUP | POLLERR))
                     ReadStream(*s);
             }
         }
     }
 
-    for (Stream &s : m_Streams)
+    for (Stream& s : m_Streams)
         if (s.fd >= 0)
             close(s.fd);
     for (int fd : {m_Tcp, m_Conv, m_Udp, m_SlaveFd, m_SigPipe[0], m_SigPipe[1]})
@@ -641,7 +643,7 @@ int Simulator::Run() {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     Options o;
     int rc = ParseArgs(argc, argv, &o);
     if (rc >= 0)
