@@ -52,7 +52,8 @@ using LumoMessageSink = std::function<void(const std::wstring& text, const std::
 // A program that loads only libCtrl_Lumo.so may instead define (and export,
 // e.g. with -rdynamic) extern "C" void Lumo_MessageSink(const wchar_t* text,
 // const wchar_t* caption); it is used whenever no sink is set.
-// Calls are serialised; a sink being replaced finishes its call first.
+// Calls may overlap (any thread) and run outside any lock; a replaced sink may
+// still be finishing a call, so a sink keeps what it captures alive by value.
 void SetLumoMessageSink(LumoMessageSink sink);
 // Installs a sink and returns the one it replaces (an empty one for none).
 LumoMessageSink ExchangeLumoMessageSink(LumoMessageSink sink);

@@ -4,8 +4,10 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -15,10 +17,13 @@ namespace {
 using HookFn = void (*)(const wchar_t* text, const wchar_t* caption);
 constexpr const char* HOOK_NAME = "Lumo_MessageSink";
 
-// Recursive so that a sink may itself show a message or replace the sink.
-// Held during the call: a sink that is being replaced finishes its call first.
-std::recursive_mutex g_SinkMutex;
-LumoMessageSink g_Sink;
+// Guards the sink variable only. A call runs outside the lock on its own
+// reference to the sink, so a sink may show a modal box (which runs an event
+// loop) while another thread shows a message, and replacing the sink never
+// waits for a box to close. A replaced sink may therefore still be finishing
+// a call on another thread: sinks keep what they capture alive by value.
+std::mutex g_SinkMutex;
+std::shared_ptr<const LumoMessageSink> g_Sink;
 
 HookFn FindHook() {
     static const HookFn hook = reinterpret_cast<HookFn>(dlsym(RTLD_DEFAULT, HOOK_NAME));
@@ -61,21 +66,27 @@ void WriteToStderr(const std::wstring& text, const std::wstring& caption) {
 } // namespace
 
 void SetLumoMessageSink(LumoMessageSink sink) {
-    std::lock_guard lock(g_SinkMutex);
-    g_Sink = std::move(sink);
+    ExchangeLumoMessageSink(std::move(sink));
 }
 
 LumoMessageSink ExchangeLumoMessageSink(LumoMessageSink sink) {
-    std::lock_guard lock(g_SinkMutex);
-    LumoMessageSink old = std::move(g_Sink);
-    g_Sink = std::move(sink);
-    return old;
+    auto fresh = sink ? std::make_shared<const LumoMessageSink>(std::move(sink)) : nullptr;
+    std::shared_ptr<const LumoMessageSink> old;
+    {
+        std::lock_guard lock(g_SinkMutex);
+        old = std::exchange(g_Sink, std::move(fresh));
+    }
+    return old ? *old : LumoMessageSink();
 }
 
 void LumoShowMessage(const std::wstring& text, const std::wstring& caption) {
-    std::lock_guard lock(g_SinkMutex);
-    if (g_Sink) {
-        g_Sink(text, caption);
+    std::shared_ptr<const LumoMessageSink> sink;
+    {
+        std::lock_guard lock(g_SinkMutex);
+        sink = g_Sink;
+    }
+    if (sink) {
+        (*sink)(text, caption);
     } else if (HookFn hook = FindHook()) {
         hook(text.c_str(), caption.c_str());
     } else {

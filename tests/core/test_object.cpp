@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -163,4 +165,31 @@ TEST(MessageSink, RecorderCollectsFromAnyThreadAndRestoresThePreviousSink) {
     ASSERT_EQ(outer.Count(), 1u);
     EXPECT_EQ(outer.Messages()[0].text, L"after");
     EXPECT_EQ(outer.Messages()[0].caption, L"Error");
+}
+
+TEST(MessageSink, ABoxStillOpenDoesNotHoldUpAnotherThreadsMessage) {
+    // The console's sink shows a modal box on the UI thread; meanwhile the
+    // receive thread must still get its message out.
+    struct Flags {
+        std::atomic<bool> boxOpen{false}, secondShown{false}, heardWhileOpen{false};
+    };
+    auto flags = std::make_shared<Flags>();
+    LumoMessageSink previous =
+        ExchangeLumoMessageSink([flags](const std::wstring& text, const std::wstring&) {
+            if (text != L"box") {
+                flags->secondShown = true;
+                return;
+            }
+            flags->boxOpen = true;
+            for (int i = 0; i < 500 && !flags->secondShown; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            flags->heardWhileOpen = flags->secondShown.load();
+        });
+    std::thread ui([] { LumoShowMessage(L"box", L"Error"); });
+    for (int i = 0; i < 500 && !flags->boxOpen; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    LumoShowMessage(L"Recvthread Error!! Didn't Connect to 127.0.0.2", L"Error");
+    ui.join();
+    ExchangeLumoMessageSink(std::move(previous));
+    EXPECT_TRUE(flags->heardWhileOpen);
 }
