@@ -39,17 +39,23 @@ using ReplyArea = std::array<unsigned char, kReplyArea + 2>;
 
 // Keeps m_bInSend up while one Send runs, down again on every return.
 struct SendScope {
-    bool &flag;
-    explicit SendScope(bool &f) : flag(f) { flag = true; }
+    bool& flag;
+    explicit SendScope(bool& f) : flag(f) { flag = true; }
     ~SendScope() { flag = false; }
 };
 
-void setStatus(D_CMDORA &dlg, const QString &text) {
+// A wait of the handler; test-timer ticks hold off until it is over.
+void pause(int ms) {
+    const TestTickHold hold;
+    consoleUi().sleepMs(ms);
+}
+
+void setStatus(D_CMDORA& dlg, const QString& text) {
     if (dlg.m_Status)
         dlg.m_Status->setText(text);
 }
 
-void show(D_CMDORA &dlg, const answer::Outcome &outcome) {
+void show(D_CMDORA& dlg, const answer::Outcome& outcome) {
     if (outcome.status)
         setStatus(dlg, QString::fromStdU16String(*outcome.status));
     if (outcome.boxText)
@@ -59,7 +65,7 @@ void show(D_CMDORA &dlg, const answer::Outcome &outcome) {
 
 // Refuses (status-line text, nothing sent) a command longer than its path carries.
 // The areas below are sized for the longest command each path accepts.
-bool refuseTooLong(D_CMDORA &dlg, std::u16string_view text, answer::SendPath path) {
+bool refuseTooLong(D_CMDORA& dlg, std::u16string_view text, answer::SendPath path) {
     if (text.size() <= static_cast<size_t>(answer::MaxCommandChars(path)))
         return false;
     setStatus(dlg, QString::fromStdU16String(answer::CommandTooLongText(path)));
@@ -70,18 +76,18 @@ bool refuseTooLong(D_CMDORA &dlg, std::u16string_view text, answer::SendPath pat
 
 // First read that returns anything, 15 attempts 500 ms apart; its count or
 // the last (empty) result.
-int readSerialFirst(CLumo_Net &net, unsigned char *area, int limit) {
+int readSerialFirst(CLumo_Net& net, unsigned char* area, int limit) {
     int k = 0;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         k = net.ReadComData(area, limit);
         if (k > 0)
             return k;
-        consoleUi().sleepMs(kPollMs);
+        pause(kPollMs);
     }
     return k;
 }
 
-void sendSerial(D_CMDORA &dlg, std::u16string_view text, char16_t letter) {
+void sendSerial(D_CMDORA& dlg, std::u16string_view text, char16_t letter) {
     if (refuseTooLong(dlg, text, answer::SendPath::Serial))
         return;
     unsigned char line[kLineArea] = {};
@@ -99,7 +105,7 @@ void sendSerial(D_CMDORA &dlg, std::u16string_view text, char16_t letter) {
         show(dlg, answer::TimedOut());
         return;
     }
-    consoleUi().sleepMs(kSecondReadMs);
+    pause(kSecondReadMs);
     const int more = dlg.m_Net.ReadComData(area.data() + k, std::min(kFirstReadLimit, kReplyArea - k));
     if (more > 0)
         k += more;
@@ -108,22 +114,22 @@ void sendSerial(D_CMDORA &dlg, std::u16string_view text, char16_t letter) {
 
 // ---- UDP ----
 
-int readUdpFirst(int sock, unsigned char *area, int limit) {
+int readUdpFirst(int sock, unsigned char* area, int limit) {
     int k = 0;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-        k = UdpRecv(sock, reinterpret_cast<char *>(area), limit);
+        k = UdpRecv(sock, reinterpret_cast<char*>(area), limit);
         if (k > 0)
             return k;
-        consoleUi().sleepMs(kPollMs);
+        pause(kPollMs);
     }
     return k;
 }
 
-void sendUdp(D_CMDORA &dlg, std::u16string_view text, char16_t letter) {
+void sendUdp(D_CMDORA& dlg, std::u16string_view text, char16_t letter) {
     setStatus(dlg, QString());
     unsigned char datagram[kLineArea] = {};
     const size_t n = lumo::UdpTextDatagram(datagram, sizeof datagram, text);
-    UdpSend(dlg.m_UdpSocket, reinterpret_cast<const char *>(datagram), static_cast<int>(n));
+    UdpSend(dlg.m_UdpSocket, reinterpret_cast<const char*>(datagram), static_cast<int>(n));
 
     ReplyArea area{};
     if (letter == 0) {
@@ -136,9 +142,9 @@ void sendUdp(D_CMDORA &dlg, std::u16string_view text, char16_t letter) {
         show(dlg, answer::TimedOut());
         return;
     }
-    consoleUi().sleepMs(kSecondReadMs);
+    pause(kSecondReadMs);
     // the second receive may fill the area but never run past it
-    const int more = UdpRecv(dlg.m_UdpSocket, reinterpret_cast<char *>(area.data() + k), kReplyArea - k);
+    const int more = UdpRecv(dlg.m_UdpSocket, reinterpret_cast<char*>(area.data() + k), kReplyArea - k);
     if (more > 0)
         k += more;
     show(dlg, answer::ReadQueryLines(area.data(), k, answer::AckWord::WholeLine, letter));
@@ -146,7 +152,7 @@ void sendUdp(D_CMDORA &dlg, std::u16string_view text, char16_t letter) {
 
 // ---- TCP ----
 
-void sendXFrame(D_CMDORA &dlg, std::u16string_view text) {
+void sendXFrame(D_CMDORA& dlg, std::u16string_view text) {
     unsigned char frame[kXArea] = {};
     const size_t total = lumo::XCommandFrame(frame, sizeof frame, text);
     dlg.m_Net.Peltra_Senddata(0, frame, static_cast<unsigned int>(total));
@@ -155,7 +161,7 @@ void sendXFrame(D_CMDORA &dlg, std::u16string_view text) {
 // Polls the mailbox every 500 ms, 20 times, and copies the first published
 // answer (at most the reply area); then hands the mailbox back to the
 // receive thread. Returns the count copied, 0 when nothing came.
-int takeTcpAnswer(CLumo_Net &net, ReplyArea &area) {
+int takeTcpAnswer(CLumo_Net& net, ReplyArea& area) {
     int copied = 0;
     for (int attempt = 0; attempt < kTcpAttempts; ++attempt) {
         // read once: the thread may not grow it meanwhile, but a torn or
@@ -168,7 +174,7 @@ int takeTcpAnswer(CLumo_Net &net, ReplyArea &area) {
             area[copied + 1] = 0;
             break;
         }
-        consoleUi().sleepMs(kPollMs);
+        pause(kPollMs);
     }
     // the answer is ours now: release the receive thread before any box
     net.m_RecvLen.store(0, std::memory_order_relaxed);
@@ -177,8 +183,8 @@ int takeTcpAnswer(CLumo_Net &net, ReplyArea &area) {
     return copied;
 }
 
-void sendZFrame(D_CMDORA &dlg, std::u16string_view text, char16_t letter) {
-    CLumo_Net &net = dlg.m_Net;
+void sendZFrame(D_CMDORA& dlg, std::u16string_view text, char16_t letter) {
+    CLumo_Net& net = dlg.m_Net;
     if (answer::IsDeviceInfoQuery(text))
         net.m_Client.SetRecvMode(net.m_ModeChar == 'z' ? RECV_UNTIL_ACK : RECV_COUNT, 300);
     setStatus(dlg, QString());

@@ -5,6 +5,7 @@
 #include "d_cmdora.h"
 #include "frames.h"
 
+#include <QPointer>
 #include <QString>
 #include <QTimerEvent>
 
@@ -20,9 +21,31 @@ int32_t g_TestCounter = 0;
 
 namespace {
 constexpr suseconds_t kViewerWaitUs = 500 * 1000;
+
+int g_TickHolds = 0;                // waits in progress that hold ticks back
+QPointer<D_CMDORA> g_HeldTickOwner; // dialog whose tick waits, if any
+
+void DeliverHeldTick() {
+    if (g_TickHolds > 0)
+        return; // posted again when the hold ends
+    D_CMDORA* dlg = g_HeldTickOwner.data();
+    g_HeldTickOwner = nullptr;
+    if (dlg && dlg->testTimerRunning())
+        dlg->OnTimer(TEST_TIMER_ID);
+}
+} // namespace
+
+TestTickHold::TestTickHold() {
+    ++g_TickHolds;
 }
 
-QByteArray BuildTraceRecord(const QByteArray &text) {
+TestTickHold::~TestTickHold() {
+    if (--g_TickHolds == 0 && g_HeldTickOwner)
+        QMetaObject::invokeMethod(
+            g_HeldTickOwner.data(), [] { DeliverHeldTick(); }, Qt::QueuedConnection);
+}
+
+QByteArray BuildTraceRecord(const QByteArray& text) {
     QByteArray record(kTraceRecordSize, '\0');
     const int n = static_cast<int>(
         qstrnlen(text.constData(), static_cast<size_t>(qMin<qsizetype>(text.size(), kTraceTextMax))));
@@ -33,7 +56,7 @@ QByteArray BuildTraceRecord(const QByteArray &text) {
     return record;
 }
 
-int SendTraceRecordToViewer(const QByteArray &record, const QByteArray &name) {
+int SendTraceRecordToViewer(const QByteArray& record, const QByteArray& name) {
     sockaddr_un addr{};
     const size_t nameLen = static_cast<size_t>(name.size());
     if (record.size() != kTraceRecordSize || nameLen == 0 || nameLen >= sizeof addr.sun_path)
@@ -51,14 +74,14 @@ int SendTraceRecordToViewer(const QByteArray &record, const QByteArray &name) {
     ssize_t sent;
     do {
         sent = ::sendto(fd, record.constData(), static_cast<size_t>(record.size()), MSG_NOSIGNAL,
-                        reinterpret_cast<const sockaddr *>(&addr), addrLen);
+                        reinterpret_cast<const sockaddr*>(&addr), addrLen);
     } while (sent < 0 && errno == EINTR);
     ::close(fd);
     // ECONNREFUSED/ENOENT: no viewer; EAGAIN: a viewer too busy to take it. Both skip.
     return sent == kTraceRecordSize ? 1 : 0;
 }
 
-int SendTrace(const QByteArray &text) {
+int SendTrace(const QByteArray& text) {
     return consoleUi().sendTraceRecord(BuildTraceRecord(text));
 }
 
@@ -71,16 +94,21 @@ void D_CMDORA::OnBnClickedUdpClearSocket() {
 }
 
 void D_CMDORA::StopTestTimer() {
+    if (g_HeldTickOwner == this)
+        g_HeldTickOwner = nullptr;
     if (m_TestTimer != 0) {
         killTimer(m_TestTimer);
         m_TestTimer = 0;
     }
 }
 
-void D_CMDORA::timerEvent(QTimerEvent *event) {
-    if (m_TestTimer != 0 && event->timerId() == m_TestTimer)
-        OnTimer(TEST_TIMER_ID);
-    else
+void D_CMDORA::timerEvent(QTimerEvent* event) {
+    if (m_TestTimer != 0 && event->timerId() == m_TestTimer) {
+        if (g_TickHolds > 0)
+            g_HeldTickOwner = this; // ticks during a wait fold into one
+        else
+            OnTimer(TEST_TIMER_ID);
+    } else
         QDialog::timerEvent(event);
 }
 

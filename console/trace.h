@@ -18,13 +18,25 @@ extern int32_t g_TestCounter;
 
 // Record for an 8-bit text (cut at its first zero byte and at 5000 bytes):
 // int32 little-endian length, the text, zeros up to 5004 bytes.
-QByteArray BuildTraceRecord(const QByteArray &text);
+QByteArray BuildTraceRecord(const QByteArray& text);
 
 // Sends one record to the viewer's socket without blocking; 1 when a viewer
 // took it, 0 when none listens (or the record is not 5004 bytes). Tests pass
 // a name of their own so they never meet a real viewer.
-int SendTraceRecordToViewer(const QByteArray &record, const QByteArray &name = QByteArray(kTraceViewerName));
+int SendTraceRecordToViewer(const QByteArray& record, const QByteArray& name = QByteArray(kTraceViewerName));
 
 // Reports text to the viewer through the console's seam (consoleUi());
 // returns the viewer's answer, 0 when none listens. UI thread.
-int SendTrace(const QByteArray &text);
+int SendTrace(const QByteArray& text);
+
+// Held for the length of one wait of the Send handler. The UI thread's waits
+// block test-timer ticks (a tick must not send its frame while Send waits for
+// an answer, as the send would empty the mailbox); a tick that falls inside
+// runs once the event loop is free again, at most one. UI thread only.
+class TestTickHold {
+public:
+    TestTickHold();
+    ~TestTickHold();
+    TestTickHold(const TestTickHold&) = delete;
+    TestTickHold& operator=(const TestTickHold&) = delete;
+};

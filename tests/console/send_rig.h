@@ -43,7 +43,7 @@ public:
     // The text of each trace record so far.
     QList<QByteArray> traces() const {
         QList<QByteArray> out;
-        for (const QByteArray &r : traceRecords) {
+        for (const QByteArray& r : traceRecords) {
             const int len = r.size() >= 4
                                 ? (static_cast<unsigned char>(r[0]) | static_cast<unsigned char>(r[1]) << 8)
                                 : 0;
@@ -60,7 +60,7 @@ public:
     }
 };
 
-inline QByteArray hex(const QByteArray &b) {
+inline QByteArray hex(const QByteArray& b) {
     return b.toHex(' ').toUpper();
 }
 
@@ -70,10 +70,11 @@ class ScriptedPeer {
 public:
     virtual ~ScriptedPeer() { stop(); }
 
-    // Queues the reply to the next unit received (an empty one: no answer).
-    void reply(const QByteArray &bytes) {
+    // Queues the reply to the next unit received (an empty one: no answer),
+    // sent delayMs after the unit came.
+    void reply(const QByteArray& bytes, int delayMs = 0) {
         std::lock_guard<std::mutex> lock(m_Mutex);
-        m_Replies.push_back(bytes);
+        m_Replies.push_back({bytes, delayMs});
     }
     // Everything received so far after the handshake, in order.
     QByteArray received() {
@@ -119,17 +120,22 @@ protected:
         return false;
     }
     // Records a unit and returns the reply scripted for it.
-    QByteArray take(const QByteArray &unit) {
+    QByteArray take(const QByteArray& unit) {
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_Rx += unit;
         m_Units.append(unit);
         if (m_Replies.empty())
             return {};
-        QByteArray r = m_Replies.front();
+        const auto [r, delayMs] = m_Replies.front();
         m_Replies.pop_front();
+        if (delayMs > 0) {
+            m_Mutex.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            m_Mutex.lock();
+        }
         return r;
     }
-    static void writeAll(int fd, const QByteArray &bytes) {
+    static void writeAll(int fd, const QByteArray& bytes) {
         qsizetype done = 0;
         while (done < bytes.size()) {
             const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
@@ -145,12 +151,12 @@ protected:
 private:
     std::thread m_Thread;
     std::mutex m_Mutex;
-    std::deque<QByteArray> m_Replies;
+    std::deque<std::pair<QByteArray, int>> m_Replies;
     QByteArray m_Rx;
     QList<QByteArray> m_Units;
 };
 
-inline sockaddr_in loopback(const char *address, int port) {
+inline sockaddr_in loopback(const char* address, int port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
@@ -162,13 +168,13 @@ inline sockaddr_in loopback(const char *address, int port) {
 // answers the mode query with modeChar. Each chunk after that is one unit.
 class TcpModule : public ScriptedPeer {
 public:
-    TcpModule(const char *address, int id, int style, char modeChar = 'z')
+    TcpModule(const char* address, int id, int style, char modeChar = 'z')
         : m_Id(id), m_Style(style), m_ModeChar(modeChar) {
         m_Listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int on = 1;
         ::setsockopt(m_Listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         const sockaddr_in a = loopback(address, LUMO_MODULE_PORT);
-        if (::bind(m_Listen, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0 ||
+        if (::bind(m_Listen, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 ||
             ::listen(m_Listen, 4) != 0) {
             ::close(m_Listen);
             m_Listen = -1;
@@ -229,10 +235,10 @@ private:
 // answered to its sender.
 class UdpModule : public ScriptedPeer {
 public:
-    explicit UdpModule(const char *address) {
+    explicit UdpModule(const char* address) {
         m_Fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         const sockaddr_in a = loopback(address, LUMO_UDP_MODULE_PORT);
-        if (::bind(m_Fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0) {
+        if (::bind(m_Fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
             ::close(m_Fd);
             m_Fd = -1;
         }
@@ -254,13 +260,13 @@ private:
             char buf[65536];
             sockaddr_in from{};
             socklen_t len = sizeof from;
-            const ssize_t n = ::recvfrom(m_Fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &len);
+            const ssize_t n = ::recvfrom(m_Fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
             if (n < 0)
                 return;
             const QByteArray answer = take(QByteArray(buf, n));
             if (!answer.isEmpty())
                 ::sendto(m_Fd, answer.constData(), static_cast<size_t>(answer.size()), 0,
-                         reinterpret_cast<const sockaddr *>(&from), len);
+                         reinterpret_cast<const sockaddr*>(&from), len);
         }
     }
     int m_Fd = -1;
@@ -322,7 +328,7 @@ private:
 
 // Opens the dialog's links straight through the device link, as a finished
 // connect leaves them.
-inline bool openTcp(D_CMDORA &dlg, const char *address) {
+inline bool openTcp(D_CMDORA& dlg, const char* address) {
     std::wstring w(address, address + std::char_traits<char>::length(address));
     unsigned char reply[8] = {};
     dlg.m_Net.m_bXMode = 0;
@@ -335,7 +341,7 @@ inline bool openTcp(D_CMDORA &dlg, const char *address) {
 
 // recvTimeoutMs: the dialog uses 2000; tests shorten the wait of a second
 // receive that finds nothing.
-inline bool openUdp(D_CMDORA &dlg, const char *address, int recvTimeoutMs = 2000) {
+inline bool openUdp(D_CMDORA& dlg, const char* address, int recvTimeoutMs = 2000) {
     dlg.m_UdpSocket = UdpOpen();
     if (dlg.m_UdpSocket < 0 || !UdpConnect(dlg.m_UdpSocket, address, LUMO_UDP_MODULE_PORT) ||
         !UdpSetRecvTimeout(dlg.m_UdpSocket, recvTimeoutMs))
@@ -346,7 +352,7 @@ inline bool openUdp(D_CMDORA &dlg, const char *address, int recvTimeoutMs = 2000
     return true;
 }
 
-inline bool openSerial(D_CMDORA &dlg, int port) {
+inline bool openSerial(D_CMDORA& dlg, int port) {
     if (!dlg.m_Net.OpenCOM_IPConverter(port, 115200))
         return false;
     dlg.m_nSel = 0;
@@ -355,12 +361,12 @@ inline bool openSerial(D_CMDORA &dlg, int port) {
 }
 
 // Types text into the command box and presses Send.
-inline void send(D_CMDORA &dlg, const QString &text) {
+inline void send(D_CMDORA& dlg, const QString& text) {
     dlg.m_Command->setText(text);
     dlg.OnBnClickedSend();
 }
 
-inline QString status(const D_CMDORA &dlg) {
+inline QString status(const D_CMDORA& dlg) {
     return dlg.m_Status->text();
 }
 

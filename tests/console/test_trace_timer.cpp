@@ -10,7 +10,7 @@
 using rig::hex;
 
 namespace {
-constexpr const char *kAddr = "127.0.5.30"; // style 0, ID 1
+constexpr const char* kAddr = "127.0.5.30"; // style 0, ID 1
 }
 
 class TestTraceTimer : public QObject {
@@ -21,9 +21,10 @@ private slots:
     void framesAndTraces();
     void secondClickKeepsOneTimer();
     void ticksWithoutLinkStillTrace();
+    void tickWaitsForSend();
 
 private:
-    rig::FastUi *m_Ui = nullptr;
+    rig::FastUi* m_Ui = nullptr;
     std::unique_ptr<rig::TcpModule> m_Module;
     std::unique_ptr<D_CMDORA> m_Dlg;
 };
@@ -90,6 +91,26 @@ void TestTraceTimer::ticksWithoutLinkStillTrace() {
     QCOMPARE(g_TestCounter, before + 1);
     QCOMPARE(m_Ui->traces(),
              QList<QByteArray>{QByteArray("XL 001002001 Test ") + QByteArray::number(before)});
+}
+
+void TestTraceTimer::tickWaitsForSend() {
+    // With the real seam, whose waits let timer events through, a tick that
+    // falls while Send waits for its answer must not send in between.
+    rig::TcpModule module("127.0.5.31", 2, 17, 'z');
+    QVERIFY(module.ok());
+    D_CMDORA dlg;
+    QVERIFY(rig::openTcp(dlg, "127.0.5.31"));
+    module.reply("OK: command za done\r\n", 1600); // the tick comes at 1000 ms
+    setConsoleUi(nullptr);
+    dlg.OnBnClickedUdpClearSocket();
+    rig::send(dlg, QStringLiteral("za"));
+    const QList<QByteArray> duringSend = module.units();
+    setConsoleUi(m_Ui);
+    QCOMPARE(rig::status(dlg), QStringLiteral("Ack : OK: command za done\r"));
+    QCOMPARE(duringSend.size(), 1); // the Z frame alone
+    // the held tick goes out once the event loop is free
+    QTRY_VERIFY_WITH_TIMEOUT(module.units().size() >= 2, 3000);
+    QVERIFY(module.units()[1].startsWith(QByteArray("\x55\xAA\x5A\xA5", 4)));
 }
 
 QTEST_MAIN(TestTraceTimer)
