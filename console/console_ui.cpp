@@ -8,10 +8,7 @@
 #include <QMessageBox>
 #include <QThread>
 
-#if __has_include("trace.h")
 #include "trace.h"
-#define CMDORA_HAVE_TRACE_VIEWER 1
-#endif
 
 namespace {
 
@@ -59,14 +56,7 @@ public:
         QApplication::restoreOverrideCursor();
     }
 
-    int sendTraceRecord(const QByteArray& record) override {
-#ifdef CMDORA_HAVE_TRACE_VIEWER
-        return SendTraceRecordToViewer(record);
-#else
-        (void)record;
-        return 0;
-#endif
-    }
+    int sendTraceRecord(const QByteArray& record) override { return SendTraceRecordToViewer(record); }
 };
 
 RealConsoleUi g_RealUi;
