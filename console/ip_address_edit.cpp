@@ -24,7 +24,11 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
         edit->installEventFilter(this);
         m_Fields[i] = edit;
         row->addWidget(edit, 1);
-        connect(edit, &QLineEdit::textEdited, this, [this, i, edit](const QString& text) {
+        connect(edit, &QLineEdit::textEdited, this, [this, i, edit](const QString& typed) {
+            // Like the platform control: a value above 255 becomes 255.
+            if (typed.toInt() > 255)
+                edit->setText(QStringLiteral("255"));
+            const QString text = edit->text();
             emit fieldChanged(i);
             // Like the platform control: three digits move on to the next field.
             if (text.size() == 3 && i < 3 && edit->cursorPosition() == 3) {

@@ -34,6 +34,8 @@ private slots:
     void escapeCloses();
     void autoTestShortcut();
     void connectRefusesWithoutSelection();
+    void ipAddressTyping_data();
+    void ipAddressTyping();
     void exitCodeHoweverClosed_data();
     void exitCodeHoweverClosed();
 };
@@ -299,6 +301,35 @@ void TestDialog::connectRefusesWithoutSelection() {
     // Once a port is chosen the list has a selection again.
     dlg.m_ComList->setCurrentIndex(0);
     QCOMPARE(dlg.m_ComList->currentText(), QStringLiteral("1"));
+}
+
+void TestDialog::ipAddressTyping_data() {
+    QTest::addColumn<QString>("keys"); // typed into field 0 after clearing all four
+    QTest::addColumn<QString>("parts");
+    QTest::newRow("dots move on") << "10.1.2.3" << "10.1.2.3";
+    QTest::newRow("three digits move on") << "192168001002" << "192.168.1.2";
+    QTest::newRow("above 255 becomes 255") << "3001" << "255.1.0.0";
+    QTest::newRow("letters refused") << "1a2" << "12.0.0.0";
+    QTest::newRow("leading dot stays") << ".7" << "7.0.0.0";
+}
+
+void TestDialog::ipAddressTyping() {
+    QFETCH(QString, keys);
+    QFETCH(QString, parts);
+    IpAddressEdit edit;
+    QSignalSpy changes(&edit, &IpAddressEdit::fieldChanged);
+    edit.setParts({0, 0, 0, 0});
+    QCOMPARE(changes.count(), 0); // setting is not an operator change
+    for (int i = 0; i < 4; ++i)
+        edit.field(i)->clear();
+    edit.show();
+    QVERIFY(QTest::qWaitForWindowActive(&edit));
+    edit.field(0)->setFocus();
+    for (QChar c : keys)
+        QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+    const auto p = edit.parts();
+    QCOMPARE(QStringLiteral("%1.%2.%3.%4").arg(p[0]).arg(p[1]).arg(p[2]).arg(p[3]), parts);
+    QVERIFY(changes.count() > 0);
 }
 
 void TestDialog::exitCodeHoweverClosed_data() {
