@@ -30,7 +30,9 @@ bool CMorrackApp::InitInstance() {
     return false;
 }
 
-int CMorrackApp::ExitInstance() { return kCmdoraExitCode; }
+int CMorrackApp::ExitInstance() {
+    return kCmdoraExitCode;
+}
 
 int CMorrackApp::Run() {
     InitInstance();
@@ -41,7 +43,9 @@ void InstallLumoMessageSink() {
     SetLumoMessageSink([](const std::wstring& text, const std::wstring& caption) {
         const QString qText = QString::fromStdWString(text);
         const QString qCaption = QString::fromStdWString(caption);
-        auto show = [qText, qCaption] { consoleUi().messageBox(nullptr, qText, qCaption, ConsoleUi::Icon::Error); };
+        auto show = [qText, qCaption] {
+            consoleUi().messageBox(nullptr, qText, qCaption, ConsoleUi::Icon::Error);
+        };
         QCoreApplication* app = QCoreApplication::instance();
         if (!app)
             return;

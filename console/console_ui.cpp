@@ -64,7 +64,9 @@ ConsoleUi* g_InstalledUi = nullptr;
 
 } // namespace
 
-ConsoleUi& consoleUi() { return g_InstalledUi ? *g_InstalledUi : g_RealUi; }
+ConsoleUi& consoleUi() {
+    return g_InstalledUi ? *g_InstalledUi : g_RealUi;
+}
 
 ConsoleUi* setConsoleUi(ConsoleUi* ui) {
     ConsoleUi* previous = g_InstalledUi ? g_InstalledUi : &g_RealUi;

@@ -49,8 +49,7 @@ constexpr char kLeaveMenu[] = "*0\r";
 constexpr char kExit[] = "exit\r";
 
 // Sends a literal without its terminating zero.
-template <size_t N>
-void sendLiteral(CLumo_Net& net, const char (&text)[N]) {
+template <size_t N> void sendLiteral(CLumo_Net& net, const char (&text)[N]) {
     net.Senddata(reinterpret_cast<const unsigned char*>(text), static_cast<int>(N - 1));
 }
 
@@ -59,7 +58,9 @@ class DialogUnits {
 public:
     explicit DialogUnits(const QFont& font) {
         const QFontMetrics fm(font);
-        m_BaseX = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0;
+        m_BaseX =
+            fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
+            52.0;
         m_BaseY = fm.height();
     }
     int x(int du) const { return qRound(du * m_BaseX / 4.0); }
@@ -94,7 +95,8 @@ void checkInGroup(QButtonGroup* group, QAbstractButton* button) {
 } // namespace
 
 D_CMDORA::D_CMDORA(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    : QDialog(parent,
+              Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     m_strCommand.clear();
     buildControls();
     connectSignals();
@@ -233,7 +235,9 @@ QWidget* D_CMDORA::control(int id) const {
     return findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly);
 }
 
-void D_CMDORA::UpdateData() { m_strCommand = m_Command->text(); }
+void D_CMDORA::UpdateData() {
+    m_strCommand = m_Command->text();
+}
 
 void D_CMDORA::OnInitDialog() {
     m_bLinkOpen = 0;
@@ -287,7 +291,9 @@ void D_CMDORA::OnRadioIp() {
     WriteSetting(QStringLiteral("nSel"), 1);
 }
 
-void D_CMDORA::OnIpnFieldChangedIp() { WriteStoredAddress(m_Ip->parts()); }
+void D_CMDORA::OnIpnFieldChangedIp() {
+    WriteStoredAddress(m_Ip->parts());
+}
 
 void D_CMDORA::OnCbnSelchangeCom() {
     if (m_ComList->currentIndex() >= 0)
@@ -397,7 +403,8 @@ void D_CMDORA::serialConnect() {
 
 void D_CMDORA::ipConnect() {
     const auto parts = m_Ip->parts();
-    const QString address = QStringLiteral("%1.%2.%3.%4").arg(parts[0]).arg(parts[1]).arg(parts[2]).arg(parts[3]);
+    const QString address =
+        QStringLiteral("%1.%2.%3.%4").arg(parts[0]).arg(parts[1]).arg(parts[2]).arg(parts[3]);
     if (m_Udp->isChecked())
         udpConnectSteps(address);
     else
@@ -407,7 +414,8 @@ void D_CMDORA::ipConnect() {
 void D_CMDORA::udpConnectSteps(const QString& address) {
     char address8[20] = {};
     const QByteArray latin = address.toLatin1();
-    std::memcpy(address8, latin.constData(), static_cast<size_t>(qMin<qsizetype>(latin.size(), sizeof address8 - 1)));
+    std::memcpy(address8, latin.constData(),
+                static_cast<size_t>(qMin<qsizetype>(latin.size(), sizeof address8 - 1)));
 
     // A TCP connect first makes the module report its identifier and style.
     std::wstring wide = address.toStdWString();
@@ -523,9 +531,13 @@ void D_CMDORA::OnCancel() {
     QDialog::reject();
 }
 
-void D_CMDORA::OnOK() { OnBnClickedSend(); }
+void D_CMDORA::OnOK() {
+    OnBnClickedSend();
+}
 
-void D_CMDORA::accept() { OnOK(); }
+void D_CMDORA::accept() {
+    OnOK();
+}
 
 void D_CMDORA::reject() {
     if (m_bInConnect || m_bInSend) {

@@ -90,4 +90,3 @@ bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
     }
     return QFrame::eventFilter(watched, event);
 }
-

@@ -29,7 +29,9 @@ class RecordingUi : public ConsoleUi {
 public:
     // sleepScale: every sleepMs(ms) really sleeps ms * sleepScale (0 skips
     // the sleep); keep it 1 where a peer's timing matters.
-    explicit RecordingUi(double sleepScale = 1.0) : m_SleepScale(sleepScale) { m_Previous = setConsoleUi(this); }
+    explicit RecordingUi(double sleepScale = 1.0) : m_SleepScale(sleepScale) {
+        m_Previous = setConsoleUi(this);
+    }
     ~RecordingUi() override { setConsoleUi(m_Previous == this ? nullptr : m_Previous); }
     RecordingUi(const RecordingUi&) = delete;
     RecordingUi& operator=(const RecordingUi&) = delete;

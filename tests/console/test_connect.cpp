@@ -38,22 +38,24 @@ Enabled enabledOf(const D_CMDORA& d) {
             d.m_Connect->text()};
 }
 
-#define COMPARE_STATE(dlg, expected)                                                                                 \
-    do {                                                                                                             \
-        const Enabled got_ = enabledOf(dlg);                                                                         \
-        const Enabled want_ = expected;                                                                              \
-        QCOMPARE(got_.caption, want_.caption);                                                                       \
-        QCOMPARE(got_.send, want_.send);                                                                             \
-        QCOMPARE(got_.lists, want_.lists);                                                                           \
-        QCOMPARE(got_.ip, want_.ip);                                                                                 \
-        QCOMPARE(got_.radios, want_.radios);                                                                         \
-        QCOMPARE(got_.checks, want_.checks);                                                                         \
+#define COMPARE_STATE(dlg, expected)                                                                         \
+    do {                                                                                                     \
+        const Enabled got_ = enabledOf(dlg);                                                                 \
+        const Enabled want_ = expected;                                                                      \
+        QCOMPARE(got_.caption, want_.caption);                                                               \
+        QCOMPARE(got_.send, want_.send);                                                                     \
+        QCOMPARE(got_.lists, want_.lists);                                                                   \
+        QCOMPARE(got_.ip, want_.ip);                                                                         \
+        QCOMPARE(got_.radios, want_.radios);                                                                 \
+        QCOMPARE(got_.checks, want_.checks);                                                                 \
     } while (0)
 
 const Enabled kNoLinkSerial{false, true, false, true, true, "Connect"};
 const Enabled kSerialOpen{true, false, false, false, true, "Disconnect"};
 
-QByteArray asText(const Bytes& b) { return QByteArray(reinterpret_cast<const char*>(b.data()), qsizetype(b.size())); }
+QByteArray asText(const Bytes& b) {
+    return QByteArray(reinterpret_cast<const char*>(b.data()), qsizetype(b.size()));
+}
 
 } // namespace
 

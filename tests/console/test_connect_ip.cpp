@@ -30,7 +30,7 @@ public:
     using Script = std::function<void(TcpConnection&, int index)>;
     ModulePeer(const std::string& address, Script script) : m_Listener(address, LUMO_MODULE_PORT) {
         m_Thread = std::thread([this, script] {
-            for (int index = 0; !m_Stop; ) {
+            for (int index = 0; !m_Stop;) {
                 TcpConnection c = m_Listener.Accept(100ms);
                 if (!c.ok())
                     continue;
@@ -68,7 +68,9 @@ private:
     Bytes m_Got;
 };
 
-Bytes normalGreeting(int id, int style) { return {uint8_t(id), uint8_t(style), 0, 0, 0, 0, 0}; }
+Bytes normalGreeting(int id, int style) {
+    return {uint8_t(id), uint8_t(style), 0, 0, 0, 0, 0};
+}
 Bytes xGreeting(int id, int style, int socketId) {
     Bytes g(17, 0);
     g[0] = uint8_t(id);
@@ -94,15 +96,15 @@ struct Enabled {
     QString caption;
 };
 
-#define COMPARE_STATE(dlg, expected)                                                                                 \
-    do {                                                                                                             \
-        const Enabled want_ = expected;                                                                              \
-        QCOMPARE((dlg).m_Connect->text(), want_.caption);                                                            \
-        QCOMPARE((dlg).m_Send->isEnabled(), want_.send);                                                             \
-        QCOMPARE((dlg).m_ComList->isEnabled() && (dlg).m_BaudList->isEnabled(), want_.lists);                       \
-        QCOMPARE((dlg).m_Ip->isEnabled(), want_.ip);                                                                 \
-        QCOMPARE((dlg).m_RadioCom->isEnabled() && (dlg).m_RadioIp->isEnabled(), want_.radios);                      \
-        QCOMPARE((dlg).m_Udp->isEnabled() && (dlg).m_XAscii->isEnabled(), want_.checks);                            \
+#define COMPARE_STATE(dlg, expected)                                                                         \
+    do {                                                                                                     \
+        const Enabled want_ = expected;                                                                      \
+        QCOMPARE((dlg).m_Connect->text(), want_.caption);                                                    \
+        QCOMPARE((dlg).m_Send->isEnabled(), want_.send);                                                     \
+        QCOMPARE((dlg).m_ComList->isEnabled() && (dlg).m_BaudList->isEnabled(), want_.lists);                \
+        QCOMPARE((dlg).m_Ip->isEnabled(), want_.ip);                                                         \
+        QCOMPARE((dlg).m_RadioCom->isEnabled() && (dlg).m_RadioIp->isEnabled(), want_.radios);               \
+        QCOMPARE((dlg).m_Udp->isEnabled() && (dlg).m_XAscii->isEnabled(), want_.checks);                     \
     } while (0)
 
 const Enabled kTcpOpen{true, false, false, false, false, "Disconnect"};
@@ -113,7 +115,8 @@ const Enabled kIpNoLinkAll{false, true, true, true, true, "Connect"};
 const Enabled kIpNoLinkListsOff{false, false, true, true, true, "Connect"};
 
 const QString kWarning = QStringLiteral(
-    "WARNING: Currently unable to connect. Press \"Ctrl\" + \"Esc\" keys on the USB keyboard connected to your "
+    "WARNING: Currently unable to connect. Press \"Ctrl\" + \"Esc\" keys on the USB keyboard connected to "
+    "your "
     "Fenwyr and then try to reconnect. \r\nThis message is only applicable when using the Fenwyr series.");
 
 // The dialog in IP mode, aimed at address.
@@ -181,14 +184,19 @@ void TestConnectIp::tcpXModeThenNormal() {
 void TestConnectIp::tcpFailures_data() {
     QTest::addColumn<int>("peerKind"); // 0 none, 1 FF FF greeting, 2 X 14 bytes, 3 style 17 bad mode reply
     QTest::addColumn<bool>("xmode");
+    QTest::addColumn<bool>("udp");
     QTest::addColumn<QStringList>("boxes"); // "%1" stands for the address
     QTest::addColumn<bool>("listsOn");
-    QTest::newRow("nothing listens") << 0 << false << QStringList{"Error: Connect failure!!"} << true;
-    QTest::newRow("greeting FF FF") << 1 << false
-                                    << QStringList{"Error: 3 Didn't Connect to %1", "Error: Connect failure!!"}
+    QTest::newRow("nothing listens") << 0 << false << false << QStringList{"Error: Connect failure!!"}
+                                     << true;
+    QTest::newRow("greeting FF FF") << 1 << false << false
+                                    << QStringList{"Error: 3 Didn't Connect to %1",
+                                                   "Error: Connect failure!!"}
                                     << true;
-    QTest::newRow("X greeting of 14") << 2 << true << QStringList{"Message: Rev len = 14, connect failure"} << true;
-    QTest::newRow("style 17 refuses") << 3 << false << QStringList{kWarning} << false;
+    QTest::newRow("X greeting of 14")
+        << 2 << true << false << QStringList{"Message: Rev len = 14, connect failure"} << true;
+    QTest::newRow("style 17 refuses") << 3 << false << false << QStringList{kWarning} << false;
+    QTest::newRow("style 17 refuses the UDP probe") << 3 << false << true << QStringList{kWarning} << false;
 }
 
 // Style 17 in normal mode: greet, take the mode query, answer it badly,
@@ -204,6 +212,7 @@ void style17BadModeReply(ModulePeer& peer, TcpConnection& c) {
 void TestConnectIp::tcpFailures() {
     QFETCH(int, peerKind);
     QFETCH(bool, xmode);
+    QFETCH(bool, udp);
     QFETCH(QStringList, boxes);
     QFETCH(bool, listsOn);
     SettingsSandbox sandbox;
@@ -218,16 +227,16 @@ void TestConnectIp::tcpFailures() {
                 Bytes greeting = xGreeting(1, 30, 0);
                 greeting.resize(14);
                 c.Send(greeting);
-            }
-            else
+            } else
                 style17BadModeReply(*peer, c);
         });
         QVERIFY(peer->ok());
     }
     D_CMDORA dlg;
-    aim(dlg, address, false, xmode);
+    aim(dlg, address, udp, xmode);
     dlg.m_Connect->click();
 
+    QCOMPARE(dlg.m_UdpSocket, -1);
     for (QString& b : boxes)
         b.replace(QStringLiteral("%1"), QString::fromStdString(address));
     QCOMPARE(ui.boxTexts(), boxes);
@@ -236,7 +245,8 @@ void TestConnectIp::tcpFailures() {
     QCOMPARE(int(dlg.m_bLinkOpen), 0);
     COMPARE_STATE(dlg, listsOn ? kIpNoLinkAll : kIpNoLinkListsOff);
     if (peerKind == 3) {
-        QCOMPARE(lumo_test::ToHex(peer->got()), std::string("55 AA 5F A0 01 FE 6D 00 55 AA 5F A0 01 FE 17 00"));
+        QCOMPARE(lumo_test::ToHex(peer->got()),
+                 std::string("55 AA 5F A0 01 FE 6D 00 55 AA 5F A0 01 FE 17 00"));
         QTRY_COMPARE_WITH_TIMEOUT(peer->closed(), 1, 5000);
     }
 }
@@ -254,7 +264,8 @@ void TestConnectIp::udpAfterProbe() {
     const std::string address = nextAddress();
     std::unique_ptr<ModulePeer> peer;
     if (tcpPeer)
-        peer = std::make_unique<ModulePeer>(address, [](TcpConnection& c, int) { c.Send(normalGreeting(2, 3)); });
+        peer = std::make_unique<ModulePeer>(address,
+                                            [](TcpConnection& c, int) { c.Send(normalGreeting(2, 3)); });
     lumo_test::UdpPeer module(address, LUMO_UDP_MODULE_PORT);
     QVERIFY(module.ok());
     D_CMDORA dlg;

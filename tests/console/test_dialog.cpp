@@ -48,27 +48,48 @@ void TestDialog::controls_data() {
     QTest::addColumn<int>("id");
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("caption");
-    QTest::newRow("Send") << 1032 << "QPushButton" << "Send";
-    QTest::newRow("Connect") << 1282 << "QPushButton" << "Connect";
-    QTest::newRow("port list") << 1418 << "QComboBox" << "1";
-    QTest::newRow("baud list") << 1350 << "QComboBox" << "9600";
-    QTest::newRow("command") << 1940 << "QLineEdit" << "";
-    QTest::newRow("address") << 1471 << "IpAddressEdit" << "";
-    QTest::newRow("COM") << 1942 << "QRadioButton" << "COM";
-    QTest::newRow("IP") << 1943 << "QRadioButton" << "IP";
-    QTest::newRow("1005") << 1005 << "QPushButton" << "Save Z Command (.Bin)";
-    QTest::newRow("1006") << 1006 << "QPushButton" << "Load Z Command (.Bin)";
-    QTest::newRow("1007") << 1007 << "QPushButton" << "Save Z Command (.Txt) (55 AA)";
-    QTest::newRow("1008") << 1008 << "QPushButton" << "Save Z Command (.Txt) (0x55 0xAA)";
-    QTest::newRow("X ASCII") << 1645 << "QCheckBox" << "X ASCII";
-    QTest::newRow("UDP") << 1180 << "QCheckBox" << "UDP";
-    QTest::newRow("status") << 1945 << "QLabel" << "";
-    QTest::newRow("1009") << 1009 << "QPushButton" << "Save Z Command (.Txt) ($55$AA)";
-    QTest::newRow("result") << 1103 << "QPlainTextEdit" << "";
-    QTest::newRow("1946") << 1946 << "QRadioButton" << "";
-    QTest::newRow("1947") << 1947 << "QRadioButton" << "";
-    QTest::newRow("1948") << 1948 << "QRadioButton" << "";
-    QTest::newRow("1559") << 1559 << "QPushButton" << "UDP Clear Socket";
+    QTest::newRow("Send") << 1032 << "QPushButton"
+                          << "Send";
+    QTest::newRow("Connect") << 1282 << "QPushButton"
+                             << "Connect";
+    QTest::newRow("port list") << 1418 << "QComboBox"
+                               << "1";
+    QTest::newRow("baud list") << 1350 << "QComboBox"
+                               << "9600";
+    QTest::newRow("command") << 1940 << "QLineEdit"
+                             << "";
+    QTest::newRow("address") << 1471 << "IpAddressEdit"
+                             << "";
+    QTest::newRow("COM") << 1942 << "QRadioButton"
+                         << "COM";
+    QTest::newRow("IP") << 1943 << "QRadioButton"
+                        << "IP";
+    QTest::newRow("1005") << 1005 << "QPushButton"
+                          << "Save Z Command (.Bin)";
+    QTest::newRow("1006") << 1006 << "QPushButton"
+                          << "Load Z Command (.Bin)";
+    QTest::newRow("1007") << 1007 << "QPushButton"
+                          << "Save Z Command (.Txt) (55 AA)";
+    QTest::newRow("1008") << 1008 << "QPushButton"
+                          << "Save Z Command (.Txt) (0x55 0xAA)";
+    QTest::newRow("X ASCII") << 1645 << "QCheckBox"
+                             << "X ASCII";
+    QTest::newRow("UDP") << 1180 << "QCheckBox"
+                         << "UDP";
+    QTest::newRow("status") << 1945 << "QLabel"
+                            << "";
+    QTest::newRow("1009") << 1009 << "QPushButton"
+                          << "Save Z Command (.Txt) ($55$AA)";
+    QTest::newRow("result") << 1103 << "QPlainTextEdit"
+                            << "";
+    QTest::newRow("1946") << 1946 << "QRadioButton"
+                          << "";
+    QTest::newRow("1947") << 1947 << "QRadioButton"
+                          << "";
+    QTest::newRow("1948") << 1948 << "QRadioButton"
+                          << "";
+    QTest::newRow("1559") << 1559 << "QPushButton"
+                          << "UDP Clear Socket";
 }
 
 QString captionOf(QWidget* w) {
@@ -192,7 +213,8 @@ void TestDialog::linkKindSwitch() {
     QCOMPARE(sandbox.content(), QByteArray("[CMDORA]\nnSel=0\n"));
     // Picking a notation leaves the link kind alone.
     dlg.m_NotationSpace->click();
-    QVERIFY(dlg.m_RadioCom->isChecked() && dlg.m_NotationSpace->isChecked() && !dlg.m_NotationDollar->isChecked());
+    QVERIFY(dlg.m_RadioCom->isChecked() && dlg.m_NotationSpace->isChecked() &&
+            !dlg.m_NotationDollar->isChecked());
 }
 
 void TestDialog::xAsciiRelabels() {
@@ -306,11 +328,16 @@ void TestDialog::connectRefusesWithoutSelection() {
 void TestDialog::ipAddressTyping_data() {
     QTest::addColumn<QString>("keys"); // typed into field 0 after clearing all four
     QTest::addColumn<QString>("parts");
-    QTest::newRow("dots move on") << "10.1.2.3" << "10.1.2.3";
-    QTest::newRow("three digits move on") << "192168001002" << "192.168.1.2";
-    QTest::newRow("above 255 becomes 255") << "3001" << "255.1.0.0";
-    QTest::newRow("letters refused") << "1a2" << "12.0.0.0";
-    QTest::newRow("leading dot stays") << ".7" << "7.0.0.0";
+    QTest::newRow("dots move on") << "10.1.2.3"
+                                  << "10.1.2.3";
+    QTest::newRow("three digits move on") << "192168001002"
+                                          << "192.168.1.2";
+    QTest::newRow("above 255 becomes 255") << "3001"
+                                           << "255.1.0.0";
+    QTest::newRow("letters refused") << "1a2"
+                                     << "12.0.0.0";
+    QTest::newRow("leading dot stays") << ".7"
+                                       << "7.0.0.0";
 }
 
 void TestDialog::ipAddressTyping() {

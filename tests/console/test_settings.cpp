@@ -81,7 +81,8 @@ void TestSettings::writeKeepsOtherLines() {
     sandbox.write("[OTHER]\nCOM=9\n\n[CMDORA]\nnSel=1\nCOM=2\n[LAST]\nx=y\n");
     WriteSetting(QStringLiteral("COM"), 5);
     WriteSetting(QStringLiteral("BAUDRATE"), 4);
-    QCOMPARE(sandbox.content(), QByteArray("[OTHER]\nCOM=9\n\n[CMDORA]\nnSel=1\nCOM=5\nBAUDRATE=4\n[LAST]\nx=y\n"));
+    QCOMPARE(sandbox.content(),
+             QByteArray("[OTHER]\nCOM=9\n\n[CMDORA]\nnSel=1\nCOM=5\nBAUDRATE=4\n[LAST]\nx=y\n"));
 
     SettingsSandbox fresh; // no file: the file and the section are made
     WriteSetting(QStringLiteral("nSel"), 1);
@@ -105,7 +106,7 @@ void TestSettings::storedChoices_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<Parts>("address");
     QTest::addColumn<int>("nSel");
-    QTest::addColumn<int>("com");   // list position, -1 none
+    QTest::addColumn<int>("com"); // list position, -1 none
     QTest::addColumn<int>("baud");
     QTest::addColumn<bool>("comChecked");
     QTest::addColumn<bool>("ipChecked");
@@ -115,18 +116,18 @@ void TestSettings::storedChoices_data() {
     QTest::newRow("low 8 bits") << QByteArray("[CMDORA]\nIPAddressField0=10\nIPAddressField1=300\n"
                                               "IPAddressField2=-1\nIPAddressField3=7x\n")
                                 << Parts{10, 44, 255, 7} << 0 << 0 << 0 << true << false;
-    QTest::newRow("IP mode") << QByteArray("[CMDORA]\nnSel=1\n") << Parts{127, 0, 0, 1} << 1 << 0 << 0 << false
-                             << true;
+    QTest::newRow("IP mode") << QByteArray("[CMDORA]\nnSel=1\n") << Parts{127, 0, 0, 1} << 1 << 0 << 0
+                             << false << true;
     QTest::newRow("kind 2") << QByteArray("[CMDORA]\nnSel=2\n") << Parts{127, 0, 0, 1} << 2 << 0 << 0 << false
                             << false;
     QTest::newRow("kind 258 is 2") << QByteArray("[CMDORA]\nnSel=258\n") << Parts{127, 0, 0, 1} << 2 << 0 << 0
                                    << false << false;
-    QTest::newRow("empty kind ignored") << QByteArray("[CMDORA]\nnSel=\n") << Parts{127, 0, 0, 1} << 0 << 0 << 0
-                                        << true << false;
-    QTest::newRow("positions") << QByteArray("[CMDORA]\nCOM=3\nBAUDRATE=5\n") << Parts{127, 0, 0, 1} << 0 << 3 << 5
-                               << true << false;
-    QTest::newRow("out of range") << QByteArray("[CMDORA]\nCOM=8\nBAUDRATE=-1\n") << Parts{127, 0, 0, 1} << 0 << -1
-                                  << -1 << true << false;
+    QTest::newRow("empty kind ignored")
+        << QByteArray("[CMDORA]\nnSel=\n") << Parts{127, 0, 0, 1} << 0 << 0 << 0 << true << false;
+    QTest::newRow("positions") << QByteArray("[CMDORA]\nCOM=3\nBAUDRATE=5\n") << Parts{127, 0, 0, 1} << 0 << 3
+                               << 5 << true << false;
+    QTest::newRow("out of range") << QByteArray("[CMDORA]\nCOM=8\nBAUDRATE=-1\n") << Parts{127, 0, 0, 1} << 0
+                                  << -1 << -1 << true << false;
 }
 
 void TestSettings::storedChoices() {
