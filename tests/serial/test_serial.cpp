@@ -1,5 +1,6 @@
 // Serial link on a pseudo-terminal: the test plays the module on the master.
 #include "lumo_net.h"
+#include "open_fds.h"
 #include "pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <string>
@@ -38,16 +38,6 @@ private:
     int m_Fd;
 };
 
-int OpenFdCount()
-{
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d))
-            ++n;
-        ::closedir(d);
-    }
-    return n;
-}
 
 // Polls `done` for up to 2 s (pty input reaches the slave asynchronously).
 bool WaitFor(const std::function<bool()>& done)
@@ -69,14 +59,14 @@ TEST(SerialOpen, MissingPortFailsAndLeavesNoLink)
     ::setenv("LUMO_COM9", "/dev/null", 1);              // exists, not a terminal
     for (int port : {7, 9, 250, 0, -1}) {                // 250: /dev/ttyS249
         SCOPED_TRACE(port);
-        const int fds = OpenFdCount();
+        const int fds = lumo_test::OpenFdCount();
         CLumo_Net net;
         EXPECT_EQ(net.OpenCOM_IPConverter(port, 115200), 0);
         EXPECT_EQ(net.m_ComOpen, 0);
         EXPECT_EQ(net.m_hCom, 0);
         EXPECT_EQ(net.m_LinkKind, LINK_NONE);
         EXPECT_EQ(net.m_ConnectToPcID, 9999);
-        EXPECT_EQ(OpenFdCount(), fds);
+        EXPECT_EQ(lumo_test::OpenFdCount(), fds);
     }
     ::unsetenv("LUMO_COM7");
     ::unsetenv("LUMO_COM9");
@@ -98,7 +88,7 @@ TEST(SerialOpen, RatesAppliedOrRefused)
         ASSERT_EQ(::tcgetattr(pty.MasterFd(), &before), 0);
         before.c_cflag |= CSTOPB | PARENB; // stop bits must survive, parity must not
         ASSERT_EQ(::tcsetattr(pty.MasterFd(), TCSANOW, &before), 0);
-        const int fds = OpenFdCount();
+        const int fds = lumo_test::OpenFdCount();
 
         CLumo_Net net;
         ASSERT_EQ(net.OpenCOM_IPConverter(kPort, row.baud), row.result);
@@ -106,7 +96,7 @@ TEST(SerialOpen, RatesAppliedOrRefused)
             EXPECT_EQ(net.m_ComOpen, 0);
             EXPECT_EQ(net.m_hCom, 0);
             EXPECT_EQ(net.m_LinkKind, LINK_NONE);
-            EXPECT_EQ(OpenFdCount(), fds);
+            EXPECT_EQ(lumo_test::OpenFdCount(), fds);
             continue;
         }
         EXPECT_EQ(net.m_ComOpen, 1);
@@ -123,7 +113,7 @@ TEST(SerialOpen, RatesAppliedOrRefused)
             EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B115200));
         }
         EXPECT_EQ(net.CloseCOM(), 1);
-        EXPECT_EQ(OpenFdCount(), fds);
+        EXPECT_EQ(lumo_test::OpenFdCount(), fds);
     }
 }
 
@@ -131,13 +121,13 @@ TEST(SerialOpen, SecondOpenClosesTheFirst)
 {
     PtyPair pty(kPort);
     ASSERT_TRUE(pty.ok());
-    const int fds = OpenFdCount();
+    const int fds = lumo_test::OpenFdCount();
     CLumo_Net net;
     ASSERT_EQ(net.OpenCOM_IPConverter(kPort, 115200), 1);
     ASSERT_EQ(net.OpenCOM_IPConverter(kPort, 115200), 1);
-    EXPECT_EQ(OpenFdCount(), fds + 1);
+    EXPECT_EQ(lumo_test::OpenFdCount(), fds + 1);
     net.CloseCOM();
-    EXPECT_EQ(OpenFdCount(), fds);
+    EXPECT_EQ(lumo_test::OpenFdCount(), fds);
 }
 
 TEST(SerialOpen, BusyPortFails)
@@ -146,12 +136,12 @@ TEST(SerialOpen, BusyPortFails)
     ASSERT_TRUE(pty.ok());
     CLumo_Net first;
     ASSERT_EQ(first.OpenCOM_IPConverter(kPort, 115200), 1);
-    const int fds = OpenFdCount();
+    const int fds = lumo_test::OpenFdCount();
     CLumo_Net second;
     EXPECT_EQ(second.OpenCOM_IPConverter(kPort, 115200), 0);
     EXPECT_EQ(second.m_ComOpen, 0);
     EXPECT_EQ(second.m_hCom, 0);
-    EXPECT_EQ(OpenFdCount(), fds);
+    EXPECT_EQ(lumo_test::OpenFdCount(), fds);
     first.CloseCOM();
     EXPECT_EQ(second.OpenCOM_IPConverter(kPort, 115200), 1); // free again
     second.CloseCOM();

@@ -2,13 +2,12 @@
 // listener on its own 127.0.2.N address and scripted bytes.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <cstring>
 #include <memory>
 #include <ostream>
 
 #include "module_peer.h"
+#include "open_fds.h"
 
 namespace {
 
@@ -28,15 +27,6 @@ Bytes XGreeting(unsigned char entry, unsigned char id, unsigned char style26, un
     return g;
 }
 
-int OpenFds() {
-    int n = 0;
-    if (DIR *d = opendir("/proc/self/fd")) {
-        while (readdir(d))
-            ++n;
-        closedir(d);
-    }
-    return n;
-}
 
 // Connects net to the peer, which greets with `greeting` from a script thread.
 int ConnectGreeted(CLumo_Net &net, ModulePeer &peer, const Bytes &greeting, unsigned char mode = 0,
@@ -579,7 +569,7 @@ TEST(TcpLoss, SendAfterPeerClosedShowsSendError) {
 // ------------------------------------------------------------ lifecycle
 
 TEST(TcpLifecycle, DestroyAfterCloseNetLeavesNoDescriptor) {
-    const int before = OpenFds();
+    const int before = lumo_test::OpenFdCount();
     {
         ModulePeer peer("127.0.2.26");
         ASSERT_TRUE(peer.Listening());
@@ -589,13 +579,13 @@ TEST(TcpLifecycle, DestroyAfterCloseNetLeavesNoDescriptor) {
         EXPECT_FALSE(net->m_Client.IsOpen());
         net.reset();
     }
-    EXPECT_EQ(OpenFds(), before);
+    EXPECT_EQ(lumo_test::OpenFdCount(), before);
 }
 
 TEST(TcpLifecycle, DestroyWithLinkOpenJoinsTheThread) {
     ModulePeer peer("127.0.2.27");
     ASSERT_TRUE(peer.Listening());
-    const int before = OpenFds();
+    const int before = lumo_test::OpenFdCount();
     {
         auto net = std::make_unique<CLumo_Net>();
         ASSERT_EQ(ConnectGreeted(*net, peer, Greeting(1, 0x20)), 1);
@@ -605,7 +595,7 @@ TEST(TcpLifecycle, DestroyWithLinkOpenJoinsTheThread) {
     }
     EXPECT_TRUE(peer.SeesClose());
     peer.Close();
-    EXPECT_EQ(OpenFds(), before);
+    EXPECT_EQ(lumo_test::OpenFdCount(), before);
 }
 
 TEST(TcpLifecycle, ShutDownFromTheOwnerNoticeDoesNotJoinItself) {

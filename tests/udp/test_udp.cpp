@@ -1,12 +1,12 @@
 // Clear-socket datagrams and the datagram wrappers, on loopback.
 #include "loopback.h"
+#include "open_fds.h"
 #include "lumo_net.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,16 +20,6 @@ namespace {
 using lumo_test::Bytes;
 using lumo_test::UdpPeer;
 
-int OpenFdCount()
-{
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d))
-            ++n;
-        ::closedir(d);
-    }
-    return n;
-}
 
 // 127.0.1.20 with its first part in the top byte.
 constexpr unsigned long kModule = (127ul << 24) | (0ul << 16) | (1ul << 8) | 20ul;
@@ -41,9 +31,9 @@ TEST(ClearSocket, ThreeDatagramsFromPort60102)
     UdpPeer listener(kBroadcast, LUMO_CLEAR_DEST_PORT);
     ASSERT_TRUE(listener.ok()) << std::strerror(errno);
     CLumo_Net net;
-    const int fds = OpenFdCount();
+    const int fds = lumo_test::OpenFdCount();
     EXPECT_TRUE(net.UDP_Clear_Socket(kModule));
-    EXPECT_EQ(OpenFdCount(), fds);
+    EXPECT_EQ(lumo_test::OpenFdCount(), fds);
     for (unsigned char seq = 0; seq < 3; ++seq) {
         SCOPED_TRACE(int(seq));
         const auto got = listener.Recv();
@@ -61,9 +51,9 @@ TEST(ClearSocket, BusySourcePortFailsWithoutLeak)
     ASSERT_TRUE(blocker.ok()) << std::strerror(errno);
     UdpPeer listener(kBroadcast, LUMO_CLEAR_DEST_PORT);
     CLumo_Net net;
-    const int fds = OpenFdCount();
+    const int fds = lumo_test::OpenFdCount();
     EXPECT_FALSE(net.UDP_Clear_Socket(kModule));
-    EXPECT_EQ(OpenFdCount(), fds);
+    EXPECT_EQ(lumo_test::OpenFdCount(), fds);
 }
 
 TEST(UdpWrappers, ExchangeWithEchoPeer)
