@@ -93,22 +93,26 @@ size_t XCommandFrame(unsigned char* out, size_t cap, std::u16string_view text) {
     return total;
 }
 
-size_t CrTextLine(unsigned char* out, size_t cap, std::u16string_view text) {
+namespace {
+
+// The text bytes followed by one closing byte.
+size_t TerminatedText(unsigned char* out, size_t cap, std::u16string_view text, unsigned char end) {
     const size_t total = text.size() + 1;
     if (cap < total)
         return 0;
     TextBytes(out, text);
-    out[text.size()] = 0x0D;
+    out[text.size()] = end;
     return total;
 }
 
+} // namespace
+
+size_t CrTextLine(unsigned char* out, size_t cap, std::u16string_view text) {
+    return TerminatedText(out, cap, text, 0x0D);
+}
+
 size_t UdpTextDatagram(unsigned char* out, size_t cap, std::u16string_view text) {
-    const size_t total = text.size() + 1;
-    if (cap < total)
-        return 0;
-    TextBytes(out, text);
-    out[text.size()] = 0x00;
-    return total;
+    return TerminatedText(out, cap, text, 0x00);
 }
 
 bool AckHeader(const unsigned char* p) {
