@@ -41,6 +41,8 @@ private slots:
     void udpLongCommands();
 
 private:
+    // The status line and, unless box is empty, the one data box of a query.
+    void checkShown(D_CMDORA& dialog, const QString& status, const QString& box);
     rig::FastUi *m_Ui = nullptr;
     std::unique_ptr<rig::SerialModule> m_SerialModule;
     std::unique_ptr<D_CMDORA> m_Serial;
@@ -97,6 +99,17 @@ void TestSendSerialUdp::serialLines() {
     QCOMPARE(rig::status(*m_Serial), QStringLiteral("Ack : OK\r"));
 }
 
+void TestSendSerialUdp::checkShown(D_CMDORA& dialog, const QString& status, const QString& box) {
+    QCOMPARE(rig::status(dialog), status);
+    if (box.isEmpty()) {
+        QVERIFY(m_Ui->boxes.isEmpty());
+    } else {
+        QCOMPARE(m_Ui->boxes.size(), 1);
+        QCOMPARE(m_Ui->boxes[0].text, box);
+        QCOMPARE(m_Ui->boxes[0].caption, QStringLiteral("Device Information"));
+    }
+}
+
 void TestSendSerialUdp::serialAnswers_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QByteArray>("answer");
@@ -125,14 +138,7 @@ void TestSendSerialUdp::serialAnswers() {
     QFETCH(QString, box);
     m_SerialModule->reply(answer);
     rig::send(*m_Serial, command);
-    QCOMPARE(rig::status(*m_Serial), status);
-    if (box.isEmpty()) {
-        QVERIFY(m_Ui->boxes.isEmpty());
-    } else {
-        QCOMPARE(m_Ui->boxes.size(), 1);
-        QCOMPARE(m_Ui->boxes[0].text, box);
-        QCOMPARE(m_Ui->boxes[0].caption, QStringLiteral("Device Information"));
-    }
+    checkShown(*m_Serial, status, box);
 }
 
 void TestSendSerialUdp::serialNoAnswerTimesOut() {
@@ -206,14 +212,7 @@ void TestSendSerialUdp::udpAnswers() {
     QFETCH(QString, box);
     m_UdpModule->reply(answer);
     rig::send(*m_Udp, command);
-    QCOMPARE(rig::status(*m_Udp), status);
-    if (box.isEmpty()) {
-        QVERIFY(m_Ui->boxes.isEmpty());
-    } else {
-        QCOMPARE(m_Ui->boxes.size(), 1);
-        QCOMPARE(m_Ui->boxes[0].text, box);
-        QCOMPARE(m_Ui->boxes[0].caption, QStringLiteral("Device Information"));
-    }
+    checkShown(*m_Udp, status, box);
 }
 
 void TestSendSerialUdp::udpLongCommands() {
