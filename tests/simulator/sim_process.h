@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -218,11 +219,11 @@ inline Bytes ReadSome(int fd, int timeoutMs, int *err = nullptr) {
     return Bytes(buf, buf + n);
 }
 
-// Reads until `want` bytes have arrived, the stream ends, or timeoutMs passes.
-inline Bytes ReadCount(int fd, size_t want, int timeoutMs = 5000) {
+// Reads until done(bytes so far) holds, the stream ends, or timeoutMs passes.
+template <typename Done> Bytes ReadWhileNot(int fd, Done done, int timeoutMs) {
     Bytes got;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (got.size() < want) {
+    while (!done(got)) {
         int left = int(
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
                 .count());
@@ -236,23 +237,20 @@ inline Bytes ReadCount(int fd, size_t want, int timeoutMs = 5000) {
     return got;
 }
 
+// Reads until `want` bytes have arrived, the stream ends, or timeoutMs passes.
+inline Bytes ReadCount(int fd, size_t want, int timeoutMs = 5000) {
+    return ReadWhileNot(fd, [want](const Bytes &got) { return got.size() >= want; }, timeoutMs);
+}
+
 // Reads until the bytes end with `tail` (or time-out).
 inline Bytes ReadUntil(int fd, const Bytes &tail, int timeoutMs = 5000) {
-    Bytes got;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (got.size() < tail.size() ||
-           !std::equal(tail.begin(), tail.end(), got.end() - std::ptrdiff_t(tail.size()))) {
-        int left = int(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                .count());
-        if (left <= 0)
-            break;
-        Bytes part = ReadSome(fd, left);
-        if (part.empty())
-            break;
-        got.insert(got.end(), part.begin(), part.end());
-    }
-    return got;
+    return ReadWhileNot(
+        fd,
+        [&tail](const Bytes &got) {
+            return got.size() >= tail.size() &&
+                   std::equal(tail.begin(), tail.end(), got.end() - std::ptrdiff_t(tail.size()));
+        },
+        timeoutMs);
 }
 
 } // namespace simtest
