@@ -35,7 +35,8 @@ run_config() {
         echo "=== $name: build"
         if cmake --build "$dir" -j"$jobs"; then
             echo "=== $name: test"
-            if (cd "$dir" && "${runner[@]}" ctest --output-on-failure -j2 --timeout 300 </dev/null); then
+            if (cd "$dir" && "${runner[@]}" ctest --output-on-failure -j2 --timeout 300 </dev/null) |
+                tee "$dir.ctest.log"; then
                 status[$name]=passed
             else
                 status[$name]="TESTS FAILED"
@@ -50,6 +51,7 @@ run_config() {
 }
 
 mkdir -p build
+rm -f build/*.ctest.log
 run_config release
 run_config asan -DLUMO_SANITIZE=address,undefined
 run_config tsan -DLUMO_SANITIZE=thread -DLUMO_BUILD_CONSOLE=OFF
@@ -61,4 +63,9 @@ for name in release asan tsan; do
     printf '  %-8s %-18s %4ds\n' "$name" "${status[$name]}" "${seconds[$name]}"
     [[ ${status[$name]} == passed ]] || failed=1
 done
+# One closing count over the three configurations, from ctest's own summaries.
+read -r total bad < <(cat build/*.ctest.log 2>/dev/null |
+    sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' |
+    awk '{t += $1; f += $2} END {print t + 0, f + 0}')
+echo "all: $((total - bad)) passed, $bad failed"
 exit $failed
