@@ -72,20 +72,41 @@ bool refuseTooLong(D_CMDORA& dlg, std::u16string_view text, answer::SendPath pat
     return true;
 }
 
-// ---- serial port ----
-
-// First read that returns anything, 15 attempts 500 ms apart; its count or
-// the last (empty) result.
-int readSerialFirst(CLumo_Net& net, unsigned char* area, int limit) {
-    int k = 0;
-    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-        k = net.ReadComData(area, limit);
-        if (k > 0)
-            return k;
-        pause(kPollMs);
+// Reads a serial or UDP answer with read(area, limit) and shows it: the
+// first read that returns anything (15 attempts 500 ms apart) and, for a
+// query, one more read 1000 ms later that may fill the reply area but never
+// run past it. normalLimit and secondMax are the path's read limits.
+template <typename Read>
+void readAndShow(D_CMDORA& dlg, Read read, int normalLimit, int secondMax, answer::AckWord word,
+                 char16_t letter) {
+    ReplyArea area{};
+    auto firstRead = [&](int limit) {
+        int k = 0;
+        for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+            k = read(area.data(), limit);
+            if (k > 0)
+                return k;
+            pause(kPollMs);
+        }
+        return k;
+    };
+    if (letter == 0) {
+        show(dlg, answer::ReadNormalAnswer(area.data(), firstRead(normalLimit), word));
+        return;
     }
-    return k;
+    int k = firstRead(kFirstReadLimit);
+    if (k <= 0) {
+        show(dlg, answer::TimedOut());
+        return;
+    }
+    pause(kSecondReadMs);
+    const int more = read(area.data() + k, std::min(secondMax, kReplyArea - k));
+    if (more > 0)
+        k += more;
+    show(dlg, answer::ReadQueryLines(area.data(), k, word, letter));
 }
+
+// ---- serial port ----
 
 void sendSerial(D_CMDORA& dlg, std::u16string_view text, char16_t letter) {
     if (refuseTooLong(dlg, text, answer::SendPath::Serial))
@@ -93,61 +114,24 @@ void sendSerial(D_CMDORA& dlg, std::u16string_view text, char16_t letter) {
     unsigned char line[kLineArea] = {};
     const size_t n = lumo::CrTextLine(line, sizeof line, text);
     dlg.m_Net.Senddata(line, static_cast<int>(n));
-
-    ReplyArea area{};
-    if (letter == 0) {
-        const int k = readSerialFirst(dlg.m_Net, area.data(), kSerialNormalReply);
-        show(dlg, answer::ReadNormalAnswer(area.data(), k, answer::AckWord::FromCommandWord));
-        return;
-    }
-    int k = readSerialFirst(dlg.m_Net, area.data(), kFirstReadLimit);
-    if (k <= 0) {
-        show(dlg, answer::TimedOut());
-        return;
-    }
-    pause(kSecondReadMs);
-    const int more = dlg.m_Net.ReadComData(area.data() + k, std::min(kFirstReadLimit, kReplyArea - k));
-    if (more > 0)
-        k += more;
-    show(dlg, answer::ReadQueryLines(area.data(), k, answer::AckWord::FromCommandWord, letter));
+    readAndShow(
+        dlg, [&dlg](unsigned char* area, int limit) { return dlg.m_Net.ReadComData(area, limit); },
+        kSerialNormalReply, kFirstReadLimit, answer::AckWord::FromCommandWord, letter);
 }
 
 // ---- UDP ----
-
-int readUdpFirst(int sock, unsigned char* area, int limit) {
-    int k = 0;
-    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-        k = UdpRecv(sock, reinterpret_cast<char*>(area), limit);
-        if (k > 0)
-            return k;
-        pause(kPollMs);
-    }
-    return k;
-}
 
 void sendUdp(D_CMDORA& dlg, std::u16string_view text, char16_t letter) {
     setStatus(dlg, QString());
     unsigned char datagram[kLineArea] = {};
     const size_t n = lumo::UdpTextDatagram(datagram, sizeof datagram, text);
     UdpSend(dlg.m_UdpSocket, reinterpret_cast<const char*>(datagram), static_cast<int>(n));
-
-    ReplyArea area{};
-    if (letter == 0) {
-        const int k = readUdpFirst(dlg.m_UdpSocket, area.data(), kReplyArea);
-        show(dlg, answer::ReadNormalAnswer(area.data(), k, answer::AckWord::WholeLine));
-        return;
-    }
-    int k = readUdpFirst(dlg.m_UdpSocket, area.data(), kFirstReadLimit);
-    if (k <= 0) {
-        show(dlg, answer::TimedOut());
-        return;
-    }
-    pause(kSecondReadMs);
-    // the second receive may fill the area but never run past it
-    const int more = UdpRecv(dlg.m_UdpSocket, reinterpret_cast<char*>(area.data() + k), kReplyArea - k);
-    if (more > 0)
-        k += more;
-    show(dlg, answer::ReadQueryLines(area.data(), k, answer::AckWord::WholeLine, letter));
+    readAndShow(
+        dlg,
+        [&dlg](unsigned char* area, int limit) {
+            return UdpRecv(dlg.m_UdpSocket, reinterpret_cast<char*>(area), limit);
+        },
+        kReplyArea, kReplyArea, answer::AckWord::WholeLine, letter);
 }
 
 // ---- TCP ----

@@ -1,5 +1,6 @@
 // Frame builders and reply recognisers against known byte strings.
 #include "frames.h"
+#include "test_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -9,21 +10,10 @@
 #include <vector>
 
 using namespace lumo;
-using Bytes = std::vector<unsigned char>;
+using lumo_test::Bytes;
+using lumo_test::Hex;
 
 namespace {
-
-// "55 AA F8" -> {0x55, 0xAA, 0xF8}
-Bytes Hex(const char* text) {
-    Bytes out;
-    unsigned v = 0;
-    int n = 0;
-    while (std::sscanf(text, "%2x%n", &v, &n) == 1) {
-        out.push_back(static_cast<unsigned char>(v));
-        text += n;
-    }
-    return out;
-}
 
 using Builder = std::function<size_t(unsigned char*, size_t)>;
 
