@@ -3,7 +3,10 @@
 # package is already installed it does nothing (no apt-get update either).
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth binutils)
+# scdoc turns the man pages into roff; dpkg-dev and file serve cpack; the
+# packaging tests validate with desktop-file-utils, appstream, pkgconf and groff.
+packages=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth binutils
+    scdoc dpkg-dev file desktop-file-utils appstream pkgconf groff-base)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,6 +2,7 @@
 // loopback address over TCP, UDP and a pseudo-terminal at once. One thread,
 // one poll() loop; what is answered to which bytes lives in sim_protocol.cpp.
 
+#include "lumo_version.h"
 #include "sim_protocol.h"
 
 #include <arpa/inet.h>
@@ -39,7 +40,7 @@ constexpr auto SERIAL_EIO_PAUSE = std::chrono::milliseconds(100);
 const char USAGE[] = R"(usage: lumo-module-sim --address A [--tcp] [--converter] [--udp] [--serial]
         [--serial-link PATH] [--id N] [--style N] [--xmode] [--socket-id N]
         [--mode-char C] [--device-info HHHH] [--misbehave WHAT]... [--chunk N]
-        [--chunk-pause MS] [--verbose] [--help]
+        [--chunk-pause MS] [--verbose] [--help] [--version]
 
 Plays one controller module on the loopback address A (default 127.0.0.1;
 only 127.0.0.0/8 is accepted). Prints "serial: <pty path>" (with --serial)
@@ -148,6 +149,9 @@ int ParseArgs(int argc, char** argv, Options* o) {
         };
         if (a == "--help" || a == "-h") {
             std::fputs(USAGE, stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("lumo-module-sim %s\n", LUMO_VERSION);
             return 0;
         } else if (a == "--address") {
             if (!(v = need(i)))

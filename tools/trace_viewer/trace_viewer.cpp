@@ -12,6 +12,8 @@
 // Output per record: "HH:MM:SS.mmm <text>\n" (local time of arrival), flushed;
 // control bytes of the text are shown as '.'.
 
+#include "lumo_version.h"
+
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -32,14 +34,14 @@ namespace {
 
 constexpr size_t TRACE_RECORD_SIZE = 5004;
 constexpr size_t TRACE_TEXT_MAX = 5000;
-constexpr const char *DEFAULT_NAME = "TRACE  DATA  COMMAND";
+constexpr const char* DEFAULT_NAME = "TRACE  DATA  COMMAND";
 
 volatile sig_atomic_t g_Stop = 0;
 void OnSignal(int) {
     g_Stop = 1;
 }
 
-const char USAGE[] = R"(usage: lumo-trace-viewer [--count N] [--name NAME] [--help]
+const char USAGE[] = R"(usage: lumo-trace-viewer [--count N] [--name NAME] [--help] [--version]
 
 Binds the abstract Unix datagram socket "TRACE  DATA  COMMAND", prints
 "ready", then one line "HH:MM:SS.mmm <text>" per trace record received.
@@ -48,19 +50,19 @@ Binds the abstract Unix datagram socket "TRACE  DATA  COMMAND", prints
 )";
 
 // The text of one received record, or false when it is too short to hold a length.
-bool RecordText(const unsigned char *rec, size_t n, std::string *text) {
+bool RecordText(const unsigned char* rec, size_t n, std::string* text) {
     if (n < 4)
         return false;
     int32_t len =
         int32_t(uint32_t(rec[0]) | uint32_t(rec[1]) << 8 | uint32_t(rec[2]) << 16 | uint32_t(rec[3]) << 24);
     size_t avail = n - 4 < TRACE_TEXT_MAX ? n - 4 : TRACE_TEXT_MAX;
     size_t take = len < 0 ? 0 : (size_t(len) < avail ? size_t(len) : avail);
-    const unsigned char *p = rec + 4;
-    const void *zero = std::memchr(p, 0, take);
+    const unsigned char* p = rec + 4;
+    const void* zero = std::memchr(p, 0, take);
     if (zero)
-        take = size_t(static_cast<const unsigned char *>(zero) - p);
-    text->assign(reinterpret_cast<const char *>(p), take);
-    for (char &c : *text)
+        take = size_t(static_cast<const unsigned char*>(zero) - p);
+    text->assign(reinterpret_cast<const char*>(p), take);
+    for (char& c : *text)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             c = '.';
     return true;
@@ -79,7 +81,7 @@ std::string Stamp() {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     long count = -1;
     std::string name = DEFAULT_NAME;
     for (int i = 1; i < argc; ++i) {
@@ -87,8 +89,11 @@ int main(int argc, char **argv) {
         if (a == "--help" || a == "-h") {
             std::fputs(USAGE, stdout);
             return 0;
+        } else if (a == "--version") {
+            std::printf("lumo-trace-viewer %s\n", LUMO_VERSION);
+            return 0;
         } else if (a == "--count" && i + 1 < argc) {
-            char *end = nullptr;
+            char* end = nullptr;
             count = std::strtol(argv[++i], &end, 10);
             if (*end || count < 1) {
                 std::fprintf(stderr, "lumo-trace-viewer: bad --count\n");
@@ -96,6 +101,9 @@ int main(int argc, char **argv) {
             }
         } else if (a == "--name" && i + 1 < argc) {
             name = argv[++i];
+        } else if (a == "--count" || a == "--name") {
+            std::fprintf(stderr, "lumo-trace-viewer: %s needs a value (see --help)\n", a.c_str());
+            return 2;
         } else {
             std::fprintf(stderr, "lumo-trace-viewer: unknown option %s (see --help)\n", a.c_str());
             return 2;
@@ -121,7 +129,7 @@ int main(int argc, char **argv) {
     sa.sun_family = AF_UNIX;
     std::memcpy(sa.sun_path + 1, name.data(), name.size()); // sun_path[0] = 0: abstract
     socklen_t len = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    if (bind(fd, reinterpret_cast<sockaddr *>(&sa), len) < 0) {
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), len) < 0) {
         std::fprintf(stderr, "lumo-trace-viewer: bind \"%s\": %s\n", name.c_str(), std::strerror(errno));
         close(fd);
         return 1;

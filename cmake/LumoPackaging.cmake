@@ -1,0 +1,59 @@
+# `cpack -G DEB` in a build tree: one Debian package per install component
+# (cmake/LumoInstall.cmake), installed under /usr.
+#   libctrl-lumo1     library      libCtrl_Lumo.so.1 (named after its SONAME)
+#   libctrl-lumo-dev  development  headers, libCtrl_Lumo.so, CMake package, ctrl-lumo.pc
+#   cmdora            console      Cmdora, lumo-module-sim, lumo-trace-viewer and their files
+# A program added with lumo_install_program() lands in cmdora by itself; a new
+# component needs a line in LUMO_PACKAGES and its name and description below.
+
+set(LUMO_PACKAGES library development)
+if(LUMO_BUILD_CONSOLE)
+    list(APPEND LUMO_PACKAGES console)
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME cmdora)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Cmdora maintainers <cmdora@example.org>")
+# Staged with DESTDIR under the prefix /usr, so that files written at install
+# time (the pkg-config file) name /usr, whatever prefix the tree was configured with.
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_COMPONENTS_ALL ${LUMO_PACKAGES})
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON) # Depends from the ELF files (dpkg-shlibdeps)
+# A shlibs file and the ldconfig trigger for the package that holds a shared library.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libctrl-lumo1)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+string(CONCAT CPACK_COMPONENT_LIBRARY_DESCRIPTION
+    "device link to the modules of a video-wall controller\n"
+    "libCtrl_Lumo.so exports the class CLumo_Net, which opens a serial port,\n"
+    "a TCP link or UDP to one module of a video-wall controller, sends\n"
+    "frames, waits for acknowledgements and queries the module.")
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libctrl-lumo-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS library)
+string(CONCAT CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
+    "device link to video-wall controller modules (development files)\n"
+    "The headers, the CMake package (find_package(CtrlLumo) gives the target\n"
+    "CtrlLumo::Ctrl_Lumo) and the pkg-config file ctrl-lumo.pc for programs\n"
+    "built on libCtrl_Lumo.so.")
+
+set(CPACK_DEBIAN_CONSOLE_PACKAGE_NAME cmdora)
+set(CPACK_DEBIAN_CONSOLE_PACKAGE_SECTION electronics)
+string(CONCAT CPACK_COMPONENT_CONSOLE_DESCRIPTION
+    "engineering console for the modules of a video-wall controller\n"
+    "Cmdora sends typed commands to one module over a serial port, TCP or UDP\n"
+    "and shows its answers. With it come lumo-module-sim, a simulated module\n"
+    "on a loopback address, and lumo-trace-viewer, which shows the commands\n"
+    "the console sends.")
+
+include(CPack)

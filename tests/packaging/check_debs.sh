@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# check_debs.sh BUILD WORK VERSION PROGRAM...
+# Builds the Debian packages of the built tree (`cpack -G DEB`, output under
+# WORK) and checks them: exactly libctrl-lumo1, libctrl-lumo-dev and cmdora;
+# the library under its SONAME with shlibs and ldconfig, nothing to build
+# with; the development files depending on that exact library version with a
+# pkg-config file for /usr; the programs, each with its man page, with the
+# menu entry, in cmdora; no file in two packages.
+set -euo pipefail
+build=$1 work=$2 version=$3
+shift 3
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+rm -rf "$work"
+mkdir -p "$work"
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/log" 2>&1 || { cat "$work/log"; fail "cpack"; }
+
+arch=$(dpkg --print-architecture)
+lib=$work/libctrl-lumo1_${version}_$arch.deb
+dev=$work/libctrl-lumo-dev_${version}_$arch.deb
+console=$work/cmdora_${version}_$arch.deb
+debs=("$work"/*.deb)
+[[ ${#debs[@]} == 3 && -f $lib && -f $dev && -f $console ]] || fail "packages made: ${debs[*]}"
+
+# The files (not folders) of a package, as /usr/...
+files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print substr($6, 2) }' | sort; }
+has() { grep -qx "$2" <<<"$(files "$1")" || fail "$(basename "$1") lacks $2"; }
+lacks() { ! grep -q "$2" <<<"$(files "$1")" || fail "$(basename "$1") holds $2"; }
+
+has "$lib" /usr/lib/libCtrl_Lumo.so.$version
+has "$lib" /usr/lib/libCtrl_Lumo.so.1
+lacks "$lib" '^/usr/lib/libCtrl_Lumo.so$\|^/usr/include\|^/usr/bin'
+[[ $(dpkg-deb -I "$lib" shlibs) == "libCtrl_Lumo 1 libctrl-lumo1 (>= $version)" ]] || fail "shlibs: $(dpkg-deb -I "$lib" shlibs)"
+grep -q ldconfig <<<"$(dpkg-deb -I "$lib" postinst)" || fail "libctrl-lumo1 does not run ldconfig"
+
+[[ $(dpkg-deb -f "$dev" Depends) == "libctrl-lumo1 (= $version)" ]] || fail "libctrl-lumo-dev depends on: $(dpkg-deb -f "$dev" Depends)"
+for file in /usr/lib/libCtrl_Lumo.so /usr/include/ctrl_lumo/lumo_net.h /usr/lib/cmake/CtrlLumo/CtrlLumoConfig.cmake \
+    /usr/lib/pkgconfig/ctrl-lumo.pc; do
+    has "$dev" "$file"
+done
+grep -qx 'prefix=/usr' <<<"$(dpkg-deb --fsys-tarfile "$dev" | tar -xO ./usr/lib/pkgconfig/ctrl-lumo.pc)" ||
+    fail "ctrl-lumo.pc in libctrl-lumo-dev is not for /usr"
+
+for program in "$@"; do
+    has "$console" "/usr/bin/$program"
+    has "$console" "/usr/share/man/man1/$program.1.gz"
+done
+has "$console" /usr/share/applications/com.norvane.Cmdora.desktop
+has "$console" /usr/share/metainfo/com.norvane.Cmdora.metainfo.xml
+lacks "$console" '^/usr/lib\|^/usr/include'
+grep -q libqt6widgets6 <<<"$(dpkg-deb -f "$console" Depends)" || fail "cmdora does not depend on Qt: $(dpkg-deb -f "$console" Depends)"
+
+twice=$(for deb in "${debs[@]}"; do files "$deb"; done | sort | uniq -d)
+[[ -z $twice ]] || fail "in two packages: $twice"
+echo "packages: $(cd "$work" && echo *.deb)"

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# check_install.sh BUILD STAGE VERSION LIBDIR PROGRAM...
+# Installs the built tree under STAGE (`cmake --install --prefix`, nothing is
+# compiled) and checks what users and other programs rely on: the library's
+# link chain and SONAME, headers that include only installed headers, the
+# CMake package and pkg-config file, every program's --help, --version and
+# man page, and the desktop file, icons and metainfo, validated.
+set -euo pipefail
+build=$1 stage=$2 version=$3 libdir=$4
+shift 4
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+rm -rf "$stage"
+cmake --install "$build" --prefix "$stage" >/dev/null
+cd "$stage"
+
+# libCtrl_Lumo.so -> .so.1 -> .so.VERSION, whose SONAME is libCtrl_Lumo.so.1.
+lib=$libdir/libCtrl_Lumo.so
+[[ -f $lib.$version && ! -L $lib.$version ]] || fail "$lib.$version is not installed"
+[[ $(readlink "$lib.1") == libCtrl_Lumo.so.$version ]] || fail "$lib.1 does not link to libCtrl_Lumo.so.$version"
+[[ $(readlink "$lib") == libCtrl_Lumo.so.1 ]] || fail "$lib does not link to libCtrl_Lumo.so.1"
+soname=$(objdump -p "$lib.$version" | awk '$1 == "SONAME" { print $2 }')
+[[ $soname == libCtrl_Lumo.so.1 ]] || fail "SONAME is '$soname'"
+
+# A public header may include only headers installed beside it.
+for header in include/ctrl_lumo/*.h; do
+    for included in $(sed -n 's/^#include "\(.*\)"/\1/p' "$header"); do
+        [[ -f include/ctrl_lumo/$included ]] || fail "$header includes $included, which is not installed"
+    done
+done
+
+[[ -f $libdir/cmake/CtrlLumo/CtrlLumoConfig.cmake && -f $libdir/cmake/CtrlLumo/CtrlLumoConfigVersion.cmake ]] ||
+    fail "no CMake package under $libdir/cmake/CtrlLumo"
+export PKG_CONFIG_PATH=$stage/$libdir/pkgconfig
+[[ $(pkg-config --modversion ctrl-lumo) == "$version" ]] || fail "ctrl-lumo.pc has another version"
+[[ $(pkg-config --variable=prefix ctrl-lumo) == "$stage" ]] || fail "ctrl-lumo.pc names another prefix"
+
+# Every program answers --help and --version, refuses an unknown option with
+# the usage status 2, and has its man page; none of this needs a display or
+# touches the settings.
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+mkdir "$home/config"
+export HOME=$home XDG_CONFIG_HOME=$home/config
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+for program in "$@"; do
+    [[ -x bin/$program ]] || fail "bin/$program is not installed"
+    [[ $(bin/"$program" --version) == "$program $version" ]] || fail "$program --version: $(bin/"$program" --version)"
+    grep -q "^usage: $program" <<<"$(bin/"$program" --help)" || fail "$program --help prints no usage"
+    rc=0
+    bin/"$program" --no-such-option >/dev/null 2>"$home/err" || rc=$?
+    [[ $rc == 2 ]] && grep -q -- --no-such-option "$home/err" || fail "$program --no-such-option: status $rc"
+    page=share/man/man1/$program.1.gz
+    [[ -f $page ]] || fail "$page is not installed"
+    grep -q "^\.TH \"$program\" \"1\" .*\"Cmdora $version\"" <<<"$(zcat "$page")" || fail "$page: no title line naming $version"
+    warnings=$(zcat "$page" | groff -man -ww -z 2>&1)
+    [[ -z $warnings ]] || fail "$page: $warnings"
+done
+[[ -z $(ls -A "$home/config") ]] || fail "the programs wrote under XDG_CONFIG_HOME: $(ls -AR "$home/config")"
+
+# The menu entry starts an installed program with an installed icon; every
+# PNG has the size its folder names; both files validate.
+app=com.norvane.Cmdora
+desktop=share/applications/$app.desktop
+desktop-file-validate "$desktop" || fail "$desktop does not validate"
+exec=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
+[[ -x bin/$exec ]] || fail "$desktop starts '$exec', which is not installed"
+[[ $(sed -n 's/^Icon=//p' "$desktop") == "$app" && -f share/icons/hicolor/scalable/apps/$app.svg ]] ||
+    fail "$desktop names no installed icon"
+pngs=0
+for png in share/icons/hicolor/*x*/apps/$app.png; do
+    size=$(basename "$(dirname "$(dirname "$png")")")
+    [[ $(file -b "$png") == "PNG image data, ${size/x/ x },"* ]] || fail "$png is not a $size PNG"
+    pngs=$((pngs + 1))
+done
+((pngs >= 4)) || fail "only $pngs PNG sizes"
+grep -q "<release version=\"$version\"" share/metainfo/$app.metainfo.xml || fail "metainfo has no release $version"
+appstreamcli validate-tree --no-net "$stage" >"$home/appstream" 2>&1 || { cat "$home/appstream"; fail "appstream"; }
+echo "install tree under $stage: ${#@} programs, library, headers, packages for CMake and pkg-config, desktop files"
