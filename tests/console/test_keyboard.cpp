@@ -1,6 +1,6 @@
 // The main dialog from the keyboard, as an operator uses it: Enter on push
-// buttons, Tab and Shift+Tab round the template's order, the arrow keys in the
-// radio groups, and typing or pasting an address over the filled IP control.
+// buttons, Tab round the template's order, the arrow keys in radio groups, and
+// typing or pasting an address over the filled IP control.
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -21,15 +21,10 @@ void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QTest::keyClick(QApplication::focusWidget(), key, modifiers);
 }
 
-void type(const QString& text) {
-    for (QChar c : text)
-        QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
-}
-
-// Template id of the dialog's control holding the focus (the IP control for its fields).
-int focusedId(const D_CMDORA& dlg) {
+// Template id of the control holding the focus (the IP control for its fields).
+int focusedId(const QWidget* dlg) {
     QWidget* w = QApplication::focusWidget();
-    while (w && w->parentWidget() != &dlg)
+    while (w && w->parentWidget() != dlg)
         w = w->parentWidget();
     return w ? w->objectName().toInt() : -1;
 }
@@ -38,116 +33,89 @@ QString dotted(const std::array<uint8_t, 4>& p) {
     return QStringLiteral("%1.%2.%3.%4").arg(p[0]).arg(p[1]).arg(p[2]).arg(p[3]);
 }
 
+// A shown main dialog over a private settings file holding `settings`.
+struct Rig {
+    explicit Rig(const QByteArray& settings = {}) {
+        sandbox.write(settings);
+        dlg = std::make_unique<D_CMDORA>();
+        dlg->show();
+    }
+    SettingsSandbox sandbox;
+    RecordingUi ui{0};
+    std::unique_ptr<D_CMDORA> dlg;
+};
+
 } // namespace
 
 class TestKeyboard : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { InstallLumoMessageSink(); }
-    void enterClicksFocusedButton();
-    void tabWalksTemplateOrder_data();
-    void tabWalksTemplateOrder();
-    void arrowsGoRoundRadioGroups();
-    void typeAddressOverFilledControl_data();
-    void typeAddressOverFilledControl();
+    void enterClicksButtonArrowsGoRoundGroups();
+    void tabGoesRoundTemplateOrder_data();
+    void tabGoesRoundTemplateOrder();
+    void addressOverFilledControl_data();
+    void addressOverFilledControl();
 };
 
-void TestKeyboard::enterClicksFocusedButton() {
-    SettingsSandbox sandbox;
+void TestKeyboard::enterClicksButtonArrowsGoRoundGroups() {
     qputenv("LUMO_COM1", "/nonexistent/tty-for-cmdora-test");
-    RecordingUi ui(0);
-    D_CMDORA dlg;
-    dlg.show();
-    QVERIFY(QTest::qWaitForWindowActive(&dlg));
-    QCOMPARE(QApplication::focusWidget(), dlg.m_Connect); // Send is disabled
+    Rig r;
+    QVERIFY(QTest::qWaitForWindowActive(r.dlg.get()));
+    QCOMPARE(QApplication::focusWidget(), r.dlg->m_Connect); // Send is disabled
     press(Qt::Key_Return);
     qunsetenv("LUMO_COM1");
-    QCOMPARE(ui.boxTexts(), QStringList{"Error: Connect Error!!"}); // Connect ran, not Send
-
-    dlg.m_UdpClearSocket->setFocus();
+    QCOMPARE(r.ui.boxTexts(), QStringList{"Error: Connect Error!!"}); // Connect ran
+    r.dlg->m_UdpClearSocket->setFocus();
     press(Qt::Key_Enter, Qt::KeypadModifier);
-    QVERIFY(dlg.testTimerRunning());
-    dlg.m_SaveBin->setFocus();
-    press(Qt::Key_Return);
-    QCOMPARE(ui.saveRequests.size(), 1);
-    QVERIFY(ui.traceRecords.isEmpty()); // Send never ran
-    QVERIFY(dlg.isVisible());
+    QVERIFY(r.dlg->testTimerRunning() && r.dlg->isVisible());
+
+    // The arrow keys go round a radio group, clicking the button moved to.
+    r.dlg->m_Command->setText(QStringLiteral("abc"));
+    r.dlg->m_NotationDollar->setFocus();
+    press(Qt::Key_Down);
+    QCOMPARE(QApplication::focusWidget(), r.dlg->m_NotationSpace);
+    QVERIFY(r.dlg->m_NotationSpace->isChecked() && r.dlg->m_Result->toPlainText().startsWith("55 AA "));
+    r.dlg->m_RadioCom->setFocus();
+    press(Qt::Key_Left);
+    QCOMPARE(QApplication::focusWidget(), r.dlg->m_RadioIp);
+    QVERIFY(r.dlg->m_RadioIp->isChecked() && r.dlg->m_Ip->isEnabled() && !r.dlg->m_ComList->isEnabled());
+    QCOMPARE(r.sandbox.content(), QByteArray("[CMDORA]\nnSel=1\n"));
 }
 
-void TestKeyboard::tabWalksTemplateOrder_data() {
-    QTest::addColumn<int>("nSel");
-    QTest::addColumn<QList<int>>("stops"); // from Connect, round to Connect
-    QTest::newRow("COM") << 0 << QList<int>{1282, 1418, 1350, 1940, 1942, 1005, 1006, 1007,
-                                            1008, 1645, 1180, 1009, 1103, 1948, 1559};
-    QTest::newRow("IP") << 1 << QList<int>{1282, 1940, 1471, 1943, 1005, 1006, 1007,
-                                           1008, 1645, 1180, 1009, 1103, 1948, 1559};
+void TestKeyboard::tabGoesRoundTemplateOrder_data() {
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QList<int>>("stops"); // from Connect round to Connect
+    const QList<int> tail{1005, 1006, 1007, 1008, 1645, 1180, 1009, 1103, 1948, 1559, 1282};
+    QTest::newRow("COM") << QByteArray() << QList<int>{1282, 1418, 1350, 1940, 1942} + tail;
+    QTest::newRow("IP") << QByteArray("[CMDORA]\nnSel=1\n") << QList<int>{1282, 1940, 1471, 1943} + tail;
 }
 
-void TestKeyboard::tabWalksTemplateOrder() {
-    QFETCH(int, nSel);
+void TestKeyboard::tabGoesRoundTemplateOrder() {
+    QFETCH(QByteArray, settings);
     QFETCH(QList<int>, stops);
-    SettingsSandbox sandbox;
-    sandbox.write(QByteArray("[CMDORA]\nnSel=") + QByteArray::number(nSel) + "\n");
-    RecordingUi ui(0);
-    D_CMDORA dlg;
-    dlg.show();
-    QVERIFY(QTest::qWaitForWindowActive(&dlg));
-    dlg.m_Connect->setFocus();
-    QList<int> forward{focusedId(dlg)}, backward{focusedId(dlg)}; // both read left to right
-    for (int i = 0; i < stops.size(); ++i) {
+    Rig r(settings);
+    QVERIFY(QTest::qWaitForWindowActive(r.dlg.get()));
+    QList<int> forward{focusedId(r.dlg.get())}, backward{forward};
+    for (qsizetype i = 1; i < stops.size(); ++i) {
         press(Qt::Key_Tab);
-        forward << focusedId(dlg);
+        forward << focusedId(r.dlg.get());
     }
-    for (int i = 0; i < stops.size(); ++i) {
+    for (qsizetype i = 1; i < stops.size(); ++i) {
         press(Qt::Key_Tab, Qt::ShiftModifier);
-        backward.prepend(focusedId(dlg));
+        backward.prepend(focusedId(r.dlg.get()));
     }
-    QCOMPARE(forward, stops + QList<int>{1282});
-    QCOMPARE(backward, forward);
-    QVERIFY(!dlg.m_Result->toPlainText().contains(u'\t'));
-    if (nSel == 1) {
-        // The address control is one stop, entered at its first field and
-        // left by Tab from any field.
-        dlg.m_Command->setFocus();
+    QCOMPARE(forward, stops);
+    QCOMPARE(backward, stops);
+    QVERIFY(!r.dlg->m_Result->toPlainText().contains(u'\t'));
+    if (r.dlg->m_Ip->isEnabled()) { // Tab leaves the address from any field
+        r.dlg->m_Ip->field(2)->setFocus();
         press(Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), dlg.m_Ip->field(0));
-        dlg.m_Ip->field(2)->setFocus();
-        press(Qt::Key_Tab);
-        QCOMPARE(focusedId(dlg), 1943);
-        dlg.m_Ip->field(2)->setFocus();
-        press(Qt::Key_Tab, Qt::ShiftModifier);
-        QCOMPARE(focusedId(dlg), 1940);
+        QCOMPARE(focusedId(r.dlg.get()), 1943);
     }
 }
 
-void TestKeyboard::arrowsGoRoundRadioGroups() {
-    SettingsSandbox sandbox;
-    RecordingUi ui(0);
-    D_CMDORA dlg;
-    dlg.show();
-    QVERIFY(QTest::qWaitForWindowActive(&dlg));
-    dlg.m_Command->setText(QStringLiteral("abc"));
-    dlg.m_NotationDollar->setFocus();
-    press(Qt::Key_Down); // round to the first
-    QCOMPARE(QApplication::focusWidget(), dlg.m_NotationSpace);
-    QVERIFY(dlg.m_NotationSpace->isChecked() && !dlg.m_NotationDollar->isChecked());
-    QVERIFY(dlg.m_Result->toPlainText().startsWith(QStringLiteral("55 AA ")));
-    press(Qt::Key_Up); // and back round to the last
-    QCOMPARE(QApplication::focusWidget(), dlg.m_NotationDollar);
-    QVERIFY(dlg.m_Result->toPlainText().startsWith(QStringLiteral("$55$AA")));
-
-    dlg.m_RadioCom->setFocus();
-    press(Qt::Key_Left); // round to "IP": a click, settings and all
-    QCOMPARE(QApplication::focusWidget(), dlg.m_RadioIp);
-    QCOMPARE(int(dlg.m_nSel), 1);
-    QVERIFY(dlg.m_RadioIp->isChecked() && dlg.m_Ip->isEnabled() && !dlg.m_ComList->isEnabled());
-    QCOMPARE(sandbox.content(), QByteArray("[CMDORA]\nnSel=1\n"));
-    press(Qt::Key_Right);
-    QCOMPARE(int(dlg.m_nSel), 0);
-    QCOMPARE(sandbox.content(), QByteArray("[CMDORA]\nnSel=0\n"));
-}
-
-void TestKeyboard::typeAddressOverFilledControl_data() {
+void TestKeyboard::addressOverFilledControl_data() {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("address");
     for (const char* how : {"tab in", "click", "click, select all", "paste", "paste by menu"})
@@ -155,47 +123,33 @@ void TestKeyboard::typeAddressOverFilledControl_data() {
             QTest::addRow("%s %s", how, address) << how << address;
 }
 
-void TestKeyboard::typeAddressOverFilledControl() {
+void TestKeyboard::addressOverFilledControl() {
     QFETCH(QString, how);
     QFETCH(QString, address);
-    SettingsSandbox sandbox;
-    sandbox.write("[CMDORA]\nnSel=1\nIPAddressField0=10\nIPAddressField1=200\n"
-                  "IPAddressField2=30\nIPAddressField3=40\n");
-    RecordingUi ui(0);
-    D_CMDORA dlg;
-    dlg.show();
-    QVERIFY(QTest::qWaitForWindowActive(&dlg));
-    QCOMPARE(dotted(dlg.m_Ip->parts()), QStringLiteral("10.200.30.40"));
+    Rig r(
+        "[CMDORA]\nnSel=1\nIPAddressField0=10\nIPAddressField1=200\nIPAddressField2=30\nIPAddressField3=4\n");
+    QVERIFY(QTest::qWaitForWindowActive(r.dlg.get()));
+    QLineEdit* field = r.dlg->m_Ip->field(how.startsWith("paste") ? 2 : 0);
+    QGuiApplication::clipboard()->setText(address);
     if (how == "tab in") {
-        dlg.m_Command->setFocus();
+        r.dlg->m_Command->setFocus();
         press(Qt::Key_Tab);
-    } else if (how.startsWith("paste")) {
-        QGuiApplication::clipboard()->setText(address);
-        QLineEdit* field = dlg.m_Ip->field(2);
-        if (how == "paste") {
-            QTest::mouseClick(field, Qt::LeftButton, {}, QPoint(2, field->height() / 2));
-            press(Qt::Key_V, Qt::ControlModifier);
-        } else {
-            // The right press, then the menu request that the window system follows it with.
-            QTest::mouseClick(field, Qt::RightButton);
-            QContextMenuEvent request(QContextMenuEvent::Mouse, field->rect().center(),
-                                      field->mapToGlobal(field->rect().center()));
-            QApplication::sendEvent(field, &request);
-            QVERIFY(QApplication::activePopupWidget());
-            QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_P); // &Paste
-        }
     } else {
-        QTest::mouseClick(dlg.m_Ip->field(0), Qt::LeftButton);
+        QTest::mouseClick(field, how == "paste by menu" ? Qt::RightButton : Qt::LeftButton);
     }
     if (how == "click, select all")
         press(Qt::Key_A, Qt::ControlModifier);
-    if (!how.startsWith("paste")) {
-        type(address);
+    if (how == "paste") {
+        press(Qt::Key_V, Qt::ControlModifier);
+    } else if (how == "paste by menu") { // the menu request that the window system sends on the right press
+        QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(2, 2), field->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(field, &request);
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_P); // &Paste
+    } else {
+        for (QChar c : address)
+            QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
     }
-    QCOMPARE(dotted(dlg.m_Ip->parts()), address);
-    QCOMPARE(dotted(ReadStoredAddress()), address);
-    press(Qt::Key_Tab); // leaves the control
-    QCOMPARE(focusedId(dlg), 1943);
+    QCOMPARE(dotted(r.dlg->m_Ip->parts()), address);
     QCOMPARE(dotted(ReadStoredAddress()), address);
 }
 
