@@ -109,6 +109,9 @@ D_CMDORA::D_CMDORA(QWidget* parent)
 }
 
 D_CMDORA::~D_CMDORA() {
+    // The base class hides a window still shown, and the address field with the
+    // focus then reports a change: it must not reach this half-destroyed dialog.
+    disconnect(m_Ip, nullptr, this, nullptr);
     // Closing happens in OnCancel; a socket still open here (the dialog was
     // destroyed without closing) is released by its owner all the same.
     if (m_UdpSocket >= 0) {
