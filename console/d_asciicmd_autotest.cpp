@@ -14,15 +14,16 @@
 
 #include "console_ui.h"
 #include "d_cmdora.h"
+#include "dialog_keys.h"
 
 namespace {
 constexpr int kDelayMaxChars = 15; // the delay box is read this far
 }
 
-D_ASCIICMD_AUTOTEST::D_ASCIICMD_AUTOTEST(D_CMDORA *parent) : QDialog(parent), m_Main(parent) {
+D_ASCIICMD_AUTOTEST::D_ASCIICMD_AUTOTEST(D_CMDORA* parent) : QDialog(parent), m_Main(parent) {
     setWindowTitle(QStringLiteral("ASCII CMD Test"));
 
-    auto *delayLabel = new QLabel(QStringLiteral("Delay (ms)"), this);
+    auto* delayLabel = new QLabel(QStringLiteral("Delay (ms)"), this);
     m_Delay = new QLineEdit(this);
     m_Delay->setObjectName(QString::number(IDC_AUTOTEST_DELAY));
     m_Delay->setAlignment(Qt::AlignCenter);
@@ -46,12 +47,12 @@ D_ASCIICMD_AUTOTEST::D_ASCIICMD_AUTOTEST(D_CMDORA *parent) : QDialog(parent), m_
     m_LastCommand->setTextFormat(Qt::PlainText);
     m_LastCommand->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    auto *top = new QHBoxLayout;
+    auto* top = new QHBoxLayout;
     top->addWidget(delayLabel);
     top->addWidget(m_Delay);
     top->addStretch(1);
     top->addWidget(m_Start);
-    auto *layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(m_List, 1);
     layout->addWidget(m_LastCommand);
@@ -70,7 +71,7 @@ void D_ASCIICMD_AUTOTEST::OnInitDialog() {
     m_Delay->setFocus();
 }
 
-int32_t D_ASCIICMD_AUTOTEST::ParseDelay(const QString &text) {
+int32_t D_ASCIICMD_AUTOTEST::ParseDelay(const QString& text) {
     qsizetype i = 0;
     while (i < text.size() && text[i].isSpace())
         ++i;
@@ -123,7 +124,7 @@ void D_ASCIICMD_AUTOTEST::OnTimer(int id) {
 
     // One block per hard line: an empty list is one empty line, and a final
     // line break leaves an empty last line.
-    const QTextDocument *list = m_List->document();
+    const QTextDocument* list = m_List->document();
     if (m_nLine >= list->blockCount())
         m_nLine = 0;
     const QString line = list->findBlockByNumber(m_nLine).text().left(AUTOTEST_MAX_LINE);
@@ -135,22 +136,21 @@ void D_ASCIICMD_AUTOTEST::OnTimer(int id) {
     ++m_nLine;
 }
 
-void D_ASCIICMD_AUTOTEST::timerEvent(QTimerEvent *event) {
+void D_ASCIICMD_AUTOTEST::timerEvent(QTimerEvent* event) {
     if (m_Timer != 0 && event->timerId() == m_Timer)
         OnTimer(AUTOTEST_TIMER_ID);
     else
         QDialog::timerEvent(event);
 }
 
-void D_ASCIICMD_AUTOTEST::keyPressEvent(QKeyEvent *event) {
+void D_ASCIICMD_AUTOTEST::keyPressEvent(QKeyEvent* event) {
+    if (ClickFocusedButtonOnEnter(this, event)) // the Start/Stop button
+        return;
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     const bool plain = event->modifiers() == Qt::NoModifier ||
                        (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
     if (enter && plain) {
-        if (focusWidget() == m_Start)
-            m_Start->click();
-        else
-            accept(); // the delay box and any other control that leaves Enter to the dialog
+        accept(); // the delay box and any other control that leaves Enter to the dialog
         return;
     }
     QDialog::keyPressEvent(event);

@@ -22,6 +22,7 @@
 
 #include "connect_prompt.h"
 #include "console_ui.h"
+#include "dialog_keys.h"
 #include "ip_address_edit.h"
 #include "settings.h"
 
@@ -108,6 +109,9 @@ D_CMDORA::D_CMDORA(QWidget* parent)
 }
 
 D_CMDORA::~D_CMDORA() {
+    // The base class hides a window still shown, and the address field with the
+    // focus then reports a change: it must not reach this half-destroyed dialog.
+    disconnect(m_Ip, nullptr, this, nullptr);
     // Closing happens in OnCancel; a socket still open here (the dialog was
     // destroyed without closing) is released by its owner all the same.
     if (m_UdpSocket >= 0) {
@@ -190,6 +194,7 @@ void D_CMDORA::buildControls() {
     m_Result = new QPlainTextEdit(this);
     place(m_Result, IDC_RESULT, 7, 99, 248, 47);
     m_Result->installEventFilter(this); // Enter there runs Send, as in the command box
+    m_Result->setTabChangesFocus(true);
     m_NotationSpace = radio(IDC_NOTATION_SPACE, "", 17, 207, 8, 9);
     m_Notation0x = radio(IDC_NOTATION_0X, "", 17, 231, 8, 9);
     m_NotationDollar = radio(IDC_NOTATION_DOLLAR, "", 17, 256, 8, 9);
@@ -206,6 +211,18 @@ void D_CMDORA::buildControls() {
     m_NotationGroup->addButton(m_NotationSpace);
     m_NotationGroup->addButton(m_Notation0x);
     m_NotationGroup->addButton(m_NotationDollar);
+
+    // Tab order: the template's order; the labels, the frame and the status line take no focus.
+    m_TabStops = new TabStops(this);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_Send, m_Connect, m_ComList, m_BaudList, m_Command, m_Ip})
+        m_TabStops->addStop(w);
+    m_TabStops->addGroup({m_RadioCom, m_RadioIp});
+    for (QWidget* w : std::initializer_list<QWidget*>{m_SaveBin, m_LoadBin, m_SaveTxtSpace, m_SaveTxt0x,
+                                                      m_XAscii, m_Udp, m_SaveTxtDollar, m_Result})
+        m_TabStops->addStop(w);
+    m_TabStops->addGroup({m_NotationSpace, m_Notation0x, m_NotationDollar});
+    m_TabStops->addStop(m_UdpClearSocket);
 
     setFixedSize(du.x(262), du.y(275));
 }
@@ -549,7 +566,10 @@ void D_CMDORA::reject() {
 }
 
 void D_CMDORA::keyPressEvent(QKeyEvent* event) {
-    // Without a default push button, Enter on any other control is the OK command.
+    // Enter clicks the push button with the focus; there is no default push
+    // button, so on any other control it is the OK command.
+    if (ClickFocusedButtonOnEnter(this, event))
+        return;
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         !qobject_cast<QPushButton*>(focusWidget())) {
         event->accept();
@@ -557,6 +577,10 @@ void D_CMDORA::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+bool D_CMDORA::focusNextPrevChild(bool next) {
+    return (m_TabStops && m_TabStops->focusNext(next)) || QDialog::focusNextPrevChild(next);
 }
 
 bool D_CMDORA::eventFilter(QObject* watched, QEvent* event) {

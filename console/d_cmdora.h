@@ -21,6 +21,7 @@ class QCheckBox;
 class QLabel;
 class QGroupBox;
 class IpAddressEdit;
+class TabStops;
 
 // Control identifiers of the dialog template.
 enum CmdoraControlId : int {
@@ -122,7 +123,8 @@ protected:
     void accept() override;  // Enter: runs Send, never closes
     void reject() override;  // Esc and close box
     void timerEvent(QTimerEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;         // Enter off a push button -> OK
+    void keyPressEvent(QKeyEvent* event) override;         // Enter: clicks a focused push button, else OK
+    bool focusNextPrevChild(bool next) override;           // Tab, Shift+Tab: template order, round
     bool eventFilter(QObject* watched, QEvent* event) override; // Enter in the result box -> OK
 
 private:
@@ -141,6 +143,7 @@ private:
     int m_TestTimer = 0; // QObject timer id of TEST_TIMER_ID, 0 when stopped
     QButtonGroup* m_LinkKindGroup = nullptr; // 1942, 1943
     QButtonGroup* m_NotationGroup = nullptr; // 1946 to 1948
+    TabStops* m_TabStops = nullptr;          // the template's order, each radio group one stop
     bool m_BusyCursorUp = false;             // setBusyCursor's cursor awaits its restore
     bool m_bInConnect = false;               // OnBnClickedConnect is running
 };

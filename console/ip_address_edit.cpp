@@ -1,12 +1,47 @@
 #include "ip_address_edit.h"
 
+#include <QClipboard>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QIntValidator>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QRegularExpression>
+#include <QValidator>
+#include <optional>
+
+namespace {
+
+// The four numbers of a dotted address such as "192.168.1.20" (white space
+// around it allowed), each clamped to 255; nothing for any other text.
+std::optional<std::array<uint8_t, 4>> dottedAddress(const QString& text) {
+    static const QRegularExpression address(
+        QStringLiteral(R"(^\s*([0-9]{1,3})\.([0-9]{1,3})\.([0-9]{1,3})\.([0-9]{1,3})\s*$)"));
+    const QRegularExpressionMatch m = address.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    std::array<uint8_t, 4> parts{};
+    for (int f = 0; f < 4; ++f)
+        parts[f] = static_cast<uint8_t>(qMin(m.captured(f + 1).toInt(), 255));
+    return parts;
+}
+
+// A field takes up to three digits (above 255 is clamped once typed). A whole
+// dotted address is let in too, so that pasting one by any route (keys, menu,
+// middle button, drop) reaches the control, which spreads it over the fields.
+class FieldValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        static const QRegularExpression digits(QStringLiteral("^[0-9]{0,3}$"));
+        return digits.match(input).hasMatch() || dottedAddress(input) ? Acceptable : Invalid;
+    }
+};
+
+} // namespace
 
 IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
@@ -19,12 +54,15 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
         auto* edit = new QLineEdit(this);
         edit->setFrame(false);
         edit->setAlignment(Qt::AlignCenter);
-        edit->setMaxLength(3);
-        edit->setValidator(new QIntValidator(0, 255, edit));
+        edit->setValidator(new FieldValidator(edit));
         edit->installEventFilter(this);
         m_Fields[i] = edit;
         row->addWidget(edit, 1);
         connect(edit, &QLineEdit::textEdited, this, [this, i, edit](const QString& typed) {
+            if (const auto address = dottedAddress(typed)) {
+                takePastedAddress(*address);
+                return;
+            }
             // Like the platform control: a value above 255 becomes 255.
             if (typed.toInt() > 255)
                 edit->setText(QStringLiteral("255"));
@@ -34,6 +72,7 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
             if (text.size() == 3 && i < 3 && edit->cursorPosition() == 3) {
                 m_Fields[i + 1]->setFocus(Qt::TabFocusReason);
                 m_Fields[i + 1]->selectAll();
+                m_JumpedTo = i + 1; // after the focus change, which clears it
             }
         });
         if (i < 3) {
@@ -70,23 +109,80 @@ bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
     const int i = indexOf(watched);
     if (i < 0)
         return QFrame::eventFilter(watched, event);
-    if (event->type() == QEvent::FocusOut) {
+    switch (event->type()) {
+    case QEvent::FocusIn:
+        if (static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason)
+            m_SelectOnRelease = i;
+        break;
+    case QEvent::FocusOut:
+        m_JumpedTo = -1;
+        m_SelectOnRelease = -1;
         emit fieldChanged(i);
-    } else if (event->type() == QEvent::KeyPress) {
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Period && i < 3) {
-            if (!m_Fields[i]->text().isEmpty()) {
-                m_Fields[i + 1]->setFocus(Qt::TabFocusReason);
-                m_Fields[i + 1]->selectAll();
-            }
-            return true;
+        break;
+    case QEvent::MouseButtonPress:
+        m_JumpedTo = -1;
+        // A right click into a field selects it before its menu opens, so
+        // that the menu's Paste replaces it.
+        if (m_SelectOnRelease == i && static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+            m_Fields[i]->selectAll();
+            m_SelectOnRelease = -1;
         }
-        if (key->key() == Qt::Key_Backspace && i > 0 && m_Fields[i]->cursorPosition() == 0 &&
-            !m_Fields[i]->hasSelectedText()) {
-            m_Fields[i - 1]->setFocus(Qt::BacktabFocusReason);
-            m_Fields[i - 1]->end(false);
-            return true;
-        }
+        break;
+    case QEvent::MouseButtonRelease:
+        // A click into a field selects its text, unless the press dragged a selection.
+        if (m_SelectOnRelease == i && !m_Fields[i]->hasSelectedText())
+            m_Fields[i]->selectAll();
+        m_SelectOnRelease = -1;
+        break;
+    case QEvent::KeyPress:
+        return handleKey(i, static_cast<QKeyEvent*>(event));
+    default:
+        break;
     }
     return QFrame::eventFilter(watched, event);
+}
+
+bool IpAddressEdit::handleKey(int i, QKeyEvent* key) {
+    const bool afterJump = m_JumpedTo == i;
+    m_JumpedTo = -1;
+    QLineEdit* field = m_Fields[i];
+    if (key->matches(QKeySequence::Paste)) {
+        // An address replaces all four fields wherever the caret is.
+        if (const auto address = dottedAddress(QGuiApplication::clipboard()->text())) {
+            takePastedAddress(*address);
+            return true;
+        }
+        return false; // a number goes into this field, checked as typing is
+    }
+    const bool plain = !(key->modifiers() & ~Qt::KeypadModifier);
+    if (key->key() == Qt::Key_Period && plain) {
+        if (!afterJump && i < 3 && !field->text().isEmpty()) {
+            m_Fields[i + 1]->setFocus(Qt::TabFocusReason);
+            m_Fields[i + 1]->selectAll();
+        }
+        return true;
+    }
+    const bool atStart = field->cursorPosition() == 0 && !field->hasSelectedText();
+    const bool atEnd = field->cursorPosition() == field->text().size() && !field->hasSelectedText();
+    if ((key->key() == Qt::Key_Backspace || (key->key() == Qt::Key_Left && plain)) && i > 0 && atStart) {
+        m_Fields[i - 1]->setFocus(Qt::OtherFocusReason);
+        m_Fields[i - 1]->end(false);
+        return true;
+    }
+    if (key->key() == Qt::Key_Right && plain && i < 3 && atEnd) {
+        m_Fields[i + 1]->setFocus(Qt::OtherFocusReason);
+        m_Fields[i + 1]->home(false);
+        return true;
+    }
+    return false;
+}
+
+void IpAddressEdit::takePastedAddress(const std::array<uint8_t, 4>& parts) {
+    for (int f = 0; f < 4; ++f) {
+        const QString value = QString::number(parts[f]);
+        if (m_Fields[f]->text() != value) {
+            m_Fields[f]->setText(value);
+            emit fieldChanged(f);
+        }
+    }
 }

@@ -1,11 +1,17 @@
 // Four-field IPv4 address control: four 0..255 fields separated by dots.
-// UI thread only.
+// Typing: three digits move the caret to the next field, and a '.' typed
+// right then is absorbed; a '.' moves on only from a field holding digits;
+// the arrow keys and Backspace cross between fields; a field entered by a
+// click or by Tab has its text selected, so typing replaces it; pasting a
+// dotted address fills all four fields. Tab leaves the control from any
+// field. UI thread only.
 #pragma once
 
 #include <QFrame>
 #include <array>
 #include <cstdint>
 
+class QKeyEvent;
 class QLineEdit;
 
 class IpAddressEdit : public QFrame {
@@ -29,6 +35,11 @@ protected:
 
 private:
     int indexOf(QObject* watched) const;
+    bool handleKey(int i, QKeyEvent* key);
+    // Puts a pasted address into the four fields and reports each change.
+    void takePastedAddress(const std::array<uint8_t, 4>& parts);
 
     std::array<QLineEdit*, 4> m_Fields{};
+    int m_JumpedTo = -1;        // field just reached by three digits: a '.' typed now is absorbed
+    int m_SelectOnRelease = -1; // field focused by a mouse press: selected when the button is let go
 };
