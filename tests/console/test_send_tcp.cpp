@@ -12,9 +12,9 @@
 using rig::hex;
 
 namespace {
-constexpr const char *kPlainAddr = "127.0.5.10";   // style 0, ID 3
-constexpr const char *kStyle17Addr = "127.0.5.11"; // style 17, mode 'z', ID 5
-constexpr const char *kLongAddr = "127.0.5.12";    // style 17, long answers
+constexpr const char* kPlainAddr = "127.0.5.10";   // style 0, ID 3
+constexpr const char* kStyle17Addr = "127.0.5.11"; // style 17, mode 'z', ID 5
+constexpr const char* kLongAddr = "127.0.5.12";    // style 17, long answers
 
 const QString kTimeout = QString::fromStdU16String(answer::kTimedOutText);
 
@@ -23,7 +23,7 @@ QByteArray ack(char s) {
 }
 
 // Bytes of a preview rendering in notation 0 ("55 AA ...").
-QByteArray previewBytes(const QString &rendering) {
+QByteArray previewBytes(const QString& rendering) {
     return QByteArray::fromHex(rendering.toLatin1());
 }
 } // namespace
@@ -53,7 +53,7 @@ private slots:
     void longAnswerCutAtReplyArea();
 
 private:
-    rig::FastUi *m_Ui = nullptr;
+    rig::FastUi* m_Ui = nullptr;
     std::unique_ptr<rig::TcpModule> m_PlainModule;
     std::unique_ptr<D_CMDORA> m_Plain;
     std::unique_ptr<rig::TcpModule> m_Style17Module;
@@ -88,7 +88,7 @@ void TestSendTcp::init() {
     m_Ui->traceRecords.clear();
     m_PlainModule->clear();
     m_Style17Module->clear();
-    for (D_CMDORA *d : {m_Plain.get(), m_Style17.get()}) {
+    for (D_CMDORA* d : {m_Plain.get(), m_Style17.get()}) {
         d->m_XAscii->setChecked(false);
         d->m_Status->setText(QStringLiteral("previous"));
     }
@@ -299,8 +299,9 @@ void TestSendTcp::style17ReleasesMailbox() {
 }
 
 void TestSendTcp::longAnswerCutAtReplyArea() {
-    // Until-ack reception publishes a whole answer however long; only the
-    // 4096-byte reply area is copied, so an end mark beyond it is not found.
+    // Until-ack reception publishes a whole answer however long, and the
+    // reply area holds the whole mailbox: long data shows whole, by end mark
+    // and by lines.
     rig::TcpModule module(kLongAddr, 2, 17, 'z');
     QVERIFY(module.ok());
     D_CMDORA dlg;
@@ -313,9 +314,22 @@ void TestSendTcp::longAnswerCutAtReplyArea() {
 
     module.reply(QByteArray(9000, 'x') + ack(1));
     rig::send(dlg, QStringLiteral("zh"));
-    QCOMPARE(rig::status(dlg), kTimeout);
-    QVERIFY(m_Ui->boxes.isEmpty());
+    QCOMPARE(rig::status(dlg), QString());
+    QCOMPARE(m_Ui->boxes.size(), 1);
+    QCOMPARE(m_Ui->boxes[0].text, QString(9000, QLatin1Char('x')));
     QCOMPARE(dlg.m_Net.m_RecvLen.load(), 0);
+    m_Ui->boxes.clear();
+
+    // a module of another style answers by lines; 6000 bytes of data in one line
+    rig::TcpModule plain("127.0.5.13", 3, 5);
+    QVERIFY(plain.ok());
+    D_CMDORA lines;
+    QVERIFY(rig::openTcp(lines, "127.0.5.13"));
+    plain.reply(QByteArray(6000, 'w') + "\r\nOK: command zs done\r\n");
+    rig::send(lines, QStringLiteral("zs"));
+    QCOMPARE(rig::status(lines), QStringLiteral("Ack : OK: command zs done\r"));
+    QCOMPARE(m_Ui->boxes.size(), 1);
+    QCOMPARE(m_Ui->boxes[0].text, QString(6000, QLatin1Char('w')) + QLatin1Char('\r'));
 }
 
 QTEST_MAIN(TestSendTcp)
