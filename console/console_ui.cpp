@@ -31,6 +31,7 @@ void makeScrollable(QMessageBox& box) {
     int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
     grid->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
     grid->removeWidget(label);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     auto* scroll = new QScrollArea(&box);
     scroll->setObjectName(QStringLiteral("cmdora_box_scroll"));
     scroll->setWidgetResizable(true);

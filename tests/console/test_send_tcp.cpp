@@ -1,8 +1,13 @@
 // Send over TCP: the frames a module receives and what the dialog shows for
 // its answers, against in-test modules of style 0 and style 17 on loopback.
+#include <QApplication>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QTest>
+#include <QTimer>
 
 #include "answer_reading.h"
 #include "send_rig.h"
@@ -51,6 +56,7 @@ private slots:
     void style17Answers();
     void style17ReleasesMailbox();
     void longAnswerCutAtReplyArea();
+    void longAnswerScrollsInTheRealBox();
 
 private:
     rig::FastUi* m_Ui = nullptr;
@@ -330,6 +336,46 @@ void TestSendTcp::longAnswerCutAtReplyArea() {
     QCOMPARE(rig::status(lines), QStringLiteral("Ack : OK: command zs done\r"));
     QCOMPARE(m_Ui->boxes.size(), 1);
     QCOMPARE(m_Ui->boxes[0].text, QString(6000, QLatin1Char('w')) + QLatin1Char('\r'));
+}
+
+void TestSendTcp::longAnswerScrollsInTheRealBox() {
+    // The real box: a long text scrolls inside it, a short one does not; both
+    // keep their text and caption, and the box has the plain pointer.
+    rig::TcpModule module("127.0.5.14", 2, 17, 'z');
+    QVERIFY(module.ok());
+    D_CMDORA dlg;
+    QVERIFY(rig::openTcp(dlg, "127.0.5.14"));
+    struct Seen {
+        QString text, caption;
+        bool scrolls = false;
+        int pointer = -1;
+    } seen;
+    QTimer closer;
+    closer.setInterval(20);
+    connect(&closer, &QTimer::timeout, this, [&seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen = {box->text(), box->windowTitle(), box->findChild<QScrollArea*>() != nullptr,
+                QGuiApplication::overrideCursor() ? int(QGuiApplication::overrideCursor()->shape()) : -1};
+        box->button(QMessageBox::Ok)->click();
+    });
+    closer.start();
+    setConsoleUi(nullptr);
+    module.reply(QByteArray(9000, 'x') + ack(1));
+    rig::send(dlg, QStringLiteral("zh"));
+    const Seen longBox = seen;
+    module.reply(QByteArray("Position 1 2") + ack(1));
+    rig::send(dlg, QStringLiteral("zw 000000"));
+    setConsoleUi(m_Ui);
+    QCOMPARE(longBox.text, QString(9000, QLatin1Char('x')));
+    QCOMPARE(longBox.caption, QStringLiteral("Device Information"));
+    QVERIFY(longBox.scrolls);
+    QCOMPARE(longBox.pointer, int(Qt::ArrowCursor));
+    QCOMPARE(seen.text, QStringLiteral("Position 1 2"));
+    QCOMPARE(seen.caption, QStringLiteral("Source position"));
+    QVERIFY(!seen.scrolls);
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
 }
 
 QTEST_MAIN(TestSendTcp)
