@@ -5,19 +5,56 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScrollArea>
 #include <QThread>
 
 #include "trace.h"
 
 namespace {
 
+// Texts longer than this (a query's data may fill the whole mailbox) scroll
+// inside the box instead of growing it past the screen.
+constexpr int kScrollTextChars = 1000;
+constexpr int kScrollTextLines = 25;
+
+// Puts the box's text label into a scroll area in the same place; the text
+// and the caption stay as they are.
+void makeScrollable(QMessageBox& box) {
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    const int index = label && grid ? grid->indexOf(label) : -1;
+    if (index < 0)
+        return;
+    int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+    grid->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
+    grid->removeWidget(label);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* scroll = new QScrollArea(&box);
+    scroll->setObjectName(QStringLiteral("cmdora_box_scroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(label);
+    const QFontMetrics fm(label->font());
+    scroll->setMinimumSize(fm.averageCharWidth() * 60, fm.height() * 15);
+    grid->addWidget(scroll, row, column, rowSpan, columnSpan);
+}
+
 class RealConsoleUi final : public ConsoleUi {
 public:
     void messageBox(QWidget* owner, const QString& text, const QString& caption, Icon icon) override {
         QMessageBox box(icon == Icon::Error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text,
                         QMessageBox::Ok, owner);
+        if (text.size() > kScrollTextChars || text.count(QLatin1Char('\n')) > kScrollTextLines)
+            makeScrollable(box);
+        // The operator answers the box with the plain pointer, even inside a busy wait.
+        const bool busy = QApplication::overrideCursor() != nullptr;
+        if (busy)
+            QApplication::setOverrideCursor(QCursor(Qt::ArrowCursor));
         box.exec();
+        if (busy)
+            QApplication::restoreOverrideCursor();
     }
 
     QString saveFileName(QWidget* owner, const QString& defaultName, const QString& filter,

@@ -4,13 +4,11 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCursor>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -20,8 +18,8 @@
 #include <cstring>
 #include <string>
 
-#include "connect_prompt.h"
 #include "console_ui.h"
+#include "dialog_front_end.h"
 #include "dialog_keys.h"
 #include "ip_address_edit.h"
 #include "settings.h"
@@ -29,30 +27,7 @@
 namespace {
 
 const QString kError = QStringLiteral("Error");
-const QString kWarning = QStringLiteral("WARNING");
-const QString kConnectError = QStringLiteral("Connect Error!!");
-const QString kConnectFailure = QStringLiteral("Connect failure!!");
 const QString kChooseListsFirst = QStringLiteral("Choose a serial port and a baud rate first.");
-// Shown when a module of style 17 refuses the link.
-const QString kStyle17Warning = QStringLiteral(
-    "Currently unable to connect. Press \"Ctrl\" + \"Esc\" keys on the USB keyboard connected to your Fenwyr "
-    "and then try to reconnect. \r\nThis message is only applicable when using the Fenwyr series.");
-
-constexpr int kStyleNeedsKeyboardReset = 17;
-constexpr int kPromptAttempts = 15;
-constexpr int kPromptArea = 4096;
-constexpr int kPromptReadLimit = 1024;
-
-// The module's serial console strings.
-constexpr char kEchoOff[] = "ze 0000 0\r";
-constexpr char kEchoOn[] = "ze 0000 1\r";
-constexpr char kLeaveMenu[] = "*0\r";
-constexpr char kExit[] = "exit\r";
-
-// Sends a literal without its terminating zero.
-template <size_t N> void sendLiteral(CLumo_Net& net, const char (&text)[N]) {
-    net.Senddata(reinterpret_cast<const unsigned char*>(text), static_cast<int>(N - 1));
-}
 
 // Converts dialog units of the template to pixels for the dialog's font.
 class DialogUnits {
@@ -72,14 +47,6 @@ private:
     double m_BaseX = 1;
     double m_BaseY = 1;
 };
-
-// The arrow-with-hourglass cursor of the resources, or the platform's busy cursor.
-QCursor busyCursor() {
-    const QPixmap image(QStringLiteral(":/busy.png"));
-    if (image.isNull())
-        return QCursor(Qt::BusyCursor);
-    return QCursor(image, 0, 0);
-}
 
 // Checks one radio button of an exclusive pair, or none when button is nullptr.
 void checkInGroup(QButtonGroup* group, QAbstractButton* button) {
@@ -356,26 +323,22 @@ void D_CMDORA::OnBnClickedConnect() {
     m_Send->setEnabled(true);
     m_ComList->setEnabled(false);
     m_bLinkOpen = 1;
-    setBusyCursor();
     if (m_nSel == 0)
         serialConnect();
     else
         ipConnect();
 }
 
-void D_CMDORA::setBusyCursor() {
-    if (m_BusyCursorUp)
+// What the dialog shows while a connect runs: the caption once the serial
+// port is open, and no link (before the failure box) when it fails.
+void D_CMDORA::onConnectStep(session::ConnectStep step, const session::ConnectOutcome& outcome) {
+    if (step == session::ConnectStep::PortOpened) {
+        m_Connect->setText(QStringLiteral("Disconnect"));
         return;
-    m_BusyCursorUp = true;
-    QApplication::setOverrideCursor(busyCursor());
-    // Put back once the running handler has returned to the event loop.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            QApplication::restoreOverrideCursor();
-            m_BusyCursorUp = false;
-        },
-        Qt::QueuedConnection);
+    }
+    m_bLinkOpen = 0;
+    if (outcome.status == session::ConnectStatus::Style17Refused)
+        m_Send->setEnabled(false);
 }
 
 void D_CMDORA::connectFailedRestoreLists() {
@@ -387,83 +350,39 @@ void D_CMDORA::connectFailedRestoreLists() {
 void D_CMDORA::serialConnect() {
     const int port = m_ComList->currentIndex() + 1;
     const int rate = kBaudRates[m_BaudList->currentIndex()];
-    if (m_Net.OpenCOM_IPConverter(port, rate) == 0) {
-        m_bLinkOpen = 0;
-        consoleUi().messageBox(this, kConnectError, kError, ConsoleUi::Icon::Error);
+    DialogFrontEnd front(*this, [this](auto step, const auto& outcome) { onConnectStep(step, outcome); });
+    session::LinkRef link;
+    if (!session::ConnectSerial(m_Net, front, link, port, rate).ok()) {
         connectFailedRestoreLists();
         return;
     }
-    m_Connect->setText(QStringLiteral("Disconnect"));
-    const unsigned char cr = 0x0D;
-    m_Net.Senddata(&cr, 1);
-
-    // Prompt wait: "O.K" in the first line, or '>' / '$' after a line feed.
-    // Room for two reads of 1024 plus a zero that always ends the text.
-    unsigned char area[kPromptArea] = {};
-    for (int attempt = 0; attempt < kPromptAttempts; ++attempt) {
-        int n = m_Net.ReadComData(area, kPromptReadLimit);
-        if (n > 0) {
-            consoleUi().sleepMs(1000);
-            const int more = m_Net.ReadComData(area + n, kPromptReadLimit);
-            if (more > 0)
-                n += more;
-            if (ScanForPrompt(area, n, kPromptArea))
-                break;
-        }
-        consoleUi().sleepMs(500);
-    }
-    sendLiteral(m_Net, kEchoOff);
-    consoleUi().sleepMs(500);
     m_RadioCom->setEnabled(false);
     m_RadioIp->setEnabled(false);
 }
 
-void D_CMDORA::ipConnect() {
+std::u16string D_CMDORA::ipAddressText() const {
     const auto parts = m_Ip->parts();
-    const QString address =
-        QStringLiteral("%1.%2.%3.%4").arg(parts[0]).arg(parts[1]).arg(parts[2]).arg(parts[3]);
-    if (m_Udp->isChecked())
-        udpConnectSteps(address);
-    else
-        tcpConnectSteps(address);
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(parts[0])
+        .arg(parts[1])
+        .arg(parts[2])
+        .arg(parts[3])
+        .toStdU16String();
 }
 
-void D_CMDORA::udpConnectSteps(const QString& address) {
-    char address8[20] = {};
-    const QByteArray latin = address.toLatin1();
-    std::memcpy(address8, latin.constData(),
-                static_cast<size_t>(qMin<qsizetype>(latin.size(), sizeof address8 - 1)));
-
-    // A TCP connect first makes the module report its identifier and style.
-    std::wstring wide = address.toStdWString();
-    unsigned char reply[16] = {};
-    const int r = m_Net.NetConnect_IPEPC(wide.data(), reply, 0);
-    if (r == 1) {
-        m_Net.CloseNet();
-    } else if (m_Net.m_ToPCStyle == kStyleNeedsKeyboardReset) {
-        m_Send->setEnabled(false);
-        m_bLinkOpen = 0;
-        m_Net.CloseNet();
-        consoleUi().messageBox(this, kStyle17Warning, kWarning, ConsoleUi::Icon::Error);
-        return;
-    }
-
-    m_UdpSocket = UdpOpen();
-    if (!UdpConnect(m_UdpSocket, address8, LUMO_UDP_MODULE_PORT)) {
-        if (m_UdpSocket >= 0)
-            UdpClose(m_UdpSocket); // not kept: nothing else would close it
-        m_UdpSocket = -1;
-        m_bLinkOpen = 0;
-        consoleUi().messageBox(this, kConnectError, kError, ConsoleUi::Icon::Error);
-        connectFailedRestoreLists();
-        return;
-    }
-    if (!UdpSetRecvTimeout(m_UdpSocket, 2000)) {
-        // Closed once here; back to the no-link state so nothing closes it again.
-        UdpClose(m_UdpSocket);
-        m_UdpSocket = -1;
-        m_bLinkOpen = 0;
-        connectFailedRestoreLists();
+void D_CMDORA::ipConnect() {
+    const std::u16string address = ipAddressText();
+    const bool udp = m_Udp->isChecked();
+    DialogFrontEnd front(*this, [this](auto step, const auto& outcome) { onConnectStep(step, outcome); });
+    session::LinkRef link;
+    link.udpSocket = m_UdpSocket;
+    const session::ConnectOutcome outcome =
+        udp ? session::ConnectUdp(m_Net, front, link, address)
+            : session::ConnectTcp(m_Net, front, link, address, m_XAscii->isChecked());
+    m_UdpSocket = link.udpSocket;
+    if (!outcome.ok()) {
+        if (outcome.status != session::ConnectStatus::Style17Refused)
+            connectFailedRestoreLists(); // after a style-17 refusal the lists stay disabled
         return;
     }
     m_Connect->setText(QStringLiteral("Disconnect"));
@@ -471,43 +390,27 @@ void D_CMDORA::udpConnectSteps(const QString& address) {
     m_RadioIp->setEnabled(false);
     m_Udp->setEnabled(false);
     m_XAscii->setEnabled(false);
+    if (!udp)
+        m_Ip->setEnabled(false); // a UDP link leaves the address editable
 }
 
-void D_CMDORA::tcpConnectSteps(const QString& address) {
-    m_Net.m_bXMode = m_XAscii->isChecked() ? 1 : 0;
-    std::wstring wide = address.toStdWString();
-    unsigned char reply[16] = {};
-    const int r = m_Net.NetConnect_IPEPC(wide.data(), reply, 0);
-    if (r == 1) {
-        m_Connect->setText(QStringLiteral("Disconnect"));
-        m_RadioCom->setEnabled(false);
-        m_RadioIp->setEnabled(false);
-        m_Udp->setEnabled(false);
-        m_XAscii->setEnabled(false);
-        m_Ip->setEnabled(false);
-        return;
-    }
-    if (m_Net.m_ToPCStyle == kStyleNeedsKeyboardReset) {
-        m_Net.CloseNet();
-        m_bLinkOpen = 0;
-        m_Send->setEnabled(false);
-        consoleUi().messageBox(this, kStyle17Warning, kWarning, ConsoleUi::Icon::Error);
-        return; // the lists stay disabled
-    }
-    m_bLinkOpen = 0;
-    if (r != 2) // 2: the device link has told the operator already
-        consoleUi().messageBox(this, kConnectFailure, kError, ConsoleUi::Icon::Error);
-    connectFailedRestoreLists();
-}
-
-void D_CMDORA::closeIpLink() {
-    if (m_Udp->isChecked()) {
-        if (m_UdpSocket >= 0)
-            UdpClose(m_UdpSocket);
-        m_UdpSocket = -1;
+session::LinkRef D_CMDORA::currentLink() const {
+    session::LinkRef link;
+    link.udpSocket = m_UdpSocket;
+    if (m_bLinkOpen == 0)
+        return link;
+    link.xFrames = m_XAscii && m_XAscii->isChecked();
+    if (m_nSel == 0) {
+        link.kind = session::LinkKind::Serial;
+        link.name = session::SerialLinkName(m_ComList->currentIndex() + 1);
+    } else if (m_Udp && m_Udp->isChecked()) {
+        link.kind = session::LinkKind::Udp;
+        link.name = session::UdpLinkName(ipAddressText());
     } else {
-        m_Net.CloseNet();
+        link.kind = session::LinkKind::Tcp;
+        link.name = session::TcpLinkName(ipAddressText());
     }
+    return link;
 }
 
 void D_CMDORA::disconnectLink() {
@@ -515,17 +418,14 @@ void D_CMDORA::disconnectLink() {
     m_Connect->setText(QStringLiteral("Connect"));
     m_BaudList->setEnabled(true);
     m_ComList->setEnabled(true);
-    if (m_nSel == 0) {
-        sendLiteral(m_Net, kEchoOn);
-        sendLiteral(m_Net, kLeaveMenu);
-        sendLiteral(m_Net, kExit);
-        m_Net.CloseCOM();
-    } else {
+    if (m_nSel != 0) {
         m_Ip->setEnabled(true);
         m_Udp->setEnabled(true);
         m_XAscii->setEnabled(true);
-        closeIpLink();
     }
+    session::LinkRef link = currentLink();
+    session::Disconnect(m_Net, link);
+    m_UdpSocket = link.udpSocket;
     m_RadioCom->setEnabled(true);
     m_RadioIp->setEnabled(true);
     m_bLinkOpen = 0;
@@ -536,14 +436,10 @@ void D_CMDORA::disconnectLink() {
 void D_CMDORA::OnCancel() {
     StopTestTimer(); // no tick may arrive after the link is gone
     if (m_bLinkOpen == 1) {
+        session::LinkRef link = currentLink();
         m_bLinkOpen = 0;
-        if (m_nSel == 0) {
-            sendLiteral(m_Net, kLeaveMenu);
-            sendLiteral(m_Net, kExit);
-            m_Net.CloseCOM();
-        } else {
-            closeIpLink();
-        }
+        session::Close(m_Net, link); // closing sends no "ze 0000 1"
+        m_UdpSocket = link.udpSocket;
     }
     QDialog::reject();
 }

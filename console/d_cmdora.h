@@ -6,7 +6,10 @@
 #include <QDialog>
 #include <QString>
 
+#include "connect.h"
+#include "link.h"
 #include "lumo_net.h"
+#include "send.h"
 
 class QTimerEvent;
 class QKeyEvent;
@@ -66,6 +69,8 @@ public:
     int m_UdpSocket = -1;
     // True while OnBnClickedSend runs (its boxes run event loops); sends never nest.
     bool m_bInSend = false;
+    // The record of the last Send: bytes, answer, what was shown, outcome.
+    session::SendResult m_LastSend;
 
     // ---- controls (ids above; each carries its id as objectName) ----
     QPushButton* m_Send = nullptr;
@@ -118,32 +123,32 @@ public:
     void UpdateData();
     // Whether the test timer runs (for tests and the autotest dialog).
     bool testTimerRunning() const { return m_TestTimer != 0; }
+    // The link the controls describe: none while m_bLinkOpen is 0, else the
+    // serial port, or the UDP or TCP link to the address in the IP control.
+    session::LinkRef currentLink() const;
 
 protected:
-    void accept() override;  // Enter: runs Send, never closes
-    void reject() override;  // Esc and close box
+    void accept() override; // Enter: runs Send, never closes
+    void reject() override; // Esc and close box
     void timerEvent(QTimerEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;         // Enter: clicks a focused push button, else OK
-    bool focusNextPrevChild(bool next) override;           // Tab, Shift+Tab: template order, round
+    void keyPressEvent(QKeyEvent* event) override;              // Enter: clicks a focused push button, else OK
+    bool focusNextPrevChild(bool next) override;                // Tab, Shift+Tab: template order, round
     bool eventFilter(QObject* watched, QEvent* event) override; // Enter in the result box -> OK
 
 private:
     void buildControls();
     void connectSignals();
-    void setBusyCursor();
     void serialConnect();
     void ipConnect();
-    void udpConnectSteps(const QString& address);
-    void tcpConnectSteps(const QString& address);
+    void onConnectStep(session::ConnectStep step, const session::ConnectOutcome& outcome);
     void connectFailedRestoreLists();
     void disconnectLink();
-    void closeIpLink();
+    std::u16string ipAddressText() const;
     void StopTestTimer();
 
-    int m_TestTimer = 0; // QObject timer id of TEST_TIMER_ID, 0 when stopped
+    int m_TestTimer = 0;                     // QObject timer id of TEST_TIMER_ID, 0 when stopped
     QButtonGroup* m_LinkKindGroup = nullptr; // 1942, 1943
     QButtonGroup* m_NotationGroup = nullptr; // 1946 to 1948
     TabStops* m_TabStops = nullptr;          // the template's order, each radio group one stop
-    bool m_BusyCursorUp = false;             // setBusyCursor's cursor awaits its restore
     bool m_bInConnect = false;               // OnBnClickedConnect is running
 };

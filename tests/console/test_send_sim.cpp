@@ -3,9 +3,12 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 
 #include "answer_reading.h"
+#include "ip_address_edit.h"
 #include "send_rig.h"
 
 #include <memory>
@@ -17,7 +20,7 @@ const QString kTimeout = QString::fromStdU16String(answer::kTimedOutText);
 // One simulator process; ended (SIGTERM) and reaped by its owner.
 class Simulator {
 public:
-    Simulator(const QStringList &args) {
+    Simulator(const QStringList& args) {
         const QString program =
             QCoreApplication::applicationDirPath() + "/../../tools/module_sim/lumo-module-sim";
         if (!QFileInfo(program).isExecutable())
@@ -47,7 +50,7 @@ private:
     bool m_Ready = false;
 };
 
-QString serialLinkPath(const char *what) {
+QString serialLinkPath(const char* what) {
     return QStringLiteral("/tmp/cmdora-test-send-sim-%1-%2")
         .arg(what)
         .arg(QCoreApplication::applicationPid());
@@ -66,9 +69,10 @@ private slots:
     void otherStyleTcp();
     void udpQuery();
     void serialQueryAndNoLineFeed();
+    void chunkedAnswersTcp();
 
 private:
-    rig::FastUi *m_Ui = nullptr;
+    rig::FastUi* m_Ui = nullptr;
     std::unique_ptr<Simulator> m_Sim17;
     std::unique_ptr<D_CMDORA> m_Tcp17;
 };
@@ -177,6 +181,48 @@ void TestSendSim::serialQueryAndNoLineFeed() {
         dlg.m_Net.CloseCOM();
     }
     qunsetenv("LUMO_COM6");
+}
+
+void TestSendSim::chunkedAnswersTcp() {
+    // Every reply comes in pieces of 7 bytes, 20 ms apart (the greeting whole).
+    // Each answer is read whole, and none is taken for the next.
+    const QStringList chunks{"--tcp", "--misbehave", "chunks", "--chunk", "7"};
+    Simulator sim17(QStringList{"--address", "127.0.5.44", "--id", "6", "--style", "17"} + chunks);
+    Simulator sim5(QStringList{"--address", "127.0.5.45", "--id", "7", "--style", "5"} + chunks);
+    QVERIFY(sim17.ready() && sim5.ready());
+    SettingsSandbox sandbox;
+    RecordingUi ui(0.1); // 50-ms polls: an answer's pieces come within 200 ms
+
+    struct Exchange {
+        QString command, status, box; // box: "caption: text", empty for none
+    };
+    auto run = [&ui](std::array<uint8_t, 4> address, const QList<Exchange>& exchanges) {
+        D_CMDORA dlg;
+        dlg.m_RadioIp->click();
+        dlg.m_Ip->setParts(address);
+        dlg.m_Connect->click();
+        QCOMPARE(dlg.m_Connect->text(), QStringLiteral("Disconnect"));
+        for (const Exchange& e : exchanges) {
+            ui.boxes.clear();
+            rig::send(dlg, e.command);
+            QCOMPARE(rig::status(dlg), e.status);
+            QCOMPARE(ui.boxTexts(), e.box.isEmpty() ? QStringList() : QStringList{e.box});
+        }
+    };
+    run({127, 0, 5, 44}, {
+                             {"za 1", "Ack : OK: command za 1 done\r", ""},
+                             {"zh", "", "Device Information: Device ID 6 Style 17 Ver 1.00"},
+                             {"zw 000000", "", "Source position: Position 0 0 1920 1080"},
+                             {"zb 22", "Ack : OK: command zb 22 done\r", ""},
+                             {"ZS", "", "Signal Type: Signal 1920x1080 60Hz"},
+                             {"zc", "Ack : OK: command zc done\r", ""},
+                         });
+    run({127, 0, 5, 45},
+        {
+            {"zh", "Ack : OK: command zh done\r", "Device Information: Device ID 7 Style 5 Ver 1.00\r"},
+            {"zs", "Ack : OK: command zs done\r", "Signal Type: Signal 1920x1080 60Hz\r"},
+            {"zw 000000", "Ack : OK: command zw 000000 done\r", "Source position: Position 0 0 1920 1080\r"},
+        });
 }
 
 QTEST_MAIN(TestSendSim)

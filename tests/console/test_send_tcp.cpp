@@ -1,8 +1,13 @@
 // Send over TCP: the frames a module receives and what the dialog shows for
 // its answers, against in-test modules of style 0 and style 17 on loopback.
+#include <QApplication>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QTest>
+#include <QTimer>
 
 #include "answer_reading.h"
 #include "send_rig.h"
@@ -12,9 +17,9 @@
 using rig::hex;
 
 namespace {
-constexpr const char *kPlainAddr = "127.0.5.10";   // style 0, ID 3
-constexpr const char *kStyle17Addr = "127.0.5.11"; // style 17, mode 'z', ID 5
-constexpr const char *kLongAddr = "127.0.5.12";    // style 17, long answers
+constexpr const char* kPlainAddr = "127.0.5.10";   // style 0, ID 3
+constexpr const char* kStyle17Addr = "127.0.5.11"; // style 17, mode 'z', ID 5
+constexpr const char* kLongAddr = "127.0.5.12";    // style 17, long answers
 
 const QString kTimeout = QString::fromStdU16String(answer::kTimedOutText);
 
@@ -23,7 +28,7 @@ QByteArray ack(char s) {
 }
 
 // Bytes of a preview rendering in notation 0 ("55 AA ...").
-QByteArray previewBytes(const QString &rendering) {
+QByteArray previewBytes(const QString& rendering) {
     return QByteArray::fromHex(rendering.toLatin1());
 }
 } // namespace
@@ -51,9 +56,10 @@ private slots:
     void style17Answers();
     void style17ReleasesMailbox();
     void longAnswerCutAtReplyArea();
+    void longAnswerScrollsInTheRealBox();
 
 private:
-    rig::FastUi *m_Ui = nullptr;
+    rig::FastUi* m_Ui = nullptr;
     std::unique_ptr<rig::TcpModule> m_PlainModule;
     std::unique_ptr<D_CMDORA> m_Plain;
     std::unique_ptr<rig::TcpModule> m_Style17Module;
@@ -88,7 +94,7 @@ void TestSendTcp::init() {
     m_Ui->traceRecords.clear();
     m_PlainModule->clear();
     m_Style17Module->clear();
-    for (D_CMDORA *d : {m_Plain.get(), m_Style17.get()}) {
+    for (D_CMDORA* d : {m_Plain.get(), m_Style17.get()}) {
         d->m_XAscii->setChecked(false);
         d->m_Status->setText(QStringLiteral("previous"));
     }
@@ -299,8 +305,9 @@ void TestSendTcp::style17ReleasesMailbox() {
 }
 
 void TestSendTcp::longAnswerCutAtReplyArea() {
-    // Until-ack reception publishes a whole answer however long; only the
-    // 4096-byte reply area is copied, so an end mark beyond it is not found.
+    // Until-ack reception publishes a whole answer however long, and the
+    // reply area holds the whole mailbox: long data shows whole, by end mark
+    // and by lines.
     rig::TcpModule module(kLongAddr, 2, 17, 'z');
     QVERIFY(module.ok());
     D_CMDORA dlg;
@@ -313,9 +320,62 @@ void TestSendTcp::longAnswerCutAtReplyArea() {
 
     module.reply(QByteArray(9000, 'x') + ack(1));
     rig::send(dlg, QStringLiteral("zh"));
-    QCOMPARE(rig::status(dlg), kTimeout);
-    QVERIFY(m_Ui->boxes.isEmpty());
+    QCOMPARE(rig::status(dlg), QString());
+    QCOMPARE(m_Ui->boxes.size(), 1);
+    QCOMPARE(m_Ui->boxes[0].text, QString(9000, QLatin1Char('x')));
     QCOMPARE(dlg.m_Net.m_RecvLen.load(), 0);
+    m_Ui->boxes.clear();
+
+    // a module of another style answers by lines; 6000 bytes of data in one line
+    rig::TcpModule plain("127.0.5.13", 3, 5);
+    QVERIFY(plain.ok());
+    D_CMDORA lines;
+    QVERIFY(rig::openTcp(lines, "127.0.5.13"));
+    plain.reply(QByteArray(6000, 'w') + "\r\nOK: command zs done\r\n");
+    rig::send(lines, QStringLiteral("zs"));
+    QCOMPARE(rig::status(lines), QStringLiteral("Ack : OK: command zs done\r"));
+    QCOMPARE(m_Ui->boxes.size(), 1);
+    QCOMPARE(m_Ui->boxes[0].text, QString(6000, QLatin1Char('w')) + QLatin1Char('\r'));
+}
+
+void TestSendTcp::longAnswerScrollsInTheRealBox() {
+    // The real box: a long text scrolls inside it, a short one does not; both
+    // keep their text and caption, and the box has the plain pointer.
+    rig::TcpModule module("127.0.5.14", 2, 17, 'z');
+    QVERIFY(module.ok());
+    D_CMDORA dlg;
+    QVERIFY(rig::openTcp(dlg, "127.0.5.14"));
+    struct Seen {
+        QString text, caption;
+        bool scrolls = false;
+        int pointer = -1;
+    } seen;
+    QTimer closer;
+    closer.setInterval(20);
+    connect(&closer, &QTimer::timeout, this, [&seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen = {box->text(), box->windowTitle(), box->findChild<QScrollArea*>() != nullptr,
+                QGuiApplication::overrideCursor() ? int(QGuiApplication::overrideCursor()->shape()) : -1};
+        box->button(QMessageBox::Ok)->click();
+    });
+    closer.start();
+    setConsoleUi(nullptr);
+    module.reply(QByteArray(9000, 'x') + ack(1));
+    rig::send(dlg, QStringLiteral("zh"));
+    const Seen longBox = seen;
+    module.reply(QByteArray("Position 1 2") + ack(1));
+    rig::send(dlg, QStringLiteral("zw 000000"));
+    setConsoleUi(m_Ui);
+    QCOMPARE(longBox.text, QString(9000, QLatin1Char('x')));
+    QCOMPARE(longBox.caption, QStringLiteral("Device Information"));
+    QVERIFY(longBox.scrolls);
+    QCOMPARE(longBox.pointer, int(Qt::ArrowCursor));
+    QCOMPARE(seen.text, QStringLiteral("Position 1 2"));
+    QCOMPARE(seen.caption, QStringLiteral("Source position"));
+    QVERIFY(!seen.scrolls);
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
 }
 
 QTEST_MAIN(TestSendTcp)

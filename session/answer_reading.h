@@ -32,21 +32,21 @@ bool IsDeviceInfoQuery(std::u16string_view command);
 
 // Reply bytes as text: one 8-bit (Latin-1) character per byte, up to the
 // first zero byte or n bytes, whichever comes first.
-std::u16string ReplyText(const unsigned char *p, size_t n);
+std::u16string ReplyText(const unsigned char* p, size_t n);
 
 // Position of the first 0x0A in p[from..n), or -1.
-long FindLineFeed(const unsigned char *p, size_t from, size_t n);
+long FindLineFeed(const unsigned char* p, size_t from, size_t n);
 
 // Position of the first "command" in line, else of the first "Command"
 // (both case-sensitive), or npos when neither stands in it.
 size_t FindCommandWord(std::u16string_view line);
 
 // Position of the first complete end mark 00 FF 5A A5 01 in p[0..n), or -1.
-long FindEndMark(const unsigned char *p, size_t n);
+long FindEndMark(const unsigned char* p, size_t n);
 
 // Whether the whole answer is the five bytes 00 FF 5A A5 01, which a normal
 // command takes as success without showing anything.
-bool IsSilentAck(const unsigned char *p, size_t n);
+bool IsSilentAck(const unsigned char* p, size_t n);
 
 // What one reading shows. status: text for the status line (none: the line
 // is not written); box: message box text and caption (no icon, OK only).
@@ -56,7 +56,7 @@ struct Outcome {
     std::u16string boxCaption;
     bool timedOut = false;
 
-    bool operator==(const Outcome &) const = default;
+    bool operator==(const Outcome&) const = default;
 };
 
 // The time-out message on the status line and nothing else.
@@ -70,19 +70,19 @@ enum class AckWord { FromCommandWord, WholeLine };
 // k bytes of the first read that returned any (k <= 0: nothing arrived): the
 // first line as acknowledgement; else nothing for the silent acknowledgement;
 // else the time-out message.
-Outcome ReadNormalAnswer(const unsigned char *p, long k, AckWord word);
+Outcome ReadNormalAnswer(const unsigned char* p, long k, AckWord word);
 
 // Query command read by lines (serial S2, UDP U2, TCP T2 line reading),
 // given all k bytes received: a first line holding the command word is the
 // acknowledgement (an error answer, no box); otherwise the second line is the
 // acknowledgement and the first line goes into the box captioned by letter.
 // Fewer lines: the time-out message.
-Outcome ReadQueryLines(const unsigned char *p, long k, AckWord word, char16_t letter);
+Outcome ReadQueryLines(const unsigned char* p, long k, AckWord word, char16_t letter);
 
 // Query command of a style-17 module in mode 'z' (TCP T2 end-mark reading):
 // the bytes before the end mark 00 FF 5A A5 01 go into the box; no end mark:
 // the time-out message. The status line is not written otherwise.
-Outcome ReadUntilEndMark(const unsigned char *p, long k, char16_t letter);
+Outcome ReadUntilEndMark(const unsigned char* p, long k, char16_t letter);
 
 // Longest command each send path carries, in characters, and the status-line
 // text shown instead of sending a longer one.

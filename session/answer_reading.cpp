@@ -14,11 +14,11 @@ char16_t lower(char16_t c) {
 
 // Text of a line cut at a line feed: from `from` up to the line feed at
 // `lf` (exclusive), stopping earlier at a zero byte as a C string would.
-std::u16string lineText(const unsigned char *p, size_t from, size_t lf) {
+std::u16string lineText(const unsigned char* p, size_t from, size_t lf) {
     return ReplyText(p + from, lf - from);
 }
 
-std::u16string ackText(const std::u16string &line, AckWord word) {
+std::u16string ackText(const std::u16string& line, AckWord word) {
     std::u16string out(kAckPrefix);
     if (word == AckWord::FromCommandWord) {
         const size_t at = FindCommandWord(line);
@@ -69,14 +69,14 @@ bool IsDeviceInfoQuery(std::u16string_view command) {
     return command.size() >= 2 && lower(command[0]) == u'z' && lower(command[1]) == u'h';
 }
 
-std::u16string ReplyText(const unsigned char *p, size_t n) {
+std::u16string ReplyText(const unsigned char* p, size_t n) {
     std::u16string out;
     for (size_t i = 0; i < n && p[i] != 0; ++i)
         out.push_back(static_cast<char16_t>(p[i]));
     return out;
 }
 
-long FindLineFeed(const unsigned char *p, size_t from, size_t n) {
+long FindLineFeed(const unsigned char* p, size_t from, size_t n) {
     for (size_t i = from; i < n; ++i)
         if (p[i] == 0x0A)
             return static_cast<long>(i);
@@ -88,7 +88,7 @@ size_t FindCommandWord(std::u16string_view line) {
     return lowerAt != std::u16string_view::npos ? lowerAt : line.find(u"Command");
 }
 
-long FindEndMark(const unsigned char *p, size_t n) {
+long FindEndMark(const unsigned char* p, size_t n) {
     if (n < sizeof lumo::ACK_OK)
         return -1;
     for (size_t i = 0; i + sizeof lumo::ACK_OK <= n; ++i)
@@ -97,7 +97,7 @@ long FindEndMark(const unsigned char *p, size_t n) {
     return -1;
 }
 
-bool IsSilentAck(const unsigned char *p, size_t n) {
+bool IsSilentAck(const unsigned char* p, size_t n) {
     return n == sizeof lumo::ACK_OK && std::memcmp(p, lumo::ACK_OK, n) == 0;
 }
 
@@ -108,7 +108,7 @@ Outcome TimedOut() {
     return o;
 }
 
-Outcome ReadNormalAnswer(const unsigned char *p, long k, AckWord word) {
+Outcome ReadNormalAnswer(const unsigned char* p, long k, AckWord word) {
     const size_t n = k > 0 ? static_cast<size_t>(k) : 0;
     const long lf = FindLineFeed(p, 0, n);
     if (lf >= 0) {
@@ -121,7 +121,7 @@ Outcome ReadNormalAnswer(const unsigned char *p, long k, AckWord word) {
     return TimedOut();
 }
 
-Outcome ReadQueryLines(const unsigned char *p, long k, AckWord word, char16_t letter) {
+Outcome ReadQueryLines(const unsigned char* p, long k, AckWord word, char16_t letter) {
     const size_t n = k > 0 ? static_cast<size_t>(k) : 0;
     const long first = FindLineFeed(p, 0, n);
     if (first < 0)
@@ -143,7 +143,7 @@ Outcome ReadQueryLines(const unsigned char *p, long k, AckWord word, char16_t le
     return o;
 }
 
-Outcome ReadUntilEndMark(const unsigned char *p, long k, char16_t letter) {
+Outcome ReadUntilEndMark(const unsigned char* p, long k, char16_t letter) {
     const size_t n = k > 0 ? static_cast<size_t>(k) : 0;
     const long mark = FindEndMark(p, n);
     if (mark < 0)

@@ -1,0 +1,84 @@
+#include "tcp_answer.h"
+
+#include <algorithm>
+
+#include "answer_reading.h"
+#include "frames.h"
+#include "lumo_net.h"
+
+namespace session {
+
+namespace {
+
+// Whether the message just published is one the receive thread has finished:
+// it then switches to mode 99 with 1000 bytes to go (counted messages) or to
+// mode 0 with none (until-ack and 13-byte messages), and its next publication
+// starts afresh. A partial publication leaves bytes to go in a counting mode.
+// Read while the message is published: the thread stored both before it
+// raised the flag and leaves them alone until the flag is lowered.
+bool PublicationEndsMessage(const CLumo_Net& net) {
+    const int32_t type = net.m_Client.pRecv.type.load(std::memory_order_relaxed);
+    const int32_t len = net.m_Client.pRecv.len.load(std::memory_order_relaxed);
+    return (type == RECV_IDLE && len == 1000) || (type == RECV_COUNT && len == 0);
+}
+
+bool IsAckFrame(const uint8_t* p, size_t n) {
+    return n >= static_cast<size_t>(lumo::ACK_FRAME_LEN) && lumo::AckHeader(p);
+}
+
+} // namespace
+
+bool AnswerComplete(TcpReading reading, const uint8_t* p, size_t n) {
+    switch (reading) {
+    case TcpReading::NormalLine:
+        return answer::FindLineFeed(p, 0, n) >= 0 || IsAckFrame(p, n);
+    case TcpReading::QueryLines: {
+        const long first = answer::FindLineFeed(p, 0, n);
+        if (first < 0)
+            return false;
+        const std::u16string line1 = answer::ReplyText(p, static_cast<size_t>(first));
+        return answer::FindCommandWord(line1) != std::u16string::npos ||
+               answer::FindLineFeed(p, static_cast<size_t>(first) + 1, n) >= 0;
+    }
+    case TcpReading::EndMark:
+        return answer::FindEndMark(p, n) >= 0;
+    }
+    return false;
+}
+
+int WaitPublication(CLumo_Net& /*net*/, FrontEnd& front, int ms) {
+    front.Sleep(ms);
+    return ms;
+}
+
+std::vector<uint8_t> TakeTcpAnswer(CLumo_Net& net, FrontEnd& front, TcpReading reading) {
+    std::vector<uint8_t> finished; // messages the receive thread has finished, joined
+    std::vector<uint8_t> answer;   // finished + the latest publication
+    int waited = 0;
+    for (;;) {
+        // read once: a torn or out-of-range value must never size the copy
+        const int len = std::clamp(net.m_RecvLen.load(std::memory_order_acquire), 0, LUMO_MAILBOX_SIZE);
+        if (len > 0) {
+            const bool ends = PublicationEndsMessage(net);
+            const size_t room = static_cast<size_t>(LUMO_MAILBOX_SIZE) - finished.size();
+            answer = finished;
+            answer.insert(answer.end(), net.m_RecvBuf, net.m_RecvBuf + std::min<size_t>(len, room));
+            // taken: the receive thread may go on (and publish the rest)
+            net.ClearMailbox();
+            if (ends)
+                finished = answer;
+            if (AnswerComplete(reading, answer.data(), answer.size()))
+                break;
+        } else if (net.m_RecvReady.load(std::memory_order_acquire) == 1) {
+            net.ClearMailbox(); // an empty message (the thread drops an oversized one): go on
+        }
+        if (waited >= kTcpWaitLimitMs)
+            break;
+        waited += WaitPublication(net, front, kTcpWaitStepMs);
+    }
+    // the mailbox goes back even when nothing came
+    net.ClearMailbox();
+    return answer;
+}
+
+} // namespace session

@@ -1,0 +1,43 @@
+// Taking a module's answer over TCP from the receive thread's mailbox: wait
+// for publications until the answer is complete, within the console's bound
+// of 20 waits of 500 ms. Blocks the calling thread; one caller at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "front_end.h"
+
+class CLumo_Net;
+
+namespace session {
+
+inline constexpr int kTcpWaitStepMs = 500;
+inline constexpr int kTcpWaitLimitMs = 20 * kTcpWaitStepMs;
+
+// How the answer being taken is read, and so when it is complete.
+enum class TcpReading {
+    NormalLine, // a line feed, or a whole AckFrame (00 FF 5A A5 and its status byte)
+    QueryLines, // two lines, or a first line holding "command"/"Command"
+    EndMark,    // the end mark 00 FF 5A A5 01
+};
+
+// Whether p[0..n) is a complete answer for the reading.
+bool AnswerComplete(TcpReading reading, const uint8_t* p, size_t n);
+
+// Waits at most ms milliseconds for the receive thread of net to publish and
+// returns the milliseconds waited. Today it pauses the whole ms through
+// front.Sleep (the console's polling pace, during which the front end keeps
+// painting); an event wait of the device link can take its place here
+// without changing the callers.
+int WaitPublication(CLumo_Net& net, FrontEnd& front, int ms);
+
+// Takes the answer to the frame just sent: each publication is copied and the
+// mailbox handed back; an incomplete one is followed by the next, longer one,
+// and a message the receive thread has finished is joined by the one after
+// it. Stops when the answer is complete or after kTcpWaitLimitMs of waiting.
+// Returns the bytes taken (at most the mailbox size).
+std::vector<uint8_t> TakeTcpAnswer(CLumo_Net& net, FrontEnd& front, TcpReading reading);
+
+} // namespace session

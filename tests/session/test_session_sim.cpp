@@ -1,0 +1,110 @@
+// The link session as a program without a window uses it: connect outcomes
+// and Send records over TCP, the serial port and UDP against the simulator.
+#include "frames.h"
+#include "lumo_net.h"
+#include "session.h"
+#include "sim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace simtest;
+
+namespace {
+
+// Records what a person would see; pauses run at a tenth.
+struct Front : session::FrontEnd {
+    std::vector<std::u16string> statuses, boxes;
+    std::vector<std::string> traces;
+    int busy = 0, maxBusy = 0;
+    void ShowStatus(const std::u16string& t) override { statuses.push_back(t); }
+    void ShowBox(const std::u16string& t, const std::u16string& c, session::BoxIcon) override {
+        boxes.push_back(c + u": " + t);
+    }
+    void Sleep(int ms) override { std::this_thread::sleep_for(std::chrono::microseconds(ms * 100)); }
+    void BeginBusy() override { maxBusy = std::max(maxBusy, ++busy); }
+    void EndBusy() override { --busy; }
+    void TraceCommand(const std::string& t) override { traces.push_back(t); }
+};
+
+Bytes Z(int id, std::u16string_view text) {
+    Bytes b(300);
+    b.resize(lumo::ZCommandFrame(b.data(), b.size(), id, text));
+    return b;
+}
+
+} // namespace
+
+TEST(Session, TcpConnectAndSendRecords) {
+    ChildProcess sim;
+    ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", "127.0.6.1", "--tcp", "--id", "4"}));
+    CLumo_Net net;
+    Front front;
+    session::Session link(net, front);
+
+    const session::SendResult none = link.Send(u"za 1");
+    EXPECT_EQ(none.outcome, session::SendOutcome::NoLink);
+    EXPECT_EQ(front.traces, std::vector<std::string>{"za 1"});
+    EXPECT_EQ(front.maxBusy, 0);
+
+    const session::ConnectOutcome open = link.OpenTcp(u"127.0.6.1", false);
+    ASSERT_TRUE(open.ok());
+    EXPECT_EQ(open.name, u"TCP 127.0.6.1:20036");
+    EXPECT_EQ(open.moduleId, 4);
+    EXPECT_EQ(open.style, 17);
+    EXPECT_EQ(open.modeChar, 'z');
+
+    const session::SendResult normal = link.Send(u"za 1");
+    EXPECT_EQ(normal.outcome, session::SendOutcome::Answered);
+    EXPECT_EQ(normal.link, u"TCP 127.0.6.1:20036");
+    EXPECT_EQ(normal.sent, Z(4, u"za 1"));
+    EXPECT_EQ(normal.answer, B("OK: command za 1 done\r\n"));
+    EXPECT_EQ(normal.status, u"Ack : OK: command za 1 done\r");
+    EXPECT_GE(normal.roundTripMs, 0);
+
+    const session::SendResult query = link.Send(u"zh");
+    EXPECT_EQ(query.outcome, session::SendOutcome::Answered);
+    EXPECT_TRUE(query.query);
+    EXPECT_EQ(query.answer, Cat(B("Device ID 4 Style 17 Ver 1.00"), {0x00, 0xFF, 0x5A, 0xA5, 0x01}));
+    EXPECT_EQ(query.boxText, u"Device ID 4 Style 17 Ver 1.00");
+    EXPECT_EQ(query.boxCaption, u"Device Information");
+    EXPECT_FALSE(query.status);
+
+    const session::SendResult tooLong = link.Send(std::u16string(254, u'q'));
+    EXPECT_EQ(tooLong.outcome, session::SendOutcome::RefusedTooLong);
+    EXPECT_TRUE(tooLong.sent.empty());
+    EXPECT_EQ(front.busy, 0);
+    EXPECT_EQ(front.maxBusy, 1);
+    net.m_ToPCStyle = 0; // close without the disconnect handshake
+}
+
+TEST(Session, SerialPromptAndUdpText) {
+    ChildProcess sim;
+    ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", "127.0.6.2", "--udp", "--serial"}));
+    ASSERT_EQ(setenv("LUMO_COM5", sim.SerialPath().c_str(), 1), 0);
+    CLumo_Net net;
+    Front front;
+    {
+        session::Session link(net, front);
+        const session::ConnectOutcome serial = link.OpenSerial(5, 115200);
+        ASSERT_TRUE(serial.ok());
+        EXPECT_TRUE(serial.promptSeen);
+        EXPECT_EQ(serial.name, u"COM5");
+        const session::SendResult s = link.Send(u"zs");
+        EXPECT_EQ(s.outcome, session::SendOutcome::Answered);
+        EXPECT_EQ(s.sent, B("zs\r"));
+        EXPECT_EQ(s.status, u"Ack : OK: command zs done\r"); // the second line shows whole
+        EXPECT_EQ(s.boxText, u"Signal 1920x1080 60Hz\r");
+
+        // the next open disconnects the serial link first
+        const session::ConnectOutcome udp = link.OpenUdp(u"127.0.6.2");
+        ASSERT_TRUE(udp.ok());
+        EXPECT_EQ(udp.netResult, 0); // no TCP module to probe: refused, and the datagram link goes on
+        const session::SendResult u = link.Send(u"zb 1");
+        EXPECT_EQ(u.sent, B(std::string("zb 1\0", 5)));
+        EXPECT_EQ(u.status, u"Ack : OK: command zb 1 done\r");
+    }
+    EXPECT_EQ(net.m_ComOpen, 0);
+    unsetenv("LUMO_COM5");
+}
