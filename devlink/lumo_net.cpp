@@ -51,9 +51,10 @@ CLumo_Net::CLumo_Net() {
 }
 
 CLumo_Net::~CLumo_Net() {
-    // The receive thread reads the mailbox and the owner callback, which are
-    // destroyed before m_Client: stop and join it first. Nothing is sent to
-    // the module; an open serial port is the embedding program's to close.
+    // The receive thread writes the mailbox, which is destroyed before
+    // m_Client: make it let go first (a notice or box it is still showing
+    // runs on its own copies and is not waited for). Nothing is sent to the
+    // module; an open serial port is the embedding program's to close.
     m_Client.ShutDown();
 }
 

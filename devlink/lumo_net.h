@@ -23,10 +23,10 @@ class Lumo_Client;
 
 // Receive modes of the receive thread (field `type` of RecvParam).
 enum : int32_t {
-    RECV_COUNT = 0,      // publish after every chunk; complete after `len` bytes
-    RECV_FIXED13 = 7,    // collect exactly 13 bytes, publish only the whole
-    RECV_UNTIL_ACK = 8,  // collect until the AckHeader 00 FF 5A A5 has arrived
-    RECV_IDLE = 99,      // set by the thread after a counted message; as 0, len 1000
+    RECV_COUNT = 0,     // publish after every chunk; complete after `len` bytes
+    RECV_FIXED13 = 7,   // collect exactly 13 bytes, publish only the whole
+    RECV_UNTIL_ACK = 8, // collect until the AckHeader 00 FF 5A A5 has arrived
+    RECV_IDLE = 99,     // set by the thread after a counted message; as 0, len 1000
 };
 
 // Check_Return modes.
@@ -46,8 +46,16 @@ inline constexpr int LUMO_CHUNK_SIZE = 4096;       // most one receive call asks
 // Stand-in for the platform's message box. The device link shows its own
 // failures ("Error" caption, error icon) through one process-wide sink; the
 // embedding program installs it (the console posts to its UI thread, tests
-// record). Without a sink the text goes to standard error. The sink may be
-// called from the receive thread, so it must not block on the UI thread.
+// record). Without a sink the text goes to standard error.
+//
+// Contract: the sink is called on the caller's thread, or on the receive
+// thread for "Recvthread Error!!..." when the module resets the link. The
+// receive thread makes that call as its very last act, after it has let go of
+// the CLumo_Net: the texts are the thread's own copies, and closing the link
+// (CloseNet, ~CLumo_Net) does not wait for the call. So the sink may block as
+// long as it likes (a modal box), even on the thread that closes or destroys
+// the link; in return it must not reach the CLumo_Net it came from, which may
+// already be gone.
 using LumoMessageSink = std::function<void(const std::wstring& text, const std::wstring& caption)>;
 // A program that loads only libCtrl_Lumo.so may instead define (and export,
 // e.g. with -rdynamic) extern "C" void Lumo_MessageSink(const wchar_t* text,
@@ -63,6 +71,12 @@ void LumoShowMessage(const std::wstring& text, const std::wstring& caption);
 // texts (WM_USER+2) synchronously on the caller's thread; m_hOwnerWnd gets
 // the link-lost notice (WM_USER+1, wParam 2, lParam 0) from the receive
 // thread. An empty function stands for a zero handle.
+// The notice is the receive thread's last act, made on its own copy of the
+// function after it has let go of the object (as a posted message would
+// be): the owner may close the link, connect again (to the same or another
+// module) or destroy the object from within it, and nothing waits for it.
+// Like any code on another thread, it synchronises with the owner's own use
+// of the object first (the console hands it to its UI thread).
 using LumoLogWnd = std::function<void(const std::wstring& text)>;
 using LumoOwnerWnd = std::function<void(unsigned msg, uintptr_t wParam, intptr_t lParam)>;
 inline constexpr unsigned LUMO_WM_LINK_LOST = 0x401; // WM_USER+1
@@ -92,7 +106,7 @@ struct RecvParam {
 class Lumo_Client {
 public:
     Lumo_Client();
-    ~Lumo_Client(); // shuts down, joins the receive thread, closes the socket
+    ~Lumo_Client(); // ShutDown
 
     Lumo_Client(const Lumo_Client&) = delete;
     Lumo_Client& operator=(const Lumo_Client&) = delete;
@@ -108,8 +122,10 @@ public:
     int ConnectTo(const wchar_t* address, int port);
     // Fills pRecv and starts the receive thread when m_Port is 20036 or 1024.
     void StartReceive(CLumo_Net* owner);
-    // Shuts the socket down both ways, ends and joins the receive thread,
-    // closes the socket. Safe to call when nothing is open.
+    // Shuts the socket down both ways, waits (microseconds) until the
+    // receive thread has let go of both objects, closes the socket. Does not
+    // wait for a link-lost notice or message box the thread is showing; may
+    // be called from within them. Safe to call when nothing is open.
     int ShutDown();
     // Blocking send of the whole buffer; error box through the message sink.
     int SendData(CLumo_Net* owner, const unsigned char* data, int count);
@@ -123,9 +139,22 @@ public:
     void RecvThreadMain();
 
 private:
-    int m_Socket = -1;                // invalid while closed
-    std::thread m_Thread;             // joined by ShutDown and the destructor
+    // How far the receive thread is: it runs on this object and its owner,
+    // or it has let go of both and either returns at once or makes one last
+    // call (owner notice, message box) on its own copies.
+    enum : uint32_t { RECV_RUNNING = 0, RECV_LEFT = 1, RECV_LAST_CALL = 2 };
+
+    // Ends the thread's use of the objects (release, then a wake for
+    // ShutDown); after this the thread touches neither object.
+    void LeaveObjects(uint32_t how);
+    // Waits until the thread has let go, then joins it (or detaches it when
+    // it is making its last call, or when it is the calling thread).
+    void ReleaseThread();
+
+    int m_Socket = -1;                   // invalid while closed
+    std::thread m_Thread;                // released by ShutDown
     std::atomic<bool> m_StopRecv{false}; // ends the wait for the mailbox on shut-down
+    std::atomic<uint32_t> m_RecvEnd{RECV_LEFT};
 };
 
 class CLumo_Net {

@@ -8,6 +8,7 @@
 
 #include "frames.h"
 #include "lumo_net.h"
+#include "posix_futex.h"
 #include "posix_socket.h"
 
 namespace {
@@ -17,7 +18,7 @@ void SleepMs(int ms) {
 }
 
 // Clears the hand-over fields before the receive thread may publish.
-void ResetHandOver(CLumo_Net &net) {
+void ResetHandOver(CLumo_Net& net) {
     net.m_RecvHold.store(0, std::memory_order_relaxed);
     net.m_RecvLen.store(0, std::memory_order_relaxed);
     net.m_RecvBuf[0] = 0;
@@ -27,13 +28,13 @@ void ResetHandOver(CLumo_Net &net) {
 
 // Records a style under a greeting's identifier. Identifiers beyond the
 // table (a greeting may report any byte) are not recorded.
-void RecordStyle(CLumo_Net &net, unsigned index, unsigned char style) {
+void RecordStyle(CLumo_Net& net, unsigned index, unsigned char style) {
     if (index < sizeof net.m_DevStyle)
         net.m_DevStyle[index] = style;
 }
 
 // Decimal value of the leading digits after the third dot; 0 when none.
-int HostNumber(const std::wstring &address) {
+int HostNumber(const std::wstring& address) {
     size_t pos = 0;
     for (int dots = 0; dots < 3; ++dots) {
         pos = address.find(L'.', pos);
@@ -55,11 +56,9 @@ Lumo_Client::Lumo_Client() = default;
 
 Lumo_Client::~Lumo_Client() {
     ShutDown();
-    if (m_Thread.joinable()) // only when the receive thread destroys us itself
-        m_Thread.detach();
 }
 
-int Lumo_Client::ConnectTo(const wchar_t *address, int port) {
+int Lumo_Client::ConnectTo(const wchar_t* address, int port) {
     // One socket and one receive thread per object: an earlier link of this
     // object is closed first instead of being leaked.
     ShutDown();
@@ -79,7 +78,7 @@ int Lumo_Client::ConnectTo(const wchar_t *address, int port) {
     return 1;
 }
 
-void Lumo_Client::StartReceive(CLumo_Net *owner) {
+void Lumo_Client::StartReceive(CLumo_Net* owner) {
     pRecv.client = this;
     pRecv.type.store(RECV_COUNT, std::memory_order_relaxed);
     pRecv.owner = owner;
@@ -87,10 +86,34 @@ void Lumo_Client::StartReceive(CLumo_Net *owner) {
         return;
     if (m_Socket < 0)
         return;
-    if (m_Thread.joinable()) // a thread that ended on a lost link
-        m_Thread.join();
+    if (m_Thread.joinable() && m_RecvEnd.load(std::memory_order_acquire) == RECV_RUNNING)
+        return;      // one receive thread per connection
+    ReleaseThread(); // a thread that ended on a lost link
     m_StopRecv.store(false, std::memory_order_release);
+    m_RecvEnd.store(RECV_RUNNING, std::memory_order_relaxed); // ordered by the thread start
     m_Thread = std::thread(&Lumo_Client::RecvThreadMain, this);
+}
+
+void Lumo_Client::ReleaseThread() {
+    if (!m_Thread.joinable())
+        return;
+    if (m_Thread.get_id() == std::this_thread::get_id()) {
+        // Called from the thread's own last call (owner notice or box): it
+        // has let go already and only returns once that call is done.
+        m_Thread.detach();
+        return;
+    }
+    // The thread leaves within microseconds of the shut-down; the bounded
+    // slices only guard against a lost wake.
+    uint32_t end;
+    while ((end = m_RecvEnd.load(std::memory_order_acquire)) == RECV_RUNNING)
+        lumo::FutexWait(m_RecvEnd, RECV_RUNNING, 10);
+    // A thread in its last call may be held there for good (a modal box, or
+    // a sink waiting on this very thread): it touches nothing of ours.
+    if (end == RECV_LAST_CALL)
+        m_Thread.detach();
+    else
+        m_Thread.join();
 }
 
 int Lumo_Client::ShutDown() {
@@ -99,9 +122,8 @@ int Lumo_Client::ShutDown() {
     m_StopRecv.store(true, std::memory_order_release);
     if (m_Socket >= 0)
         lumo::TcpShutdownBoth(m_Socket);
-    // The thread reads from m_Socket until it leaves: join before closing.
-    if (m_Thread.joinable() && m_Thread.get_id() != std::this_thread::get_id())
-        m_Thread.join();
+    // The thread reads from m_Socket until it lets go: only then close it.
+    ReleaseThread();
     if (m_Socket >= 0) {
         lumo::TcpClose(m_Socket);
         m_Socket = -1;
@@ -117,7 +139,7 @@ void Lumo_Client::SetRecvMode(int type, int len) {
 
 // ------------------------------------------------------------------ CLumo_Net
 
-int CLumo_Net::NetConnect_IPEPC(wchar_t *address, unsigned char *reply, unsigned char mode) {
+int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned char mode) {
     // One link per object: a link the caller left open is closed (and its
     // receive thread joined) before the hand-over fields are touched.
     m_Client.ShutDown();
@@ -143,7 +165,7 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t *address, unsigned char *reply, unsigned
     if (mode == 3)
         return 1;
 
-    const wchar_t *failure = nullptr;
+    const wchar_t* failure = nullptr;
     if (!Check_Return(CHECK_GREETING, 255, 10000))
         failure = L"Didn't Connect to ";
     else if (m_ReadFileReturnlen == 0)
