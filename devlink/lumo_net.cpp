@@ -2,6 +2,7 @@
 // device operations (raw send, device query, offline switch, version tables).
 #include "lumo_net.h"
 #include "frames.h"
+#include "posix_serial.h"
 
 #include <chrono>
 #include <climits>
@@ -59,9 +60,64 @@ CLumo_Net::~CLumo_Net() {
 }
 
 void CLumo_Net::SendProgress(const std::wstring& prefix, const wchar_t* literal) {
-    if (!m_hLogWnd)
+    if (!m_hLogWnd && !m_hTap)
         return;
-    m_hLogWnd(prefix + (literal ? literal : L""));
+    const std::wstring text = prefix + (literal ? literal : L"");
+    if (m_hTap) {
+        LumoTapRecord r;
+        r.kind = LumoTapKind::Progress;
+        r.link = m_LinkKind == LINK_SERIAL ? LumoTapLink::Serial
+                 : m_LinkKind == LINK_TCP  ? LumoTapLink::Tcp
+                                           : LumoTapLink::None;
+        r.text = text;
+        m_hTap(r);
+    }
+    if (m_hLogWnd)
+        m_hLogWnd(text);
+}
+
+void CLumo_Net::ShowBox(const std::wstring& text, const std::wstring& caption) {
+    if (m_hTap) {
+        LumoTapRecord r;
+        r.kind = LumoTapKind::Box;
+        r.text = text;
+        r.caption = caption;
+        m_hTap(r);
+    }
+    LumoShowMessage(text, caption);
+}
+
+void CLumo_Net::TapBytes(LumoTapKind kind, LumoTapLink link, const std::wstring& where,
+                         const unsigned char* bytes, size_t size, int error) const {
+    LumoTapRecord r;
+    r.kind = kind;
+    r.link = link;
+    r.where = where;
+    r.bytes = bytes;
+    r.size = size;
+    r.error = error;
+    m_hTap(r);
+}
+
+void CLumo_Net::TapEvent(LumoTapEvent event, LumoTapLink link, const std::wstring& where, int error) const {
+    LumoTapRecord r;
+    r.kind = LumoTapKind::Event;
+    r.event = event;
+    r.link = link;
+    r.where = where;
+    r.error = error;
+    m_hTap(r);
+}
+
+std::wstring CLumo_Net::SerialWhere(int port) {
+    std::wstring where = L"COM" + std::to_wstring(port) + L" ";
+    for (char c : lumo_serial::PortDevice(port))
+        where += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return where;
+}
+
+std::wstring CLumo_Net::TcpWhere(const std::wstring& address, int port) {
+    return L"TCP " + address + L":" + std::to_wstring(port);
 }
 
 void CLumo_Net::ClearMailbox() {

@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "lumo_tap.h"
+
 #if defined(LUMO_BUILDING_LIBRARY)
 #define LUMO_API __attribute__((visibility("default")))
 #else
@@ -120,6 +122,8 @@ public:
     // Creates the socket and connects it (blocks up to the platform's own
     // connect time-out); 1 or 0.
     int ConnectTo(const wchar_t* address, int port);
+    // errno of the last ConnectTo that failed (0 after a success).
+    int ConnectError() const { return m_ConnectErrno; }
     // Fills pRecv and starts the receive thread when m_Port is 20036 or 1024.
     void StartReceive(CLumo_Net* owner);
     // Shuts the socket down both ways, waits (microseconds) until the
@@ -151,7 +155,8 @@ private:
     // it is making its last call, or when it is the calling thread).
     void ReleaseThread();
 
-    int m_Socket = -1;                   // invalid while closed
+    int m_Socket = -1; // invalid while closed
+    int m_ConnectErrno = 0;
     std::thread m_Thread;                // released by ShutDown
     std::atomic<bool> m_StopRecv{false}; // ends the wait for the mailbox on shut-down
     std::atomic<uint32_t> m_RecvEnd{RECV_LEFT};
@@ -210,6 +215,9 @@ public:
     int m_AckErrorCounter = 0;
     int m_bXMode = 0;
     int m_ConverterLink = 0;
+    // Optional record of every byte string and link event (lumo_tap.h).
+    // Set while no link is open; empty: nothing is recorded.
+    LumoTap m_hTap;
 
     // ---- exported operations ----
     LUMO_API int NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned char mode);
@@ -237,8 +245,21 @@ public:
     int ReadComExact(void* out, int count, unsigned char kind, int partial);
     int ComBytesWaiting();
 
-    // Sends prefix + literal to m_hLogWnd when one is set.
+    // Sends prefix + literal to m_hLogWnd when one is set (and to the tap).
     void SendProgress(const std::wstring& prefix, const wchar_t* literal);
+    // Shows a message box through the sink (and records it on the tap).
+    // Caller's thread.
+    void ShowBox(const std::wstring& text, const std::wstring& caption);
+    // Tap records; each is called only when m_hTap is set.
+    void TapBytes(LumoTapKind kind, LumoTapLink link, const std::wstring& where, const unsigned char* bytes,
+                  size_t size, int error = 0) const;
+    void TapEvent(LumoTapEvent event, LumoTapLink link, const std::wstring& where, int error = 0) const;
+    void TapGreeting(const std::wstring& where, int socketId) const;
+    // ShutDown on m_Client, recorded as Closed when a socket was open.
+    void CloseSocket();
+    // The links as the tap names them: "COM1 /dev/ttyUSB0", "TCP 10.0.0.5:20036".
+    static std::wstring SerialWhere(int port);
+    static std::wstring TcpWhere(const std::wstring& address, int port);
     // Empties the mailbox as every TCP send and every taken answer does.
     void ClearMailbox();
 };

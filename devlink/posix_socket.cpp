@@ -45,27 +45,27 @@ int AboveStdio(int fd) {
 
 } // namespace
 
-int TcpConnect(const char *address, int port, int *error) {
+int TcpConnect(const char* address, int port, int* error) {
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<uint16_t>(port));
     if (inet_pton(AF_INET, address, &peer.sin_addr) != 1) {
-        *error = SocketErrorCode(EINVAL);
+        *error = EINVAL;
         return -1;
     }
     int fd = AboveStdio(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (fd < 0) {
-        *error = SocketErrorCode(errno);
+        *error = errno;
         return -1;
     }
     int rc;
     do {
-        rc = connect(fd, reinterpret_cast<const sockaddr *>(&peer), sizeof peer);
+        rc = connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
     } while (rc < 0 && errno == EINTR);
     if (rc < 0 && errno == EINPROGRESS) // cannot happen on a blocking socket
         errno = ETIMEDOUT;
     if (rc < 0) {
-        *error = SocketErrorCode(errno);
+        *error = errno;
         close(fd);
         return -1;
     }
@@ -73,36 +73,36 @@ int TcpConnect(const char *address, int port, int *error) {
 }
 
 int TcpShutdownBoth(int fd) {
-    return shutdown(fd, SHUT_RDWR) == 0 ? 0 : SocketErrorCode(errno);
+    return shutdown(fd, SHUT_RDWR) == 0 ? 0 : errno;
 }
 
 int TcpClose(int fd) {
     // Linux releases the descriptor even when close reports EINTR: no retry.
-    return close(fd) == 0 ? 0 : SocketErrorCode(errno);
+    return close(fd) == 0 ? 0 : errno;
 }
 
-int TcpSendAll(int fd, const unsigned char *data, size_t count) {
+int TcpSendAll(int fd, const unsigned char* data, size_t count) {
     size_t sent = 0;
     while (sent < count) {
         const ssize_t rc = send(fd, data + sent, count - sent, MSG_NOSIGNAL);
         if (rc < 0) {
             if (errno == EINTR)
                 continue;
-            return SocketErrorCode(errno);
+            return errno;
         }
         sent += static_cast<size_t>(rc);
     }
     return 0;
 }
 
-long TcpRecv(int fd, unsigned char *buffer, size_t size, int *error) {
+long TcpRecv(int fd, unsigned char* buffer, size_t size, int* error) {
     for (;;) {
         const ssize_t rc = recv(fd, buffer, size, 0);
         if (rc >= 0)
             return static_cast<long>(rc);
         if (errno == EINTR)
             continue;
-        *error = SocketErrorCode(errno);
+        *error = errno;
         return -1;
     }
 }

@@ -63,7 +63,10 @@ void Lumo_Client::RecvThreadMain() {
             owner->m_RecvReady.store(0, std::memory_order_release);
             // Our own ShutDown ends the receive too: that is no loss of link.
             const bool lost = !m_StopRecv.load(std::memory_order_acquire);
-            const bool reset = n < 0 && error == ERR_CONNRESET;
+            const bool reset = n < 0 && lumo::SocketErrorCode(error) == ERR_CONNRESET;
+            if (lost && owner->m_hTap)
+                owner->TapEvent(LumoTapEvent::LinkLost, LumoTapLink::Tcp,
+                                CLumo_Net::TcpWhere(m_strAddr, m_Port), n < 0 ? error : 0);
             // The last call runs on copies, after the thread has let go of
             // the objects: the owner may reconnect, close or destroy them
             // from within it, and closing never waits for it.
@@ -78,6 +81,13 @@ void Lumo_Client::RecvThreadMain() {
                 LeaveObjects(RECV_LAST_CALL);
                 notice(LUMO_WM_LINK_LOST, 2, 0);
             } else if (!text.empty()) {
+                if (owner->m_hTap) {
+                    LumoTapRecord r;
+                    r.kind = LumoTapKind::Box;
+                    r.text = text;
+                    r.caption = L"Error";
+                    owner->m_hTap(r);
+                }
                 LeaveObjects(RECV_LAST_CALL);
                 LumoShowMessage(text, L"Error");
             } else {
@@ -85,6 +95,10 @@ void Lumo_Client::RecvThreadMain() {
             }
             return; // exit code m_HostNo * 65536 + m_Port: nobody reads it
         }
+
+        if (owner->m_hTap)
+            owner->TapBytes(LumoTapKind::Received, LumoTapLink::Tcp, CLumo_Net::TcpWhere(m_strAddr, m_Port),
+                            chunk, static_cast<size_t>(n));
 
         lumo::RecvState st;
         st.type = pRecv.type.load(std::memory_order_relaxed);

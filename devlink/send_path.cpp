@@ -24,7 +24,7 @@ long long TickMs() {
 
 // Hands a taken answer back to the receive thread. The flag goes down last
 // (release): the thread may overwrite m_RecvBuf only after it sees it.
-void TakeMailbox(CLumo_Net &net) {
+void TakeMailbox(CLumo_Net& net) {
     net.m_RecvBuf[0] = 0;
     net.m_RecvLen.store(0, std::memory_order_relaxed);
     net.m_RecvSource.store(nullptr, std::memory_order_relaxed);
@@ -32,7 +32,7 @@ void TakeMailbox(CLumo_Net &net) {
 }
 
 // "IP:%s ---------" without an identifier (255), else "IP:%s ID%2d ---".
-std::wstring CheckLabel(const std::wstring &ip, int id) {
+std::wstring CheckLabel(const std::wstring& ip, int id) {
     if (id == 255)
         return L"IP:" + ip + L" ---------";
     wchar_t tail[32];
@@ -47,7 +47,7 @@ bool CheckedStyle(signed char s) {
 
 } // namespace
 
-int CLumo_Net::Senddata(const unsigned char *data, int count) {
+int CLumo_Net::Senddata(const unsigned char* data, int count) {
     if (m_SendState != 0)
         return 1;
     if (m_LinkKind == LINK_SERIAL) {
@@ -57,6 +57,9 @@ int CLumo_Net::Senddata(const unsigned char *data, int count) {
             return 0;
         for (int i = 0; i < count; ++i)
             WriteComByte(data[i]);
+        if (m_hTap)
+            TapBytes(LumoTapKind::Sent, LumoTapLink::Serial, SerialWhere(m_ComPort), data,
+                     static_cast<size_t>(count));
         return count;
     }
     // Every TCP send starts with an empty mailbox; that also releases a
@@ -68,15 +71,22 @@ int CLumo_Net::Senddata(const unsigned char *data, int count) {
     return 1;
 }
 
-int Lumo_Client::SendData(CLumo_Net * /*owner*/, const unsigned char *data, int count) {
+int Lumo_Client::SendData(CLumo_Net* owner, const unsigned char* data, int count) {
     m_RecvGot.store(0, std::memory_order_relaxed); // drop a half-built message
     if (count <= 0)
         return 1;
-    const int code = m_Socket >= 0 ? lumo::TcpSendAll(m_Socket, data, static_cast<size_t>(count))
-                                   : lumo::SocketErrorCode(EBADF);
-    if (code == 0)
+    const int err = m_Socket >= 0 ? lumo::TcpSendAll(m_Socket, data, static_cast<size_t>(count)) : EBADF;
+    if (owner && owner->m_hTap)
+        owner->TapBytes(LumoTapKind::Sent, LumoTapLink::Tcp, CLumo_Net::TcpWhere(m_strAddr, m_Port), data,
+                        static_cast<size_t>(count), err);
+    if (err == 0)
         return 1;
-    LumoShowMessage(L"Send Data Error!! Didn't Connect to " + m_strAddr + std::to_wstring(code), L"Error");
+    const std::wstring text =
+        L"Send Data Error!! Didn't Connect to " + m_strAddr + std::to_wstring(lumo::SocketErrorCode(err));
+    if (owner)
+        owner->ShowBox(text, L"Error");
+    else
+        LumoShowMessage(text, L"Error");
     return 0;
 }
 

@@ -67,8 +67,8 @@ int Lumo_Client::ConnectTo(const wchar_t* address, int port) {
     std::string narrow;
     for (wchar_t c : text)
         narrow.push_back(static_cast<char>(c & 0xFF)); // one byte per character
-    int error = 0;
-    const int fd = lumo::TcpConnect(narrow.c_str(), port, &error);
+    m_ConnectErrno = 0;
+    const int fd = lumo::TcpConnect(narrow.c_str(), port, &m_ConnectErrno);
     if (fd < 0)
         return 0;
     m_Socket = fd;
@@ -153,10 +153,18 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
     m_ConverterLink = mode == 3 ? 1 : 0;
     SendProgress(prefix, L"--------------NetConnect");
 
-    if (!m_Client.ConnectTo(m_strIP.c_str(), mode == 3 ? LUMO_CONVERTER_PORT : LUMO_MODULE_PORT)) {
+    const int port = mode == 3 ? LUMO_CONVERTER_PORT : LUMO_MODULE_PORT;
+    const std::wstring where = m_hTap ? TcpWhere(m_strIP, port) : std::wstring();
+    if (m_hTap)
+        TapEvent(LumoTapEvent::ConnectStarted, LumoTapLink::Tcp, where);
+    if (!m_Client.ConnectTo(m_strIP.c_str(), port)) {
         m_LinkKind = LINK_NONE;
+        if (m_hTap)
+            TapEvent(LumoTapEvent::ConnectFailed, LumoTapLink::Tcp, where, m_Client.ConnectError());
         return 0;
     }
+    if (m_hTap)
+        TapEvent(LumoTapEvent::Connected, LumoTapLink::Tcp, where);
     m_Client.SetRecvMode(RECV_COUNT, m_bXMode ? lumo::X_GREETING_LEN : lumo::GREETING_LEN);
     m_bConnected.store(1, std::memory_order_release);
     ResetHandOver(*this);
@@ -174,9 +182,11 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
         failure = L"3 Didn't Connect to ";
     if (failure) {
         m_Client.ShutDown();
+        if (m_hTap)
+            TapEvent(LumoTapEvent::Closed, LumoTapLink::Tcp, where);
         SleepMs(100);
         if (mode == 0)
-            LumoShowMessage(failure + m_strIP, L"Error");
+            ShowBox(failure + m_strIP, L"Error");
         m_bConnected.store(0, std::memory_order_release);
         m_LinkKind = LINK_NONE;
         return 0;
@@ -185,8 +195,9 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
     if (m_bXMode) {
         if (m_ReadFileReturnlen == 14) {
             m_Client.ShutDown();
-            LumoShowMessage(L"Rev len = " + std::to_wstring(m_ReadFileReturnlen) + L", connect failure",
-                            L"Message");
+            if (m_hTap)
+                TapEvent(LumoTapEvent::Closed, LumoTapLink::Tcp, where);
+            ShowBox(L"Rev len = " + std::to_wstring(m_ReadFileReturnlen) + L", connect failure", L"Message");
             return 2;
         }
         // 17-byte greeting: byte 0 table entry, 12 identifier, 14 style - 26, 16 socket.
@@ -196,6 +207,8 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
         m_SocketID = m_ReturnBuf[16];
         reply[0] = static_cast<unsigned char>(m_ConnectToPcID);
         reply[1] = static_cast<unsigned char>(m_ToPCStyle);
+        if (m_hTap)
+            TapGreeting(where, m_SocketID);
     } else {
         m_ConnectToPcID = m_ReturnBuf[0];
         m_ToPCStyle = m_ReturnBuf[1];
@@ -203,6 +216,8 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
         reply[0] = m_ReturnBuf[0];
         reply[1] = m_ReturnBuf[1];
         m_ModeChar = 0;
+        if (m_hTap)
+            TapGreeting(where, -1);
         if (m_ToPCStyle == 17) {
             m_Client.SetRecvMode(RECV_FIXED13, lumo::MODE_QUERY_REPLY_LEN);
             unsigned char query[lumo::DEVICE_FRAME_LEN];
@@ -232,6 +247,14 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
             if (!lumo::ModeQueryReply(area, sizeof area, &modeChar))
                 return 0; // the link stays open; the caller closes it (style 17)
             m_ModeChar = modeChar;
+            if (m_hTap) {
+                LumoTapRecord r;
+                r.event = LumoTapEvent::ModeChar;
+                r.link = LumoTapLink::Tcp;
+                r.where = where;
+                r.modeChar = modeChar;
+                m_hTap(r);
+            }
         }
     }
     reply[2] = 0;
@@ -245,17 +268,35 @@ int CLumo_Net::CloseNet() {
     SendProgress(prefix, L"------------CloseNet");
     if (m_ConverterLink == 0)
         SleepMs(200);
-    m_Client.ShutDown();
+    CloseSocket();
     SleepMs(1000); // the module's own pace after a close
     m_bConnected.store(0, std::memory_order_release);
     return 1;
+}
+
+void CLumo_Net::CloseSocket() {
+    const bool open = m_Client.IsOpen();
+    m_Client.ShutDown();
+    if (open && m_hTap)
+        TapEvent(LumoTapEvent::Closed, LumoTapLink::Tcp, TcpWhere(m_Client.m_strAddr, m_Client.m_Port));
+}
+
+void CLumo_Net::TapGreeting(const std::wstring& where, int socketId) const {
+    LumoTapRecord r;
+    r.event = LumoTapEvent::Greeting;
+    r.link = LumoTapLink::Tcp;
+    r.where = where;
+    r.id = m_ConnectToPcID;
+    r.style = m_ToPCStyle;
+    r.socketId = socketId;
+    m_hTap(r);
 }
 
 int CLumo_Net::CloseNet_IPConverter() {
     const std::wstring prefix = L"IP" + m_strIP + L" ";
     SendProgress(prefix, L"------------CloseNet");
     SleepMs(200);
-    m_Client.ShutDown();
+    CloseSocket();
     SleepMs(1000);
     m_bConnected.store(0, std::memory_order_release);
     m_CommError = 0;
