@@ -3,6 +3,7 @@
 #include "lumo_net.h"
 #include "frames.h"
 #include "posix_serial.h"
+#include "waits.h"
 
 #include <chrono>
 #include <climits>
@@ -14,7 +15,7 @@ namespace {
 constexpr int CLEAR_BUFFER_SIZE = 512; // bytes Skarn_ClearBuffer drops at most
 constexpr int DEVICE_ANSWER_SIZE = 13; // Skarn_Device's answer area
 constexpr int NO_MODULE_ID = 15;       // address nibble used where no module ID applies
-constexpr auto QUERY_RETRY_PAUSE = std::chrono::milliseconds(100);
+constexpr int QUERY_RETRY_PAUSE_MS = 100;
 constexpr int BIOS_TABLE_SIZE = 15;
 
 void ReadVersion(const uint32_t (&table)[BIOS_TABLE_SIZE], int index, unsigned long* out) {
@@ -130,6 +131,22 @@ void CLumo_Net::ClearMailbox() {
     m_RecvReady.store(0, std::memory_order_release);
 }
 
+bool CLumo_Net::WaitMailbox(int timeoutMs) {
+    lumo::WaitTicker ticker;
+    const auto deadline = lumo::WaitClock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (m_RecvReady.load(std::memory_order_acquire) == 1)
+            return true;
+        if (m_bConnected.load(std::memory_order_acquire) == 0)
+            return false;
+        const int left = lumo::MsUntil(deadline);
+        if (left == 0)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ticker.Tick();
+    }
+}
+
 void CLumo_Net::SendState(char value) {
     m_SendState = static_cast<signed char>(value);
 }
@@ -159,7 +176,7 @@ int CLumo_Net::Skarn_Device(unsigned char* out, unsigned char kind) {
 
     auto retry = [&] {
         std::memset(answer, 0xFF, sizeof answer);
-        std::this_thread::sleep_for(QUERY_RETRY_PAUSE);
+        lumo::PauseMs(QUERY_RETRY_PAUSE_MS);
         Senddata(query, sizeof query);
         ReadComExact(answer, lumo::DEVICE_INFO_LEN, kind, 0);
     };

@@ -37,13 +37,15 @@ enum : int { CHECK_ACK = 1, CHECK_GREETING = 6 };
 // Link kinds (m_LinkKind).
 enum : uint8_t { LINK_SERIAL = 0, LINK_TCP = 1, LINK_NONE = 99 };
 
-inline constexpr int LUMO_MODULE_PORT = 20036;     // module link, greets
-inline constexpr int LUMO_CONVERTER_PORT = 1024;   // IP converter, greets nothing
-inline constexpr int LUMO_UDP_MODULE_PORT = 20037; // console's UDP text link
-inline constexpr int LUMO_CLEAR_DEST_PORT = 60528; // clear-socket datagrams go here
-inline constexpr int LUMO_CLEAR_SRC_PORT = 60102;  // ...from this local port
-inline constexpr int LUMO_MAILBOX_SIZE = 30725;    // m_RecvBuf and the assembly limit
-inline constexpr int LUMO_CHUNK_SIZE = 4096;       // most one receive call asks for
+inline constexpr int LUMO_MODULE_PORT = 20036;      // module link, greets
+inline constexpr int LUMO_CONVERTER_PORT = 1024;    // IP converter, greets nothing
+inline constexpr int LUMO_UDP_MODULE_PORT = 20037;  // console's UDP text link
+inline constexpr int LUMO_CLEAR_DEST_PORT = 60528;  // clear-socket datagrams go here
+inline constexpr int LUMO_CLEAR_SRC_PORT = 60102;   // ...from this local port
+inline constexpr int LUMO_MAILBOX_SIZE = 30725;     // m_RecvBuf and the assembly limit
+inline constexpr int LUMO_CHUNK_SIZE = 4096;        // most one receive call asks for
+inline constexpr int LUMO_CONNECT_LIMIT_MS = 20000; // a TCP connect that takes longer fails
+inline constexpr int LUMO_SEND_LIMIT_MS = 10000;    // a TCP send the module takes nothing of fails
 
 // Stand-in for the platform's message box. The device link shows its own
 // failures ("Error" caption, error icon) through one process-wide sink; the
@@ -68,6 +70,14 @@ void SetLumoMessageSink(LumoMessageSink sink);
 // Installs a sink and returns the one it replaces (an empty one for none).
 LumoMessageSink ExchangeLumoMessageSink(LumoMessageSink sink);
 void LumoShowMessage(const std::wstring& text, const std::wstring& caption);
+
+// Process-wide wait hook (not exported): while a device-link operation waits
+// on the caller's thread (the bounded connect, the greeting, acknowledgement
+// and mode-query checks, the close pauses, a send the module does not take,
+// WaitMailbox), it calls the hook on that thread about every 10 ms, so that
+// an embedding program can repaint. The hook must not call into the
+// CLumo_Net that waits. An empty function removes it. Any thread.
+void SetLumoWaitHook(std::function<void()> hook);
 
 // Stand-ins for the two window handles. m_hLogWnd receives the progress
 // texts (WM_USER+2) synchronously on the caller's thread; m_hOwnerWnd gets
@@ -119,8 +129,8 @@ public:
     int m_HostNo = 0;
     std::atomic<int32_t> m_RecvGot{0}; // bytes of the current message assembled
 
-    // Creates the socket and connects it (blocks up to the platform's own
-    // connect time-out); 1 or 0.
+    // Creates the socket and connects it; blocks at most
+    // LUMO_CONNECT_LIMIT_MS (ticking the wait hook). 1 or 0.
     int ConnectTo(const wchar_t* address, int port);
     // errno of the last ConnectTo that failed (0 after a success).
     int ConnectError() const { return m_ConnectErrno; }
@@ -131,7 +141,9 @@ public:
     // wait for a link-lost notice or message box the thread is showing; may
     // be called from within them. Safe to call when nothing is open.
     int ShutDown();
-    // Blocking send of the whole buffer; error box through the message sink.
+    // Sends the whole buffer, blocking while the module takes it; fails
+    // (code 10060) after LUMO_SEND_LIMIT_MS in which it took nothing. Error
+    // box through the message sink. Caller's thread.
     int SendData(CLumo_Net* owner, const unsigned char* data, int count);
     // Sets type and len and drops a half-built message. Any thread.
     void SetRecvMode(int type, int len);
@@ -262,6 +274,10 @@ public:
     static std::wstring TcpWhere(const std::wstring& address, int port);
     // Empties the mailbox as every TCP send and every taken answer does.
     void ClearMailbox();
+    // Blocks the caller at most timeoutMs until a message is published
+    // (m_RecvReady 1: true) or the TCP link is down (false; false on time-out
+    // too). Ticks the wait hook. The caller's thread.
+    bool WaitMailbox(int timeoutMs);
 };
 
 // Platform UDP wrappers (datagram socket handles; -1 is the invalid socket).

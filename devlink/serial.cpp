@@ -3,6 +3,7 @@
 // port calls themselves live in posix_serial.cpp.
 #include "lumo_net.h"
 #include "posix_serial.h"
+#include "waits.h"
 
 #include <chrono>
 #include <cstring>
@@ -107,7 +108,7 @@ int CLumo_Net::ReadComExact(void* out, int count, unsigned char kind, int partia
     int idle = 0;
     int wanted = count;
     for (;;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kExactPassMs));
+        lumo::PauseMs(kExactPassMs);
         const int n = ReadComData(staging.data(), wanted);
         if (gathered < count) {
             std::memcpy(dest + gathered, staging.data(), static_cast<size_t>(n));

@@ -1,6 +1,7 @@
 // TCP link to a module (port 20036, greets) or an IP converter (port 1024):
 // connect sequence, close sequences and the socket object's own steps.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -10,12 +11,9 @@
 #include "lumo_net.h"
 #include "posix_futex.h"
 #include "posix_socket.h"
+#include "waits.h"
 
 namespace {
-
-void SleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 // Clears the hand-over fields before the receive thread may publish.
 void ResetHandOver(CLumo_Net& net) {
@@ -67,10 +65,23 @@ int Lumo_Client::ConnectTo(const wchar_t* address, int port) {
     std::string narrow;
     for (wchar_t c : text)
         narrow.push_back(static_cast<char>(c & 0xFF)); // one byte per character
-    m_ConnectErrno = 0;
-    const int fd = lumo::TcpConnect(narrow.c_str(), port, &m_ConnectErrno);
-    if (fd < 0)
+    int error = 0;
+    const int fd = lumo::TcpConnectStart(narrow.c_str(), port, &error);
+    // An address that answers nothing fails after LUMO_CONNECT_LIMIT_MS
+    // instead of the system's two minutes and more.
+    lumo::WaitTicker ticker;
+    const auto deadline = lumo::WaitClock::now() + std::chrono::milliseconds(LUMO_CONNECT_LIMIT_MS);
+    while (fd >= 0 && error == EINPROGRESS) {
+        const int left = lumo::MsUntil(deadline);
+        error = left > 0 ? lumo::TcpConnectWait(fd, ticker.SliceMs(left)) : ETIMEDOUT;
+        ticker.Tick();
+    }
+    m_ConnectErrno = error;
+    if (error != 0) {
+        if (fd >= 0)
+            lumo::TcpClose(fd);
         return 0;
+    }
     m_Socket = fd;
     m_strAddr = text;
     m_HostNo = HostNumber(text);
@@ -184,7 +195,7 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
         m_Client.ShutDown();
         if (m_hTap)
             TapEvent(LumoTapEvent::Closed, LumoTapLink::Tcp, where);
-        SleepMs(100);
+        lumo::PauseMs(100);
         if (mode == 0)
             ShowBox(failure + m_strIP, L"Error");
         m_bConnected.store(0, std::memory_order_release);
@@ -241,7 +252,7 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
                 } else if (++idle >= 10) {
                     break;
                 }
-                SleepMs(500);
+                lumo::PauseMs(500);
             }
             unsigned char modeChar = 0;
             if (!lumo::ModeQueryReply(area, sizeof area, &modeChar))
@@ -267,9 +278,9 @@ int CLumo_Net::CloseNet() {
         Skarn_Disconnect(m_ConnectToPcID);
     SendProgress(prefix, L"------------CloseNet");
     if (m_ConverterLink == 0)
-        SleepMs(200);
+        lumo::PauseMs(200);
     CloseSocket();
-    SleepMs(1000); // the module's own pace after a close
+    lumo::PauseMs(1000); // the module's own pace after a close
     m_bConnected.store(0, std::memory_order_release);
     return 1;
 }
@@ -295,9 +306,9 @@ void CLumo_Net::TapGreeting(const std::wstring& where, int socketId) const {
 int CLumo_Net::CloseNet_IPConverter() {
     const std::wstring prefix = L"IP" + m_strIP + L" ";
     SendProgress(prefix, L"------------CloseNet");
-    SleepMs(200);
+    lumo::PauseMs(200);
     CloseSocket();
-    SleepMs(1000);
+    lumo::PauseMs(1000);
     m_bConnected.store(0, std::memory_order_release);
     m_CommError = 0;
     return 1;
