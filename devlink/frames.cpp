@@ -119,6 +119,10 @@ bool AckHeader(const unsigned char* p) {
     return std::memcmp(p, ACK_HEADER, sizeof ACK_HEADER) == 0;
 }
 
+bool AckFramePrefix(const unsigned char* p, int n) {
+    return n > 0 && n < ACK_FRAME_LEN && std::memcmp(p, ACK_HEADER, static_cast<size_t>(n)) == 0;
+}
+
 int AckFrame(const unsigned char* p, size_t n) {
     if (n < ACK_FRAME_LEN || !AckHeader(p))
         return -1;

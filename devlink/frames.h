@@ -19,9 +19,9 @@ inline constexpr unsigned char CMD_DEVICE_QUERY = 0x19;
 inline constexpr unsigned char CMD_MODE_QUERY = 0x6D;
 
 inline constexpr int DEVICE_FRAME_LEN = 8;
-inline constexpr int Z_FRAME_OVERHEAD = 9;    // n + 9 bytes
-inline constexpr int X_FRAME_OVERHEAD = 15;   // n + 15 bytes
-inline constexpr int Z_FRAME_MAX_TEXT = 253;  // the one-byte length counts n + 2
+inline constexpr int Z_FRAME_OVERHEAD = 9;   // n + 9 bytes
+inline constexpr int X_FRAME_OVERHEAD = 15;  // n + 15 bytes
+inline constexpr int Z_FRAME_MAX_TEXT = 253; // the one-byte length counts n + 2
 inline constexpr int X_FRAME_MAX_TEXT = 0xFFFF - X_FRAME_OVERHEAD;
 inline constexpr int ACK_FRAME_LEN = 5;
 inline constexpr int DEVICE_INFO_LEN = 7;
@@ -56,14 +56,17 @@ size_t TextBytes(unsigned char* out, std::u16string_view text);
 
 // Whether the four bytes at p are 00 FF 5A A5.
 bool AckHeader(const unsigned char* p);
+// Whether the n bytes at p (0 < n < 5) can still grow into an AckFrame: they
+// are the first n bytes of 00 FF 5A A5 (n 4: the status is yet to come).
+bool AckFramePrefix(const unsigned char* p, int n);
 // Status byte of a 5-byte AckFrame, or -1 when the header is wrong or n < 5.
 int AckFrame(const unsigned char* p, size_t n);
 // D0 D1 00 FF 5A A5 S: true and the two data bytes when bytes 2..5 are the header.
 bool DeviceInfoReply(const unsigned char* p, size_t n, unsigned char data[2]);
 
 struct Greeting {
-    int id = 0;               // module identifier
-    int style = 0;            // module style (X mode: byte 14 + 26, may exceed 255)
+    int id = 0;                   // module identifier
+    int style = 0;                // module style (X mode: byte 14 + 26, may exceed 255)
     unsigned char styleIndex = 0; // m_DevStyle entry the style is recorded under
     unsigned char socketId = 0;   // X mode only
 };

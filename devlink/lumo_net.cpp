@@ -2,6 +2,8 @@
 // device operations (raw send, device query, offline switch, version tables).
 #include "lumo_net.h"
 #include "frames.h"
+#include "posix_serial.h"
+#include "waits.h"
 
 #include <chrono>
 #include <climits>
@@ -13,7 +15,7 @@ namespace {
 constexpr int CLEAR_BUFFER_SIZE = 512; // bytes Skarn_ClearBuffer drops at most
 constexpr int DEVICE_ANSWER_SIZE = 13; // Skarn_Device's answer area
 constexpr int NO_MODULE_ID = 15;       // address nibble used where no module ID applies
-constexpr auto QUERY_RETRY_PAUSE = std::chrono::milliseconds(100);
+constexpr int QUERY_RETRY_PAUSE_MS = 100;
 constexpr int BIOS_TABLE_SIZE = 15;
 
 void ReadVersion(const uint32_t (&table)[BIOS_TABLE_SIZE], int index, unsigned long* out) {
@@ -51,16 +53,72 @@ CLumo_Net::CLumo_Net() {
 }
 
 CLumo_Net::~CLumo_Net() {
-    // The receive thread reads the mailbox and the owner callback, which are
-    // destroyed before m_Client: stop and join it first. Nothing is sent to
-    // the module; an open serial port is the embedding program's to close.
+    // The receive thread writes the mailbox, which is destroyed before
+    // m_Client: make it let go first (a notice or box it is still showing
+    // runs on its own copies and is not waited for). Nothing is sent to the
+    // module; an open serial port is the embedding program's to close.
     m_Client.ShutDown();
 }
 
 void CLumo_Net::SendProgress(const std::wstring& prefix, const wchar_t* literal) {
-    if (!m_hLogWnd)
+    if (!m_hLogWnd && !m_hTap)
         return;
-    m_hLogWnd(prefix + (literal ? literal : L""));
+    const std::wstring text = prefix + (literal ? literal : L"");
+    if (m_hTap) {
+        LumoTapRecord r;
+        r.kind = LumoTapKind::Progress;
+        r.link = m_LinkKind == LINK_SERIAL ? LumoTapLink::Serial
+                 : m_LinkKind == LINK_TCP  ? LumoTapLink::Tcp
+                                           : LumoTapLink::None;
+        r.text = text;
+        m_hTap(r);
+    }
+    if (m_hLogWnd)
+        m_hLogWnd(text);
+}
+
+void CLumo_Net::ShowBox(const std::wstring& text, const std::wstring& caption) {
+    if (m_hTap) {
+        LumoTapRecord r;
+        r.kind = LumoTapKind::Box;
+        r.text = text;
+        r.caption = caption;
+        m_hTap(r);
+    }
+    LumoShowMessage(text, caption);
+}
+
+void CLumo_Net::TapBytes(LumoTapKind kind, LumoTapLink link, const std::wstring& where,
+                         const unsigned char* bytes, size_t size, int error) const {
+    LumoTapRecord r;
+    r.kind = kind;
+    r.link = link;
+    r.where = where;
+    r.bytes = bytes;
+    r.size = size;
+    r.error = error;
+    m_hTap(r);
+}
+
+void CLumo_Net::TapEvent(LumoTapEvent event, LumoTapLink link, const std::wstring& where, int error) const {
+    LumoTapRecord r;
+    r.kind = LumoTapKind::Event;
+    r.event = event;
+    r.link = link;
+    r.where = where;
+    r.error = error;
+    m_hTap(r);
+}
+
+std::wstring CLumo_Net::SerialWhere(int port) {
+    std::wstring where = L"COM" + std::to_wstring(port) + L" ";
+    for (char c : lumo_serial::PortDevice(port))
+        where += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return where;
+}
+
+std::wstring CLumo_Net::TcpWhere(const std::wstring& address, int port) {
+    return L"TCP " + address + L":" + std::to_wstring(port);
 }
 
 void CLumo_Net::ClearMailbox() {
@@ -71,6 +129,22 @@ void CLumo_Net::ClearMailbox() {
     m_RecvSource.store(nullptr, std::memory_order_relaxed);
     // Lowering the flag hands the buffer back; the stores above go first.
     m_RecvReady.store(0, std::memory_order_release);
+}
+
+bool CLumo_Net::WaitMailbox(int timeoutMs) {
+    lumo::WaitTicker ticker;
+    const auto deadline = lumo::WaitClock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (m_RecvReady.load(std::memory_order_acquire) == 1)
+            return true;
+        if (m_bConnected.load(std::memory_order_acquire) == 0)
+            return false;
+        const int left = lumo::MsUntil(deadline);
+        if (left == 0)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ticker.Tick();
+    }
 }
 
 void CLumo_Net::SendState(char value) {
@@ -102,7 +176,7 @@ int CLumo_Net::Skarn_Device(unsigned char* out, unsigned char kind) {
 
     auto retry = [&] {
         std::memset(answer, 0xFF, sizeof answer);
-        std::this_thread::sleep_for(QUERY_RETRY_PAUSE);
+        lumo::PauseMs(QUERY_RETRY_PAUSE_MS);
         Senddata(query, sizeof query);
         ReadComExact(answer, lumo::DEVICE_INFO_LEN, kind, 0);
     };

@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "lumo_tap.h"
+
 #if defined(LUMO_BUILDING_LIBRARY)
 #define LUMO_API __attribute__((visibility("default")))
 #else
@@ -23,10 +25,10 @@ class Lumo_Client;
 
 // Receive modes of the receive thread (field `type` of RecvParam).
 enum : int32_t {
-    RECV_COUNT = 0,      // publish after every chunk; complete after `len` bytes
-    RECV_FIXED13 = 7,    // collect exactly 13 bytes, publish only the whole
-    RECV_UNTIL_ACK = 8,  // collect until the AckHeader 00 FF 5A A5 has arrived
-    RECV_IDLE = 99,      // set by the thread after a counted message; as 0, len 1000
+    RECV_COUNT = 0,     // publish after every chunk; complete after `len` bytes
+    RECV_FIXED13 = 7,   // collect exactly 13 bytes, publish only the whole
+    RECV_UNTIL_ACK = 8, // collect until the AckHeader 00 FF 5A A5 has arrived
+    RECV_IDLE = 99,     // set by the thread after a counted message; as 0, len 1000
 };
 
 // Check_Return modes.
@@ -35,19 +37,29 @@ enum : int { CHECK_ACK = 1, CHECK_GREETING = 6 };
 // Link kinds (m_LinkKind).
 enum : uint8_t { LINK_SERIAL = 0, LINK_TCP = 1, LINK_NONE = 99 };
 
-inline constexpr int LUMO_MODULE_PORT = 20036;     // module link, greets
-inline constexpr int LUMO_CONVERTER_PORT = 1024;   // IP converter, greets nothing
-inline constexpr int LUMO_UDP_MODULE_PORT = 20037; // console's UDP text link
-inline constexpr int LUMO_CLEAR_DEST_PORT = 60528; // clear-socket datagrams go here
-inline constexpr int LUMO_CLEAR_SRC_PORT = 60102;  // ...from this local port
-inline constexpr int LUMO_MAILBOX_SIZE = 30725;    // m_RecvBuf and the assembly limit
-inline constexpr int LUMO_CHUNK_SIZE = 4096;       // most one receive call asks for
+inline constexpr int LUMO_MODULE_PORT = 20036;      // module link, greets
+inline constexpr int LUMO_CONVERTER_PORT = 1024;    // IP converter, greets nothing
+inline constexpr int LUMO_UDP_MODULE_PORT = 20037;  // console's UDP text link
+inline constexpr int LUMO_CLEAR_DEST_PORT = 60528;  // clear-socket datagrams go here
+inline constexpr int LUMO_CLEAR_SRC_PORT = 60102;   // ...from this local port
+inline constexpr int LUMO_MAILBOX_SIZE = 30725;     // m_RecvBuf and the assembly limit
+inline constexpr int LUMO_CHUNK_SIZE = 4096;        // most one receive call asks for
+inline constexpr int LUMO_CONNECT_LIMIT_MS = 20000; // a TCP connect that takes longer fails
+inline constexpr int LUMO_SEND_LIMIT_MS = 10000;    // a TCP send the module takes nothing of fails
 
 // Stand-in for the platform's message box. The device link shows its own
 // failures ("Error" caption, error icon) through one process-wide sink; the
 // embedding program installs it (the console posts to its UI thread, tests
-// record). Without a sink the text goes to standard error. The sink may be
-// called from the receive thread, so it must not block on the UI thread.
+// record). Without a sink the text goes to standard error.
+//
+// Contract: the sink is called on the caller's thread, or on the receive
+// thread for "Recvthread Error!!..." when the module resets the link. The
+// receive thread makes that call as its very last act, after it has let go of
+// the CLumo_Net: the texts are the thread's own copies, and closing the link
+// (CloseNet, ~CLumo_Net) does not wait for the call. So the sink may block as
+// long as it likes (a modal box), even on the thread that closes or destroys
+// the link; in return it must not reach the CLumo_Net it came from, which may
+// already be gone.
 using LumoMessageSink = std::function<void(const std::wstring& text, const std::wstring& caption)>;
 // A program that loads only libCtrl_Lumo.so may instead define (and export,
 // e.g. with -rdynamic) extern "C" void Lumo_MessageSink(const wchar_t* text,
@@ -59,10 +71,24 @@ void SetLumoMessageSink(LumoMessageSink sink);
 LumoMessageSink ExchangeLumoMessageSink(LumoMessageSink sink);
 void LumoShowMessage(const std::wstring& text, const std::wstring& caption);
 
+// Process-wide wait hook (not exported): while a device-link operation waits
+// on the caller's thread (the bounded connect, the greeting, acknowledgement
+// and mode-query checks, the close pauses, a send the module does not take,
+// WaitMailbox), it calls the hook on that thread about every 10 ms, so that
+// an embedding program can repaint. The hook must not call into the
+// CLumo_Net that waits. An empty function removes it. Any thread.
+void SetLumoWaitHook(std::function<void()> hook);
+
 // Stand-ins for the two window handles. m_hLogWnd receives the progress
 // texts (WM_USER+2) synchronously on the caller's thread; m_hOwnerWnd gets
 // the link-lost notice (WM_USER+1, wParam 2, lParam 0) from the receive
 // thread. An empty function stands for a zero handle.
+// The notice is the receive thread's last act, made on its own copy of the
+// function after it has let go of the object (as a posted message would
+// be): the owner may close the link, connect again (to the same or another
+// module) or destroy the object from within it, and nothing waits for it.
+// Like any code on another thread, it synchronises with the owner's own use
+// of the object first (the console hands it to its UI thread).
 using LumoLogWnd = std::function<void(const std::wstring& text)>;
 using LumoOwnerWnd = std::function<void(unsigned msg, uintptr_t wParam, intptr_t lParam)>;
 inline constexpr unsigned LUMO_WM_LINK_LOST = 0x401; // WM_USER+1
@@ -92,7 +118,7 @@ struct RecvParam {
 class Lumo_Client {
 public:
     Lumo_Client();
-    ~Lumo_Client(); // shuts down, joins the receive thread, closes the socket
+    ~Lumo_Client(); // ShutDown
 
     Lumo_Client(const Lumo_Client&) = delete;
     Lumo_Client& operator=(const Lumo_Client&) = delete;
@@ -103,15 +129,21 @@ public:
     int m_HostNo = 0;
     std::atomic<int32_t> m_RecvGot{0}; // bytes of the current message assembled
 
-    // Creates the socket and connects it (blocks up to the platform's own
-    // connect time-out); 1 or 0.
+    // Creates the socket and connects it; blocks at most
+    // LUMO_CONNECT_LIMIT_MS (ticking the wait hook). 1 or 0.
     int ConnectTo(const wchar_t* address, int port);
+    // errno of the last ConnectTo that failed (0 after a success).
+    int ConnectError() const { return m_ConnectErrno; }
     // Fills pRecv and starts the receive thread when m_Port is 20036 or 1024.
     void StartReceive(CLumo_Net* owner);
-    // Shuts the socket down both ways, ends and joins the receive thread,
-    // closes the socket. Safe to call when nothing is open.
+    // Shuts the socket down both ways, waits (microseconds) until the
+    // receive thread has let go of both objects, closes the socket. Does not
+    // wait for a link-lost notice or message box the thread is showing; may
+    // be called from within them. Safe to call when nothing is open.
     int ShutDown();
-    // Blocking send of the whole buffer; error box through the message sink.
+    // Sends the whole buffer, blocking while the module takes it; fails
+    // (code 10060) after LUMO_SEND_LIMIT_MS in which it took nothing. Error
+    // box through the message sink. Caller's thread.
     int SendData(CLumo_Net* owner, const unsigned char* data, int count);
     // Sets type and len and drops a half-built message. Any thread.
     void SetRecvMode(int type, int len);
@@ -123,9 +155,23 @@ public:
     void RecvThreadMain();
 
 private:
-    int m_Socket = -1;                // invalid while closed
-    std::thread m_Thread;             // joined by ShutDown and the destructor
+    // How far the receive thread is: it runs on this object and its owner,
+    // or it has let go of both and either returns at once or makes one last
+    // call (owner notice, message box) on its own copies.
+    enum : uint32_t { RECV_RUNNING = 0, RECV_LEFT = 1, RECV_LAST_CALL = 2 };
+
+    // Ends the thread's use of the objects (release, then a wake for
+    // ShutDown); after this the thread touches neither object.
+    void LeaveObjects(uint32_t how);
+    // Waits until the thread has let go, then joins it (or detaches it when
+    // it is making its last call, or when it is the calling thread).
+    void ReleaseThread();
+
+    int m_Socket = -1; // invalid while closed
+    int m_ConnectErrno = 0;
+    std::thread m_Thread;                // released by ShutDown
     std::atomic<bool> m_StopRecv{false}; // ends the wait for the mailbox on shut-down
+    std::atomic<uint32_t> m_RecvEnd{RECV_LEFT};
 };
 
 class CLumo_Net {
@@ -181,6 +227,9 @@ public:
     int m_AckErrorCounter = 0;
     int m_bXMode = 0;
     int m_ConverterLink = 0;
+    // Optional record of every byte string and link event (lumo_tap.h).
+    // Set while no link is open; empty: nothing is recorded.
+    LumoTap m_hTap;
 
     // ---- exported operations ----
     LUMO_API int NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned char mode);
@@ -208,10 +257,27 @@ public:
     int ReadComExact(void* out, int count, unsigned char kind, int partial);
     int ComBytesWaiting();
 
-    // Sends prefix + literal to m_hLogWnd when one is set.
+    // Sends prefix + literal to m_hLogWnd when one is set (and to the tap).
     void SendProgress(const std::wstring& prefix, const wchar_t* literal);
+    // Shows a message box through the sink (and records it on the tap).
+    // Caller's thread.
+    void ShowBox(const std::wstring& text, const std::wstring& caption);
+    // Tap records; each is called only when m_hTap is set.
+    void TapBytes(LumoTapKind kind, LumoTapLink link, const std::wstring& where, const unsigned char* bytes,
+                  size_t size, int error = 0) const;
+    void TapEvent(LumoTapEvent event, LumoTapLink link, const std::wstring& where, int error = 0) const;
+    void TapGreeting(const std::wstring& where, int socketId) const;
+    // ShutDown on m_Client, recorded as Closed when a socket was open.
+    void CloseSocket();
+    // The links as the tap names them: "COM1 /dev/ttyUSB0", "TCP 10.0.0.5:20036".
+    static std::wstring SerialWhere(int port);
+    static std::wstring TcpWhere(const std::wstring& address, int port);
     // Empties the mailbox as every TCP send and every taken answer does.
     void ClearMailbox();
+    // Blocks the caller at most timeoutMs until a message is published
+    // (m_RecvReady 1: true) or the TCP link is down (false; false on time-out
+    // too). Ticks the wait hook. The caller's thread.
+    bool WaitMailbox(int timeoutMs);
 };
 
 // Platform UDP wrappers (datagram socket handles; -1 is the invalid socket).

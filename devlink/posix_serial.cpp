@@ -18,8 +18,9 @@
 // <asm/termbits.h> clashes with <termios.h>, so it is spelled out here for
 // the architectures that use the generic layout; the static_assert checks it
 // against the size the kernel's TCSETS2 request encodes.
-#if defined(__linux__) && defined(TCSETS2) && \
-    (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) || defined(__riscv))
+#if defined(__linux__) && defined(TCSETS2) &&                                                                \
+    (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) ||                 \
+     defined(__riscv))
 #define LUMO_HAVE_TERMIOS2 1
 struct termios2 {
     tcflag_t c_iflag;
@@ -38,16 +39,13 @@ namespace lumo_serial {
 namespace {
 
 // The one place errno becomes a result: the negated code of the failed call.
-int LastError()
-{
+int LastError() {
     const int e = errno;
     return e > 0 ? -e : -EIO;
 }
 
 // Runs a system call again while a signal interrupts it; result or -errno.
-template <class Call>
-long Retry(Call call)
-{
+template <class Call> long Retry(Call call) {
     for (;;) {
         const long r = call();
         if (r >= 0)
@@ -61,8 +59,7 @@ long Retry(Call call)
 class PortGuard {
 public:
     explicit PortGuard(int fd) : m_Fd(fd) {}
-    ~PortGuard()
-    {
+    ~PortGuard() {
         if (m_Fd < 0)
             return;
         if (m_Exclusive)
@@ -73,14 +70,12 @@ public:
     PortGuard& operator=(const PortGuard&) = delete;
 
     int Get() const { return m_Fd; }
-    void Reset(int fd)
-    {
+    void Reset(int fd) {
         PortGuard old(m_Fd);
         m_Fd = fd;
     }
     void MarkExclusive() { m_Exclusive = true; }
-    int Release()
-    {
+    int Release() {
         const int fd = m_Fd;
         m_Fd = -1;
         return fd;
@@ -91,28 +86,21 @@ private:
     bool m_Exclusive = false;
 };
 
-std::string DevicePath(int port)
-{
-    const std::string key = "LUMO_COM" + std::to_string(port);
-    if (const char* mapped = std::getenv(key.c_str()); mapped && *mapped)
-        return mapped;
-    return "/dev/ttyS" + std::to_string(port - 1);
-}
-
 // Bxxx code for a rate that has one, else 0.
-speed_t StandardCode(int baud)
-{
+speed_t StandardCode(int baud) {
     struct Rate {
         int bits;
         speed_t code;
     };
     static constexpr Rate rates[] = {
-        {50, B50},         {75, B75},         {110, B110},         {134, B134},         {150, B150},
-        {200, B200},       {300, B300},       {600, B600},         {1200, B1200},       {1800, B1800},
-        {2400, B2400},     {4800, B4800},     {9600, B9600},       {19200, B19200},     {38400, B38400},
-        {57600, B57600},   {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
-        {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
-        {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+        {3500000, B3500000}, {4000000, B4000000},
     };
     for (const Rate& r : rates)
         if (r.bits == baud)
@@ -122,8 +110,7 @@ speed_t StandardCode(int baud)
 
 // Raw input and output, 8 data bits, no parity; stop bits (CSTOPB), modem
 // lines and flow control (CRTSCTS, IXON/IXOFF) stay as the port had them.
-void MakeRaw(termios& tio)
-{
+void MakeRaw(termios& tio) {
     tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | INPCK);
     tio.c_oflag &= ~OPOST;
     tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
@@ -134,14 +121,12 @@ void MakeRaw(termios& tio)
 }
 
 // tcsetattr succeeds when any one change was applied, so read back.
-bool LineAsAsked(const termios& got, const termios& want)
-{
+bool LineAsAsked(const termios& got, const termios& want) {
     return (got.c_cflag & (CSIZE | PARENB)) == (want.c_cflag & (CSIZE | PARENB)) &&
            (got.c_lflag & ICANON) == 0 && (got.c_oflag & OPOST) == 0;
 }
 
-int ApplyStandard(int fd, termios tio, speed_t code)
-{
+int ApplyStandard(int fd, termios tio, speed_t code) {
     if (::cfsetispeed(&tio, code) < 0 || ::cfsetospeed(&tio, code) < 0)
         return LastError();
     if (const long r = Retry([&] { return static_cast<long>(::tcsetattr(fd, TCSANOW, &tio)); }); r < 0)
@@ -154,8 +139,7 @@ int ApplyStandard(int fd, termios tio, speed_t code)
     return 0;
 }
 
-int ApplyOther(int fd, const termios& tio, int baud)
-{
+int ApplyOther(int fd, const termios& tio, int baud) {
 #if defined(LUMO_HAVE_TERMIOS2)
     // Line settings first with the port's present speed, then the rate.
     if (const long r = Retry([&] { return static_cast<long>(::tcsetattr(fd, TCSANOW, &tio)); }); r < 0)
@@ -190,13 +174,19 @@ int ApplyOther(int fd, const termios& tio, int baud)
 
 } // namespace
 
-int PortOpen(int port, int baud)
-{
+std::string PortDevice(int port) {
+    const std::string key = "LUMO_COM" + std::to_string(port);
+    if (const char* mapped = std::getenv(key.c_str()); mapped && *mapped)
+        return mapped;
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+int PortOpen(int port, int baud) {
     if (port < 1 || baud <= 0)
         return -EINVAL;
-    const std::string path = DevicePath(port);
-    const long opened =
-        Retry([&] { return static_cast<long>(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)); });
+    const std::string path = PortDevice(port);
+    const long opened = Retry(
+        [&] { return static_cast<long>(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)); });
     if (opened < 0)
         return static_cast<int>(opened);
     PortGuard guard(static_cast<int>(opened));
@@ -230,22 +220,19 @@ int PortOpen(int port, int baud)
     return guard.Release();
 }
 
-int PortClose(int fd)
-{
-    ::ioctl(fd, TIOCNXCL); // the flock goes with the descriptor
+int PortClose(int fd) {
+    ::ioctl(fd, TIOCNXCL);                    // the flock goes with the descriptor
     return ::close(fd) < 0 ? LastError() : 0; // no retry: the descriptor is gone after EINTR
 }
 
-int PortBytesWaiting(int fd)
-{
+int PortBytesWaiting(int fd) {
     int n = 0;
     if (::ioctl(fd, FIONREAD, &n) < 0)
         return LastError();
     return n;
 }
 
-int PortReadNow(int fd, void* buffer, int count)
-{
+int PortReadNow(int fd, void* buffer, int count) {
     if (count <= 0)
         return 0;
     for (;;) {
@@ -260,8 +247,7 @@ int PortReadNow(int fd, void* buffer, int count)
     }
 }
 
-int PortWriteByte(int fd, unsigned char byte, int waitMs)
-{
+int PortWriteByte(int fd, unsigned char byte, int waitMs) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {

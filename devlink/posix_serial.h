@@ -4,10 +4,15 @@
 // negated errno of the call that failed.
 #pragma once
 
+#include <string>
+
 namespace lumo_serial {
 
-// Opens serial port `port` (1-based): the device named by env LUMO_COM<port>
-// when set, else /dev/ttyS<port-1>. Exclusive (TIOCEXCL plus a non-blocking
+// The device that PortOpen(port) opens: the path in env LUMO_COM<port> when
+// set, else /dev/ttyS<port-1>. Any thread (reads the environment).
+std::string PortDevice(int port);
+
+// Opens serial port `port` (1-based), the device PortDevice names. Exclusive (TIOCEXCL plus a non-blocking
 // flock, so a second open fails even for root), non-blocking, close-on-exec,
 // raw 8 data bits, no parity, `baud` bits/s; stop bits and flow control stay
 // as the port had them. Returns the descriptor (always >= 3) or -errno, with

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -45,64 +46,93 @@ int AboveStdio(int fd) {
 
 } // namespace
 
-int TcpConnect(const char *address, int port, int *error) {
+int TcpConnectStart(const char* address, int port, int* error) {
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<uint16_t>(port));
     if (inet_pton(AF_INET, address, &peer.sin_addr) != 1) {
-        *error = SocketErrorCode(EINVAL);
+        *error = EINVAL;
         return -1;
     }
-    int fd = AboveStdio(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    int fd = AboveStdio(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (fd < 0) {
-        *error = SocketErrorCode(errno);
+        *error = errno;
         return -1;
     }
-    int rc;
-    do {
-        rc = connect(fd, reinterpret_cast<const sockaddr *>(&peer), sizeof peer);
-    } while (rc < 0 && errno == EINTR);
-    if (rc < 0 && errno == EINPROGRESS) // cannot happen on a blocking socket
-        errno = ETIMEDOUT;
-    if (rc < 0) {
-        *error = SocketErrorCode(errno);
+    // A non-blocking connect interrupted by a signal goes on in the
+    // background, like one that reports EINPROGRESS.
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+        *error = 0;
+    } else if (errno == EINPROGRESS || errno == EINTR) {
+        *error = EINPROGRESS;
+        return fd;
+    } else {
+        *error = errno;
+        close(fd);
+        return -1;
+    }
+    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) < 0) {
+        *error = errno;
         close(fd);
         return -1;
     }
     return fd;
 }
 
+int TcpConnectWait(int fd, int timeoutMs) {
+    pollfd p{fd, POLLOUT, 0};
+    const int r = poll(&p, 1, timeoutMs);
+    if (r == 0 || (r < 0 && errno == EINTR))
+        return EINPROGRESS;
+    if (r < 0)
+        return errno;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
+        return errno;
+    if (err != 0)
+        return err;
+    // The receive thread blocks in recv, and sends block until taken.
+    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) < 0)
+        return errno;
+    return 0;
+}
+
 int TcpShutdownBoth(int fd) {
-    return shutdown(fd, SHUT_RDWR) == 0 ? 0 : SocketErrorCode(errno);
+    return shutdown(fd, SHUT_RDWR) == 0 ? 0 : errno;
 }
 
 int TcpClose(int fd) {
     // Linux releases the descriptor even when close reports EINTR: no retry.
-    return close(fd) == 0 ? 0 : SocketErrorCode(errno);
+    return close(fd) == 0 ? 0 : errno;
 }
 
-int TcpSendAll(int fd, const unsigned char *data, size_t count) {
-    size_t sent = 0;
-    while (sent < count) {
-        const ssize_t rc = send(fd, data + sent, count - sent, MSG_NOSIGNAL);
+int TcpSendNow(int fd, const unsigned char* data, size_t count, size_t* sent) {
+    while (*sent < count) {
+        const ssize_t rc = send(fd, data + *sent, count - *sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (rc < 0) {
             if (errno == EINTR)
                 continue;
-            return SocketErrorCode(errno);
+            return errno == EWOULDBLOCK ? EAGAIN : errno;
         }
-        sent += static_cast<size_t>(rc);
+        *sent += static_cast<size_t>(rc);
     }
     return 0;
 }
 
-long TcpRecv(int fd, unsigned char *buffer, size_t size, int *error) {
+void TcpWaitWritable(int fd, int timeoutMs) {
+    pollfd p{fd, POLLOUT, 0};
+    poll(&p, 1, timeoutMs); // a signal or an error ends it early: the caller sends again
+}
+
+long TcpRecv(int fd, unsigned char* buffer, size_t size, int* error) {
     for (;;) {
         const ssize_t rc = recv(fd, buffer, size, 0);
         if (rc >= 0)
             return static_cast<long>(rc);
         if (errno == EINTR)
             continue;
-        *error = SocketErrorCode(errno);
+        *error = errno;
         return -1;
     }
 }

@@ -1,6 +1,6 @@
-// BSD-socket calls of the TCP link, in one place. Every call reports a
-// failure as a Winsock-style error code (the numbers the operator's texts
-// show) through SocketErrorCode, so nothing above this file sees errno.
+// BSD-socket calls of the TCP link, in one place. A failure comes back as
+// the errno value of the call that failed; SocketErrorCode turns it into the
+// Winsock-style code that the operator's texts show.
 #pragma once
 
 #include <cstddef>
@@ -12,24 +12,35 @@ namespace lumo {
 // ECONNREFUSED 10061; any other errno e gives 10000 + e.
 int SocketErrorCode(int err);
 
-// Creates a blocking TCP stream socket (descriptor 3 or above, close-on-exec)
-// and connects it to the dotted IPv4 address and port. Blocks until the
-// connection is made or refused (at most the platform's connect time-out).
-// Returns the descriptor, or -1 with *error set to the code.
-int TcpConnect(const char *address, int port, int *error);
+// Creates a TCP stream socket (descriptor 3 or above, close-on-exec) and
+// starts a non-blocking connect to the dotted IPv4 address and port.
+// Returns the descriptor with *error 0 (connected) or EINPROGRESS (finish
+// with TcpConnectWait), or -1 with *error set to the errno.
+int TcpConnectStart(const char *address, int port, int *error);
 
-// shutdown() both ways; wakes a receive blocked on the descriptor. 0 or code.
+// Waits at most timeoutMs for a started connect. 0: connected, and the
+// socket is blocking again; EINPROGRESS: not yet; else the errno of the
+// failed connect.
+int TcpConnectWait(int fd, int timeoutMs);
+
+// shutdown() both ways; wakes a receive blocked on the descriptor. 0 or errno.
 int TcpShutdownBoth(int fd);
 
-// Closes the descriptor. 0 or code.
+// Closes the descriptor. 0 or errno.
 int TcpClose(int fd);
 
-// Sends every byte (retrying partial sends and interrupted calls, no
-// SIGPIPE). Blocking. 0 when all went out, else the code.
-int TcpSendAll(int fd, const unsigned char *data, size_t count);
+// Sends what the socket takes now, from data[*sent] on, without blocking,
+// and advances *sent (retrying interrupted calls, no SIGPIPE). 0 when every
+// byte is out, EAGAIN when the socket takes no more for now, else the errno.
+int TcpSendNow(int fd, const unsigned char *data, size_t count, size_t *sent);
+
+// Blocks at most timeoutMs until the socket can take more bytes (or has
+// failed, which the next send reports).
+void TcpWaitWritable(int fd, int timeoutMs);
 
 // One blocking receive of up to `size` bytes, retried when interrupted.
-// Returns the byte count, 0 when the peer closed, -1 with *error set.
-long TcpRecv(int fd, unsigned char *buffer, size_t size, int *error);
+// Returns the byte count, 0 when the peer closed, -1 with *error set to the
+// errno.
+long TcpRecv(int fd, unsigned char* buffer, size_t size, int* error);
 
 } // namespace lumo

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "lumo_net.h"
+#include "posix_futex.h"
 #include "posix_socket.h"
 #include "recv_assembly.h"
 
@@ -21,7 +22,7 @@ namespace {
 
 constexpr int ERR_CONNRESET = 10054;
 
-void Publish(CLumo_Net *owner, Lumo_Client *source, const unsigned char *bytes, int count) {
+void Publish(CLumo_Net* owner, Lumo_Client* source, const unsigned char* bytes, int count) {
     std::memcpy(owner->m_RecvBuf, bytes, static_cast<size_t>(count));
     owner->m_RecvLen.store(count, std::memory_order_release);
     owner->m_RecvSource.store(source, std::memory_order_release);
@@ -30,8 +31,15 @@ void Publish(CLumo_Net *owner, Lumo_Client *source, const unsigned char *bytes, 
 
 } // namespace
 
+void Lumo_Client::LeaveObjects(uint32_t how) {
+    // A private futex wake uses only the address: harmless if ShutDown's
+    // caller has freed the object by the time it runs.
+    m_RecvEnd.store(how, std::memory_order_release);
+    lumo::FutexWakeAll(m_RecvEnd);
+}
+
 void Lumo_Client::RecvThreadMain() {
-    CLumo_Net *const owner = pRecv.owner;
+    CLumo_Net* const owner = pRecv.owner;
     unsigned char chunk[LUMO_CHUNK_SIZE];
     // Persists across chunks and across messages, like the thread itself.
     static_assert(lumo::RECV_ASSEMBLY_SIZE >= LUMO_MAILBOX_SIZE + 1);
@@ -42,6 +50,7 @@ void Lumo_Client::RecvThreadMain() {
         while (owner->m_RecvReady.load(std::memory_order_acquire) == 1) {
             if (m_StopRecv.load(std::memory_order_acquire)) {
                 owner->m_bConnected.store(0, std::memory_order_release);
+                LeaveObjects(RECV_LEFT);
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -53,19 +62,43 @@ void Lumo_Client::RecvThreadMain() {
             owner->m_bConnected.store(0, std::memory_order_release);
             owner->m_RecvReady.store(0, std::memory_order_release);
             // Our own ShutDown ends the receive too: that is no loss of link.
-            if (m_StopRecv.load(std::memory_order_acquire))
-                return;
-            if (n == 0) {
-                if (owner->m_hOwnerWnd)
-                    owner->m_hOwnerWnd(LUMO_WM_LINK_LOST, 2, 0);
-            } else if (error == ERR_CONNRESET) {
-                if (owner->m_hOwnerWnd)
-                    owner->m_hOwnerWnd(LUMO_WM_LINK_LOST, 2, 0);
-                else
-                    LumoShowMessage(L"Recvthread Error!! Didn't Connect to " + m_strAddr, L"Error");
+            const bool lost = !m_StopRecv.load(std::memory_order_acquire);
+            const bool reset = n < 0 && lumo::SocketErrorCode(error) == ERR_CONNRESET;
+            if (lost && owner->m_hTap)
+                owner->TapEvent(LumoTapEvent::LinkLost, LumoTapLink::Tcp,
+                                CLumo_Net::TcpWhere(m_strAddr, m_Port), n < 0 ? error : 0);
+            // The last call runs on copies, after the thread has let go of
+            // the objects: the owner may reconnect, close or destroy them
+            // from within it, and closing never waits for it.
+            LumoOwnerWnd notice;
+            std::wstring text;
+            if (lost && (n == 0 || reset)) {
+                notice = owner->m_hOwnerWnd;
+                if (!notice && reset)
+                    text = L"Recvthread Error!! Didn't Connect to " + m_strAddr;
+            }
+            if (notice) {
+                LeaveObjects(RECV_LAST_CALL);
+                notice(LUMO_WM_LINK_LOST, 2, 0);
+            } else if (!text.empty()) {
+                if (owner->m_hTap) {
+                    LumoTapRecord r;
+                    r.kind = LumoTapKind::Box;
+                    r.text = text;
+                    r.caption = L"Error";
+                    owner->m_hTap(r);
+                }
+                LeaveObjects(RECV_LAST_CALL);
+                LumoShowMessage(text, L"Error");
+            } else {
+                LeaveObjects(RECV_LEFT);
             }
             return; // exit code m_HostNo * 65536 + m_Port: nobody reads it
         }
+
+        if (owner->m_hTap)
+            owner->TapBytes(LumoTapKind::Received, LumoTapLink::Tcp, CLumo_Net::TcpWhere(m_strAddr, m_Port),
+                            chunk, static_cast<size_t>(n));
 
         lumo::RecvState st;
         st.type = pRecv.type.load(std::memory_order_relaxed);

@@ -10,6 +10,7 @@
 #include "frames.h"
 #include "lumo_net.h"
 #include "posix_socket.h"
+#include "waits.h"
 
 namespace {
 
@@ -22,17 +23,12 @@ long long TickMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Hands a taken answer back to the receive thread. The flag goes down last
-// (release): the thread may overwrite m_RecvBuf only after it sees it.
-void TakeMailbox(CLumo_Net &net) {
-    net.m_RecvBuf[0] = 0;
-    net.m_RecvLen.store(0, std::memory_order_relaxed);
-    net.m_RecvSource.store(nullptr, std::memory_order_relaxed);
-    net.m_RecvReady.store(0, std::memory_order_release);
-}
+// A greeting shorter than its full length (the 14-byte X-mode refusal, an
+// empty one) is taken once this long has passed without another piece.
+constexpr auto GREETING_QUIET = std::chrono::milliseconds(250);
 
 // "IP:%s ---------" without an identifier (255), else "IP:%s ID%2d ---".
-std::wstring CheckLabel(const std::wstring &ip, int id) {
+std::wstring CheckLabel(const std::wstring& ip, int id) {
     if (id == 255)
         return L"IP:" + ip + L" ---------";
     wchar_t tail[32];
@@ -45,9 +41,84 @@ bool CheckedStyle(signed char s) {
     return s < 0 || s == 0x11 || s == 0x12 || s == 0x13;
 }
 
+// Takes the n greeting bytes already copied into m_ReturnBuf.
+int TakeGreeting(CLumo_Net& net, int n, const std::wstring& label) {
+    net.m_ReadFileReturnlen = n;
+    net.m_Client.SetRecvMode(RECV_COUNT, lumo::ACK_FRAME_LEN); // next: an ack
+    SleepMs(5);
+    net.ClearMailbox(); // with any late tail of the greeting
+    net.SendProgress(label, L"--Check_Return OK");
+    return 1;
+}
+
+// Decodes the published acknowledgement: its status, or 0.
+int TakeAck(CLumo_Net& net) {
+    SleepMs(5);
+    const unsigned char status = net.m_RecvBuf[4];
+    const bool header = lumo::AckHeader(net.m_RecvBuf);
+    net.m_LastStatus = status;
+    net.ClearMailbox();
+    net.m_ReadFileReturnlen = 0;
+    if (!header) {
+        ++net.m_AckErrorCounter;
+        return 0;
+    }
+    if (status == 0x00 || status == 0xFF)
+        ++net.m_AckErrorCounter;
+    return status;
+}
+
+// The TCP side of Check_Return: (limit / 5) + 1 passes of 5 ms over the
+// mailbox. An answer may come in pieces: a partial publication that can still
+// grow into the answer is handed back, and the next, longer one taken (each
+// holds everything received so far).
+int CheckTcp(CLumo_Net& net, int mode, const std::wstring& label, int limitMs) {
+    lumo::WaitTicker ticker;
+    const int lastPass = limitMs / 5;
+    const int greetingLen = net.m_bXMode ? lumo::X_GREETING_LEN : lumo::GREETING_LEN;
+    int held = -1; // greeting bytes copied so far, while it may grow; -1 none
+    auto heldAt = lumo::WaitClock::now();
+    for (int pass = 1;; ++pass) {
+        SleepMs(5);
+        ticker.Tick();
+        if (net.m_RecvReady.load(std::memory_order_acquire) == 1) {
+            const int n = net.m_RecvLen.load(std::memory_order_acquire);
+            if (n >= 0 && n < LUMO_MAILBOX_SIZE) {
+                if (mode == CHECK_GREETING) {
+                    const int take = n > 512 ? 511 : n; // 512 itself stays 512
+                    std::memcpy(net.m_ReturnBuf, net.m_RecvBuf, static_cast<size_t>(take));
+                    if (n >= greetingLen)
+                        return TakeGreeting(net, take, label);
+                    held = take;
+                    heldAt = lumo::WaitClock::now();
+                    net.ClearMailbox();
+                } else if (lumo::AckFramePrefix(net.m_RecvBuf, n)) {
+                    net.ClearMailbox(); // the rest of the acknowledgement is on its way
+                } else {
+                    return TakeAck(net); // any mode but the greeting expects an acknowledgement
+                }
+            }
+        }
+        const bool connected = net.m_bConnected.load(std::memory_order_acquire) != 0;
+        if (held >= 0 && (!connected || pass > lastPass || lumo::WaitClock::now() - heldAt >= GREETING_QUIET))
+            return TakeGreeting(net, held, label);
+        if (!connected) {
+            net.ClearMailbox();
+            net.m_ReadFileReturnlen = 0;
+            return 0;
+        }
+        if (pass > lastPass)
+            break;
+    }
+    net.m_RecvSource.store(nullptr, std::memory_order_relaxed);
+    net.m_CommError = 1;
+    ++net.m_TimeoutCounter;
+    return 0;
+}
+
 } // namespace
 
-int CLumo_Net::Senddata(const unsigned char *data, int count) {
+int CLumo_Net::Senddata(const unsigned char* data, int count) {
     if (m_SendState != 0)
         return 1;
     if (m_LinkKind == LINK_SERIAL) {
@@ -57,6 +128,9 @@ int CLumo_Net::Senddata(const unsigned char *data, int count) {
             return 0;
         for (int i = 0; i < count; ++i)
             WriteComByte(data[i]);
+        if (m_hTap)
+            TapBytes(LumoTapKind::Sent, LumoTapLink::Serial, SerialWhere(m_ComPort), data,
+                     static_cast<size_t>(count));
         return count;
     }
     // Every TCP send starts with an empty mailbox; that also releases a
@@ -68,15 +142,42 @@ int CLumo_Net::Senddata(const unsigned char *data, int count) {
     return 1;
 }
 
-int Lumo_Client::SendData(CLumo_Net * /*owner*/, const unsigned char *data, int count) {
+int Lumo_Client::SendData(CLumo_Net* owner, const unsigned char* data, int count) {
     m_RecvGot.store(0, std::memory_order_relaxed); // drop a half-built message
     if (count <= 0)
         return 1;
-    const int code = m_Socket >= 0 ? lumo::TcpSendAll(m_Socket, data, static_cast<size_t>(count))
-                                   : lumo::SocketErrorCode(EBADF);
-    if (code == 0)
+    int err = EBADF;
+    if (m_Socket >= 0) {
+        size_t sent = 0;
+        err = lumo::TcpSendNow(m_Socket, data, static_cast<size_t>(count), &sent);
+        // A module that stops reading: give up after a while with nothing taken.
+        lumo::WaitTicker ticker;
+        auto deadline = lumo::WaitClock::now() + std::chrono::milliseconds(LUMO_SEND_LIMIT_MS);
+        while (err == EAGAIN) {
+            const int left = lumo::MsUntil(deadline);
+            if (left == 0) {
+                err = ETIMEDOUT;
+                break;
+            }
+            lumo::TcpWaitWritable(m_Socket, ticker.SliceMs(left));
+            ticker.Tick();
+            const size_t before = sent;
+            err = lumo::TcpSendNow(m_Socket, data, static_cast<size_t>(count), &sent);
+            if (sent > before)
+                deadline = lumo::WaitClock::now() + std::chrono::milliseconds(LUMO_SEND_LIMIT_MS);
+        }
+    }
+    if (owner && owner->m_hTap)
+        owner->TapBytes(LumoTapKind::Sent, LumoTapLink::Tcp, CLumo_Net::TcpWhere(m_strAddr, m_Port), data,
+                        static_cast<size_t>(count), err);
+    if (err == 0)
         return 1;
-    LumoShowMessage(L"Send Data Error!! Didn't Connect to " + m_strAddr + std::to_wstring(code), L"Error");
+    const std::wstring text =
+        L"Send Data Error!! Didn't Connect to " + m_strAddr + std::to_wstring(lumo::SocketErrorCode(err));
+    if (owner)
+        owner->ShowBox(text, L"Error");
+    else
+        LumoShowMessage(text, L"Error");
     return 0;
 }
 
@@ -87,53 +188,8 @@ int CLumo_Net::Check_Return(int mode, int id, int limitMs) {
     std::memset(m_ReturnBuf, 0, sizeof m_ReturnBuf);
     SendProgress(label, L"Check_Return");
 
-    if (m_LinkKind != LINK_SERIAL) {
-        // TCP: (limit / 5) + 1 passes of 5 ms over the mailbox.
-        const int lastPass = limitMs / 5;
-        for (int pass = 1;; ++pass) {
-            SleepMs(5);
-            if (m_RecvReady.load(std::memory_order_acquire) == 1) {
-                const int n = m_RecvLen.load(std::memory_order_acquire);
-                if (n >= 0 && n < LUMO_MAILBOX_SIZE) {
-                    if (mode == CHECK_GREETING) {
-                        const int take = n > 512 ? 511 : n; // 512 itself stays 512
-                        std::memcpy(m_ReturnBuf, m_RecvBuf, static_cast<size_t>(take));
-                        m_ReadFileReturnlen = take;
-                        m_Client.SetRecvMode(RECV_COUNT, lumo::ACK_FRAME_LEN); // next: an ack
-                        SleepMs(5);
-                        TakeMailbox(*this);
-                        SendProgress(label, L"--Check_Return OK");
-                        return 1;
-                    }
-                    // Any other mode expects an acknowledgement.
-                    SleepMs(5);
-                    const unsigned char status = m_RecvBuf[4];
-                    const bool header = lumo::AckHeader(m_RecvBuf);
-                    m_LastStatus = status;
-                    TakeMailbox(*this);
-                    m_ReadFileReturnlen = 0;
-                    if (!header) {
-                        ++m_AckErrorCounter;
-                        return 0;
-                    }
-                    if (status == 0x00 || status == 0xFF)
-                        ++m_AckErrorCounter;
-                    return status;
-                }
-            }
-            if (m_bConnected.load(std::memory_order_acquire) == 0) {
-                TakeMailbox(*this);
-                m_ReadFileReturnlen = 0;
-                return 0;
-            }
-            if (pass > lastPass)
-                break;
-        }
-        m_RecvSource.store(nullptr, std::memory_order_relaxed);
-        m_CommError = 1;
-        ++m_TimeoutCounter;
-        return 0;
-    }
+    if (m_LinkKind != LINK_SERIAL)
+        return CheckTcp(*this, mode, label, limitMs);
 
     // Serial: read an acknowledgement byte by byte, whatever the mode.
     std::memset(m_AckBuf, 0x77, 5);
@@ -142,7 +198,9 @@ int CLumo_Net::Check_Return(int mode, int id, int limitMs) {
     const signed char style =
         (id >= 0 && id < static_cast<int>(sizeof m_DevStyle)) ? static_cast<signed char>(m_DevStyle[id]) : 0;
     int p = 0; // bytes assembled, kept from one pass to the next
+    lumo::WaitTicker ticker;
     for (;;) {
+        ticker.Tick();
         if (style == 0x12) {
             // Header search: bytes must follow 00 FF 5A A5 in order.
             if (ComBytesWaiting() > 0 && p <= 5) {

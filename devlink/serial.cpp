@@ -3,6 +3,7 @@
 // port calls themselves live in posix_serial.cpp.
 #include "lumo_net.h"
 #include "posix_serial.h"
+#include "waits.h"
 
 #include <chrono>
 #include <cstring>
@@ -12,17 +13,16 @@
 
 namespace {
 
-constexpr int kNoModuleId = 9999;        // m_ConnectToPcID after a serial open
-constexpr int kWriteWaitMs = 1000;       // a byte not taken by then is dropped
-constexpr int kExactPassMs = 80;         // one pass of ReadComExact
+constexpr int kNoModuleId = 9999;                // m_ConnectToPcID after a serial open
+constexpr int kWriteWaitMs = 1000;               // a byte not taken by then is dropped
+constexpr int kExactPassMs = 80;                 // one pass of ReadComExact
 constexpr int kExactStaging = LUMO_MAILBOX_SIZE; // most ReadComExact collects
-constexpr int kIdlePassesSlow = 15;      // kind 2: slow modules
+constexpr int kIdlePassesSlow = 15;              // kind 2: slow modules
 constexpr int kIdlePassesFast = 1;
 
 } // namespace
 
-int CLumo_Net::OpenCOM_IPConverter(int port, int baud)
-{
+int CLumo_Net::OpenCOM_IPConverter(int port, int baud) {
     m_ConnectToPcID = kNoModuleId;
     if (m_SendState == 1) { // offline: pretend, open nothing
         m_ComOpen = 1;
@@ -31,9 +31,13 @@ int CLumo_Net::OpenCOM_IPConverter(int port, int baud)
     if (m_ComOpen)
         CloseCOM();
 
+    if (m_hTap)
+        TapEvent(LumoTapEvent::ConnectStarted, LumoTapLink::Serial, SerialWhere(port));
     const int fd = lumo_serial::PortOpen(port, baud);
     if (fd < 0) {
         m_hCom = 0;
+        if (m_hTap)
+            TapEvent(LumoTapEvent::ConnectFailed, LumoTapLink::Serial, SerialWhere(port), -fd);
         return 0;
     }
     m_hCom = fd;
@@ -42,30 +46,31 @@ int CLumo_Net::OpenCOM_IPConverter(int port, int baud)
     m_LinkKind = LINK_SERIAL;
     m_ComOpen = 1;
     m_ComPort = port;
+    if (m_hTap)
+        TapEvent(LumoTapEvent::Connected, LumoTapLink::Serial, SerialWhere(port));
     return 1;
 }
 
-int CLumo_Net::CloseCOM()
-{
+int CLumo_Net::CloseCOM() {
     if (m_ComOpen && m_hCom) {
         SendProgress(L"COM" + std::to_wstring(m_ComPort) + L" ", L"------------CloseCOM");
         lumo_serial::PortClose(m_hCom);
         m_ComOpen = 0;
         m_hCom = 0;
         m_LinkKind = LINK_NONE;
+        if (m_hTap)
+            TapEvent(LumoTapEvent::Closed, LumoTapLink::Serial, SerialWhere(m_ComPort));
     }
     return 1;
 }
 
-int CLumo_Net::WriteComByte(unsigned char byte)
-{
+int CLumo_Net::WriteComByte(unsigned char byte) {
     if (m_hCom && lumo_serial::PortWriteByte(m_hCom, byte, kWriteWaitMs) == 1)
         m_WriteOverlapped.Offset += 1;
     return 1; // a byte the port did not take in time is lost without notice
 }
 
-int CLumo_Net::ReadComData(void* buffer, int limit)
-{
+int CLumo_Net::ReadComData(void* buffer, int limit) {
     if (m_SendState)
         return 1; // offline: the buffer is left as it is
     if (!m_ComOpen || !m_hCom)
@@ -76,19 +81,22 @@ int CLumo_Net::ReadComData(void* buffer, int limit)
     if (limit < n)
         n = limit;
     const int got = lumo_serial::PortReadNow(m_hCom, buffer, n);
-    return got > 0 ? got : 0;
+    if (got <= 0)
+        return 0;
+    if (m_hTap)
+        TapBytes(LumoTapKind::Received, LumoTapLink::Serial, SerialWhere(m_ComPort),
+                 static_cast<const unsigned char*>(buffer), static_cast<size_t>(got));
+    return got;
 }
 
-int CLumo_Net::ComBytesWaiting()
-{
+int CLumo_Net::ComBytesWaiting() {
     if (!m_ComOpen || !m_hCom)
         return 0;
     const int n = lumo_serial::PortBytesWaiting(m_hCom);
     return n > 0 ? n : 0;
 }
 
-int CLumo_Net::ReadComExact(void* out, int count, unsigned char kind, int partial)
-{
+int CLumo_Net::ReadComExact(void* out, int count, unsigned char kind, int partial) {
     if (m_SendState)
         return 0;
     if (count < 0 || count > kExactStaging)
@@ -100,7 +108,7 @@ int CLumo_Net::ReadComExact(void* out, int count, unsigned char kind, int partia
     int idle = 0;
     int wanted = count;
     for (;;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kExactPassMs));
+        lumo::PauseMs(kExactPassMs);
         const int n = ReadComData(staging.data(), wanted);
         if (gathered < count) {
             std::memcpy(dest + gathered, staging.data(), static_cast<size_t>(n));

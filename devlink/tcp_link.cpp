@@ -1,6 +1,7 @@
 // TCP link to a module (port 20036, greets) or an IP converter (port 1024):
 // connect sequence, close sequences and the socket object's own steps.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -8,16 +9,14 @@
 
 #include "frames.h"
 #include "lumo_net.h"
+#include "posix_futex.h"
 #include "posix_socket.h"
+#include "waits.h"
 
 namespace {
 
-void SleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
 // Clears the hand-over fields before the receive thread may publish.
-void ResetHandOver(CLumo_Net &net) {
+void ResetHandOver(CLumo_Net& net) {
     net.m_RecvHold.store(0, std::memory_order_relaxed);
     net.m_RecvLen.store(0, std::memory_order_relaxed);
     net.m_RecvBuf[0] = 0;
@@ -27,13 +26,13 @@ void ResetHandOver(CLumo_Net &net) {
 
 // Records a style under a greeting's identifier. Identifiers beyond the
 // table (a greeting may report any byte) are not recorded.
-void RecordStyle(CLumo_Net &net, unsigned index, unsigned char style) {
+void RecordStyle(CLumo_Net& net, unsigned index, unsigned char style) {
     if (index < sizeof net.m_DevStyle)
         net.m_DevStyle[index] = style;
 }
 
 // Decimal value of the leading digits after the third dot; 0 when none.
-int HostNumber(const std::wstring &address) {
+int HostNumber(const std::wstring& address) {
     size_t pos = 0;
     for (int dots = 0; dots < 3; ++dots) {
         pos = address.find(L'.', pos);
@@ -55,11 +54,9 @@ Lumo_Client::Lumo_Client() = default;
 
 Lumo_Client::~Lumo_Client() {
     ShutDown();
-    if (m_Thread.joinable()) // only when the receive thread destroys us itself
-        m_Thread.detach();
 }
 
-int Lumo_Client::ConnectTo(const wchar_t *address, int port) {
+int Lumo_Client::ConnectTo(const wchar_t* address, int port) {
     // One socket and one receive thread per object: an earlier link of this
     // object is closed first instead of being leaked.
     ShutDown();
@@ -69,9 +66,22 @@ int Lumo_Client::ConnectTo(const wchar_t *address, int port) {
     for (wchar_t c : text)
         narrow.push_back(static_cast<char>(c & 0xFF)); // one byte per character
     int error = 0;
-    const int fd = lumo::TcpConnect(narrow.c_str(), port, &error);
-    if (fd < 0)
+    const int fd = lumo::TcpConnectStart(narrow.c_str(), port, &error);
+    // An address that answers nothing fails after LUMO_CONNECT_LIMIT_MS
+    // instead of the system's two minutes and more.
+    lumo::WaitTicker ticker;
+    const auto deadline = lumo::WaitClock::now() + std::chrono::milliseconds(LUMO_CONNECT_LIMIT_MS);
+    while (fd >= 0 && error == EINPROGRESS) {
+        const int left = lumo::MsUntil(deadline);
+        error = left > 0 ? lumo::TcpConnectWait(fd, ticker.SliceMs(left)) : ETIMEDOUT;
+        ticker.Tick();
+    }
+    m_ConnectErrno = error;
+    if (error != 0) {
+        if (fd >= 0)
+            lumo::TcpClose(fd);
         return 0;
+    }
     m_Socket = fd;
     m_strAddr = text;
     m_HostNo = HostNumber(text);
@@ -79,7 +89,7 @@ int Lumo_Client::ConnectTo(const wchar_t *address, int port) {
     return 1;
 }
 
-void Lumo_Client::StartReceive(CLumo_Net *owner) {
+void Lumo_Client::StartReceive(CLumo_Net* owner) {
     pRecv.client = this;
     pRecv.type.store(RECV_COUNT, std::memory_order_relaxed);
     pRecv.owner = owner;
@@ -87,10 +97,34 @@ void Lumo_Client::StartReceive(CLumo_Net *owner) {
         return;
     if (m_Socket < 0)
         return;
-    if (m_Thread.joinable()) // a thread that ended on a lost link
-        m_Thread.join();
+    if (m_Thread.joinable() && m_RecvEnd.load(std::memory_order_acquire) == RECV_RUNNING)
+        return;      // one receive thread per connection
+    ReleaseThread(); // a thread that ended on a lost link
     m_StopRecv.store(false, std::memory_order_release);
+    m_RecvEnd.store(RECV_RUNNING, std::memory_order_relaxed); // ordered by the thread start
     m_Thread = std::thread(&Lumo_Client::RecvThreadMain, this);
+}
+
+void Lumo_Client::ReleaseThread() {
+    if (!m_Thread.joinable())
+        return;
+    if (m_Thread.get_id() == std::this_thread::get_id()) {
+        // Called from the thread's own last call (owner notice or box): it
+        // has let go already and only returns once that call is done.
+        m_Thread.detach();
+        return;
+    }
+    // The thread leaves within microseconds of the shut-down; the bounded
+    // slices only guard against a lost wake.
+    uint32_t end;
+    while ((end = m_RecvEnd.load(std::memory_order_acquire)) == RECV_RUNNING)
+        lumo::FutexWait(m_RecvEnd, RECV_RUNNING, 10);
+    // A thread in its last call may be held there for good (a modal box, or
+    // a sink waiting on this very thread): it touches nothing of ours.
+    if (end == RECV_LAST_CALL)
+        m_Thread.detach();
+    else
+        m_Thread.join();
 }
 
 int Lumo_Client::ShutDown() {
@@ -99,9 +133,8 @@ int Lumo_Client::ShutDown() {
     m_StopRecv.store(true, std::memory_order_release);
     if (m_Socket >= 0)
         lumo::TcpShutdownBoth(m_Socket);
-    // The thread reads from m_Socket until it leaves: join before closing.
-    if (m_Thread.joinable() && m_Thread.get_id() != std::this_thread::get_id())
-        m_Thread.join();
+    // The thread reads from m_Socket until it lets go: only then close it.
+    ReleaseThread();
     if (m_Socket >= 0) {
         lumo::TcpClose(m_Socket);
         m_Socket = -1;
@@ -117,7 +150,7 @@ void Lumo_Client::SetRecvMode(int type, int len) {
 
 // ------------------------------------------------------------------ CLumo_Net
 
-int CLumo_Net::NetConnect_IPEPC(wchar_t *address, unsigned char *reply, unsigned char mode) {
+int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned char mode) {
     // One link per object: a link the caller left open is closed (and its
     // receive thread joined) before the hand-over fields are touched.
     m_Client.ShutDown();
@@ -131,10 +164,18 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t *address, unsigned char *reply, unsigned
     m_ConverterLink = mode == 3 ? 1 : 0;
     SendProgress(prefix, L"--------------NetConnect");
 
-    if (!m_Client.ConnectTo(m_strIP.c_str(), mode == 3 ? LUMO_CONVERTER_PORT : LUMO_MODULE_PORT)) {
+    const int port = mode == 3 ? LUMO_CONVERTER_PORT : LUMO_MODULE_PORT;
+    const std::wstring where = m_hTap ? TcpWhere(m_strIP, port) : std::wstring();
+    if (m_hTap)
+        TapEvent(LumoTapEvent::ConnectStarted, LumoTapLink::Tcp, where);
+    if (!m_Client.ConnectTo(m_strIP.c_str(), port)) {
         m_LinkKind = LINK_NONE;
+        if (m_hTap)
+            TapEvent(LumoTapEvent::ConnectFailed, LumoTapLink::Tcp, where, m_Client.ConnectError());
         return 0;
     }
+    if (m_hTap)
+        TapEvent(LumoTapEvent::Connected, LumoTapLink::Tcp, where);
     m_Client.SetRecvMode(RECV_COUNT, m_bXMode ? lumo::X_GREETING_LEN : lumo::GREETING_LEN);
     m_bConnected.store(1, std::memory_order_release);
     ResetHandOver(*this);
@@ -143,7 +184,7 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t *address, unsigned char *reply, unsigned
     if (mode == 3)
         return 1;
 
-    const wchar_t *failure = nullptr;
+    const wchar_t* failure = nullptr;
     if (!Check_Return(CHECK_GREETING, 255, 10000))
         failure = L"Didn't Connect to ";
     else if (m_ReadFileReturnlen == 0)
@@ -152,9 +193,11 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t *address, unsigned char *reply, unsigned
         failure = L"3 Didn't Connect to ";
     if (failure) {
         m_Client.ShutDown();
-        SleepMs(100);
+        if (m_hTap)
+            TapEvent(LumoTapEvent::Closed, LumoTapLink::Tcp, where);
+        lumo::PauseMs(100);
         if (mode == 0)
-            LumoShowMessage(failure + m_strIP, L"Error");
+            ShowBox(failure + m_strIP, L"Error");
         m_bConnected.store(0, std::memory_order_release);
         m_LinkKind = LINK_NONE;
         return 0;
@@ -163,8 +206,9 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t *address, unsigned char *reply, unsigned
     if (m_bXMode) {
         if (m_ReadFileReturnlen == 14) {
             m_Client.ShutDown();
-            LumoShowMessage(L"Rev len = " + std::to_wstring(m_ReadFileReturnlen) + L", connect failure",
-                            L"Message");
+            if (m_hTap)
+                TapEvent(LumoTapEvent::Closed, LumoTapLink::Tcp, where);
+            ShowBox(L"Rev len = " + std::to_wstring(m_ReadFileReturnlen) + L", connect failure", L"Message");
             return 2;
         }
         // 17-byte greeting: byte 0 table entry, 12 identifier, 14 style - 26, 16 socket.
@@ -174,6 +218,8 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t *address, unsigned char *reply, unsigned
         m_SocketID = m_ReturnBuf[16];
         reply[0] = static_cast<unsigned char>(m_ConnectToPcID);
         reply[1] = static_cast<unsigned char>(m_ToPCStyle);
+        if (m_hTap)
+            TapGreeting(where, m_SocketID);
     } else {
         m_ConnectToPcID = m_ReturnBuf[0];
         m_ToPCStyle = m_ReturnBuf[1];
@@ -181,6 +227,8 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t *address, unsigned char *reply, unsigned
         reply[0] = m_ReturnBuf[0];
         reply[1] = m_ReturnBuf[1];
         m_ModeChar = 0;
+        if (m_hTap)
+            TapGreeting(where, -1);
         if (m_ToPCStyle == 17) {
             m_Client.SetRecvMode(RECV_FIXED13, lumo::MODE_QUERY_REPLY_LEN);
             unsigned char query[lumo::DEVICE_FRAME_LEN];
@@ -204,12 +252,20 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t *address, unsigned char *reply, unsigned
                 } else if (++idle >= 10) {
                     break;
                 }
-                SleepMs(500);
+                lumo::PauseMs(500);
             }
             unsigned char modeChar = 0;
             if (!lumo::ModeQueryReply(area, sizeof area, &modeChar))
                 return 0; // the link stays open; the caller closes it (style 17)
             m_ModeChar = modeChar;
+            if (m_hTap) {
+                LumoTapRecord r;
+                r.event = LumoTapEvent::ModeChar;
+                r.link = LumoTapLink::Tcp;
+                r.where = where;
+                r.modeChar = modeChar;
+                m_hTap(r);
+            }
         }
     }
     reply[2] = 0;
@@ -222,19 +278,37 @@ int CLumo_Net::CloseNet() {
         Skarn_Disconnect(m_ConnectToPcID);
     SendProgress(prefix, L"------------CloseNet");
     if (m_ConverterLink == 0)
-        SleepMs(200);
-    m_Client.ShutDown();
-    SleepMs(1000); // the module's own pace after a close
+        lumo::PauseMs(200);
+    CloseSocket();
+    lumo::PauseMs(1000); // the module's own pace after a close
     m_bConnected.store(0, std::memory_order_release);
     return 1;
+}
+
+void CLumo_Net::CloseSocket() {
+    const bool open = m_Client.IsOpen();
+    m_Client.ShutDown();
+    if (open && m_hTap)
+        TapEvent(LumoTapEvent::Closed, LumoTapLink::Tcp, TcpWhere(m_Client.m_strAddr, m_Client.m_Port));
+}
+
+void CLumo_Net::TapGreeting(const std::wstring& where, int socketId) const {
+    LumoTapRecord r;
+    r.event = LumoTapEvent::Greeting;
+    r.link = LumoTapLink::Tcp;
+    r.where = where;
+    r.id = m_ConnectToPcID;
+    r.style = m_ToPCStyle;
+    r.socketId = socketId;
+    m_hTap(r);
 }
 
 int CLumo_Net::CloseNet_IPConverter() {
     const std::wstring prefix = L"IP" + m_strIP + L" ";
     SendProgress(prefix, L"------------CloseNet");
-    SleepMs(200);
-    m_Client.ShutDown();
-    SleepMs(1000);
+    lumo::PauseMs(200);
+    CloseSocket();
+    lumo::PauseMs(1000);
     m_bConnected.store(0, std::memory_order_release);
     m_CommError = 0;
     return 1;

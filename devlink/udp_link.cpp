@@ -1,6 +1,7 @@
 // UDP side of the device link: the clear-socket broadcast and the thin
 // datagram wrappers the console runs its UDP link with. BSD sockets only.
 #include "lumo_net.h"
+#include "waits.h"
 
 #include <cerrno>
 #include <chrono>
@@ -21,8 +22,7 @@ constexpr int kClearSize = 15; // text, 0, four address bytes, sequence
 constexpr int kClearPauseMs = 100;
 
 // Fills an IPv4 address from dotted text (no name lookup) and a port.
-bool DottedAddress(const char* text, int port, sockaddr_in& to)
-{
+bool DottedAddress(const char* text, int port, sockaddr_in& to) {
     if (!text || port < 0 || port > 65535)
         return false;
     std::memset(&to, 0, sizeof to);
@@ -34,8 +34,7 @@ bool DottedAddress(const char* text, int port, sockaddr_in& to)
 // Owns one socket descriptor until the end of the scope.
 struct SocketGuard {
     int fd;
-    ~SocketGuard()
-    {
+    ~SocketGuard() {
         if (fd >= 0)
             ::close(fd);
     }
@@ -43,8 +42,7 @@ struct SocketGuard {
 
 } // namespace
 
-bool CLumo_Net::UDP_Clear_Socket(unsigned long address)
-{
+bool CLumo_Net::UDP_Clear_Socket(unsigned long address) {
     SocketGuard s{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
     if (s.fd < 0)
         return false;
@@ -74,52 +72,47 @@ bool CLumo_Net::UDP_Clear_Socket(unsigned long address)
     ssize_t sent = -1;
     for (unsigned char seq = 0; seq < 3; ++seq) {
         datagram[14] = seq;
-        sent = ::sendto(s.fd, datagram, sizeof datagram, 0, reinterpret_cast<const sockaddr*>(&dest), sizeof dest);
+        sent = ::sendto(s.fd, datagram, sizeof datagram, 0, reinterpret_cast<const sockaddr*>(&dest),
+                        sizeof dest);
     }
     const bool ok = sent == kClearSize; // only the third send counts
     ::close(s.fd);
     s.fd = -1;
     if (!ok)
         return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kClearPauseMs));
+    lumo::PauseMs(kClearPauseMs);
     return true;
 }
 
-int UdpOpen()
-{
+int UdpOpen() {
     return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 }
 
-int UdpConnect(int sock, const char* address, int port)
-{
+int UdpConnect(int sock, const char* address, int port) {
     sockaddr_in peer{};
     if (!DottedAddress(address, port, peer))
         return 0;
     return ::connect(sock, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 ? 1 : 0;
 }
 
-int UdpSend(int sock, const char* data, int count)
-{
+int UdpSend(int sock, const char* data, int count) {
     if (count < 0 || (!data && count > 0))
         return -1;
     return static_cast<int>(::send(sock, data, static_cast<size_t>(count), 0));
 }
 
-int UdpRecv(int sock, char* buffer, int size)
-{
+int UdpRecv(int sock, char* buffer, int size) {
     if (size < 0 || (!buffer && size > 0))
         return -1;
     // Without MSG_TRUNC a longer datagram yields the bytes that fit.
     return static_cast<int>(::recv(sock, buffer, static_cast<size_t>(size), 0));
 }
 
-int UdpClose(int sock)
-{
+int UdpClose(int sock) {
     return ::close(sock) == 0 ? 1 : 0;
 }
 
-int UdpSetRecvTimeout(int sock, int ms)
-{
+int UdpSetRecvTimeout(int sock, int ms) {
     if (ms < 0)
         return 0;
     timeval tv{};

@@ -21,7 +21,7 @@ struct Boxes {
     std::mutex mu;
     std::vector<std::wstring> texts;
     Boxes() {
-        SetLumoMessageSink([this](const std::wstring &text, const std::wstring &) {
+        SetLumoMessageSink([this](const std::wstring& text, const std::wstring&) {
             std::lock_guard<std::mutex> lock(mu);
             texts.push_back(text);
         });
@@ -34,7 +34,7 @@ struct Boxes {
 };
 
 // Polls the mailbox until it holds at least `want` bytes or ends with `tail`; takes it.
-Bytes TakeAnswer(CLumo_Net &net, const Bytes &tail, int timeoutMs = 5000) {
+Bytes TakeAnswer(CLumo_Net& net, const Bytes& tail, int timeoutMs = 5000) {
     Bytes got;
     for (int waited = 0; waited < timeoutMs; waited += 5) {
         int n = net.m_RecvLen.load(std::memory_order_acquire);
@@ -53,7 +53,7 @@ Bytes TakeAnswer(CLumo_Net &net, const Bytes &tail, int timeoutMs = 5000) {
 }
 
 // Reads the serial port until the bytes end with `tail`.
-Bytes ReadSerial(CLumo_Net &net, const Bytes &tail, int timeoutMs = 5000) {
+Bytes ReadSerial(CLumo_Net& net, const Bytes& tail, int timeoutMs = 5000) {
     Bytes got;
     unsigned char buf[1024];
     for (int waited = 0; waited < timeoutMs; waited += 10) {
@@ -126,9 +126,9 @@ TEST(SimDevlink, AllThreeLinksAtOnce) {
     const unsigned char cr = 0x0D;
     com->Senddata(&cr, 1);
     EXPECT_EQ(ReadSerial(*com, B("\r\n>")), B("\r\n>"));
-    com->Senddata(reinterpret_cast<const unsigned char *>("ze 0000 0\r"), 10);
+    com->Senddata(reinterpret_cast<const unsigned char*>("ze 0000 0\r"), 10);
     EXPECT_EQ(ReadSerial(*com, B("O.K\r\n>")), B("O.K\r\n>"));
-    com->Senddata(reinterpret_cast<const unsigned char *>("zs\r"), 3);
+    com->Senddata(reinterpret_cast<const unsigned char*>("zs\r"), 3);
     EXPECT_EQ(ReadSerial(*com, B("done\r\n")), B("Signal 1920x1080 60Hz\r\nOK: command zs done\r\n"));
     unsigned char info[2] = {};
     EXPECT_EQ(com->Skarn_Device(info, 2), 1);
@@ -149,7 +149,7 @@ TEST(SimDevlink, AllThreeLinksAtOnce) {
 
     // Close everything; the style-17 close runs the disconnect handshake.
     EXPECT_EQ(UdpClose(udp), 1);
-    com->Senddata(reinterpret_cast<const unsigned char *>("exit\r"), 5);
+    com->Senddata(reinterpret_cast<const unsigned char*>("exit\r"), 5);
     EXPECT_EQ(com->CloseCOM(), 1);
     EXPECT_EQ(tcp->CloseNet(), 1);
     EXPECT_EQ(tcp->m_bConnected.load(), 0);
@@ -160,12 +160,12 @@ TEST(SimDevlink, AllThreeLinksAtOnce) {
 // How the connect sequence takes the simulator's greetings, good and bad.
 TEST(SimDevlink, ConnectOutcomes) {
     struct {
-        const char *ip;
+        const char* ip;
         std::vector<std::string> args;
         int xMode;
         unsigned char mode;
         int result;
-        const wchar_t *box; // start of the one message box expected, or null for none
+        const wchar_t* box; // start of the one message box expected, or null for none
     } rows[] = {
         {"127.0.3.24", {"--xmode", "--id", "3", "--style", "26", "--socket-id", "9"}, 1, 1, 1, nullptr},
         {"127.0.3.25", {"--style", "5"}, 0, 1, 1, nullptr},
@@ -173,7 +173,7 @@ TEST(SimDevlink, ConnectOutcomes) {
         {"127.0.3.27", {"--misbehave", "ffff"}, 0, 0, 0, L"3 Didn't Connect to 127.0.3.27"},
         {"127.0.3.28", {"--converter", "--misbehave", "silent"}, 0, 3, 1, nullptr},
     };
-    for (const auto &r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(r.ip);
         ChildProcess sim;
         std::vector<std::string> args{"--address", r.ip, "--tcp"};
@@ -210,5 +210,36 @@ TEST(SimDevlink, ConnectOutcomes) {
             }
         }
         // The socket object shuts the link down when the object goes (CloseNet would add 1.2 s a row).
+    }
+}
+
+// A simulator that sends every reply in 1-byte pieces: greetings of both
+// variants, the mode query and acknowledged frames all give the right answer.
+TEST(SimDevlink, RepliesInPieces) {
+    for (int x : {0, 1}) {
+        const std::string ip = x ? "127.0.3.30" : "127.0.3.29";
+        ChildProcess sim;
+        std::vector<std::string> args{"--address",   ip,       "--tcp",         "--id", "4", "--chunk", "1",
+                                      "--misbehave", "chunks", "--chunk-pause", "2"};
+        if (x)
+            args.insert(args.end(), {"--xmode", "--style", "30", "--socket-id", "6"});
+        ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, args));
+        Boxes boxes;
+        auto net = std::make_unique<CLumo_Net>();
+        net->m_bXMode = x;
+        std::wstring waddr(ip.begin(), ip.end());
+        unsigned char reply[3] = {};
+        ASSERT_EQ(net->NetConnect_IPEPC(waddr.data(), reply, 0), 1);
+        EXPECT_EQ(Bytes(reply, reply + 3), (Bytes{4, uint8_t(x ? 30 : 17), 0}));
+        EXPECT_EQ(net->m_ModeChar, x ? 0 : 'z');
+        EXPECT_EQ(net->m_SocketID, x ? 6 : 0);
+        Bytes frame(8);
+        frame.resize(lumo::DeviceCommandFrame(frame.data(), frame.size(), 4, 0x42));
+        for (int i = 0; i < 20; ++i) {
+            net->m_Client.SetRecvMode(RECV_COUNT, 5);
+            net->Peltra_Senddata(0, frame.data(), unsigned(frame.size()));
+            EXPECT_EQ(net->Check_Return(CHECK_ACK, 4, 10000), 1) << i;
+        }
+        EXPECT_EQ(boxes.Count(), 0u);
     }
 }

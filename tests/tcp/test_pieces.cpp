@@ -1,0 +1,116 @@
+// Answers that arrive a byte at a time, WaitMailbox and the wait hook.
+#include <gtest/gtest.h>
+
+#include "module_peer.h"
+
+namespace {
+
+// The module sends one byte every 3 ms.
+void Trickle(ModulePeer& peer, const Bytes& bytes) {
+    for (unsigned char b : bytes) {
+        peer.Send({b});
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+}
+
+int ConnectTrickled(CLumo_Net& net, ModulePeer& peer, const Bytes& greeting, const Bytes& modeReply = {}) {
+    std::thread module([&] {
+        if (!peer.Accept())
+            return;
+        Trickle(peer, greeting);
+        if (!modeReply.empty() && peer.Read(8).size() == 8)
+            Trickle(peer, modeReply);
+    });
+    std::wstring addr = peer.Address();
+    unsigned char out[3];
+    const int rc = net.NetConnect_IPEPC(addr.data(), out, 0);
+    module.join();
+    return rc;
+}
+
+TEST(TcpPieces, GreetingsModeQueryAndAcknowledgementsByteByByte) {
+    ModulePeer peer("127.0.2.60");
+    ASSERT_TRUE(peer.Listening());
+    BoxRecorder boxes;
+    {
+        CLumo_Net net;
+        const Bytes modeReply = {0x55, 0xAA, 0x5F, 0xA0, 0x08, 0xF7, 'z', 0, 0, 0, 0, 0, 0};
+        ASSERT_EQ(ConnectTrickled(net, peer, {5, 17, 0, 0, 0, 0, 0}, modeReply), 1);
+        EXPECT_EQ(net.m_ToPCStyle, 17);
+        EXPECT_EQ(net.m_ModeChar, 'z');
+
+        // Status, result, errors added; a wrong first byte decides at once.
+        const struct {
+            Bytes answer;
+            int result, errors;
+        } rows[] = {{{0x00, 0xFF, 0x5A, 0xA5, 0x01}, 1, 0},
+                    {{0x00, 0xFF, 0x5A, 0xA5, 0x00}, 0, 1},
+                    {{0x00, 0xFF, 0x5A, 0xA5, 0x07}, 7, 0},
+                    {{0x00, 0x12}, 0, 1}};
+        const unsigned char frame[] = {0x55, 0xAA, 0x5F, 0xA0, 0x01, 0xFE, 0x42, 0x00};
+        for (const auto& r : rows) {
+            const int errors = net.m_AckErrorCounter;
+            net.m_Client.SetRecvMode(RECV_COUNT, 5);
+            net.Senddata(frame, sizeof frame);
+            ASSERT_EQ(peer.Read(sizeof frame).size(), sizeof frame);
+            std::thread module([&] { Trickle(peer, r.answer); });
+            EXPECT_EQ(net.Check_Return(CHECK_ACK, 5, 10000), r.result);
+            module.join();
+            EXPECT_EQ(net.m_AckErrorCounter, errors + r.errors);
+        }
+        EXPECT_EQ(net.m_TimeoutCounter, 0);
+        net.m_ToPCStyle = 0; // close without the handshake
+        net.m_Client.ShutDown();
+    }
+    for (int x : {0, 1}) {
+        CLumo_Net net;
+        net.m_bXMode = x;
+        Bytes greeting = {9, 0x20, 0, 0, 0, 0, 0};
+        if (x) {
+            greeting.assign(17, 0);
+            greeting[12] = 9;
+            greeting[14] = 6;
+            greeting[16] = 4;
+        }
+        EXPECT_EQ(ConnectTrickled(net, peer, greeting), 1);
+        EXPECT_EQ(net.m_ConnectToPcID, 9);
+        EXPECT_EQ(net.m_ToPCStyle, 0x20);
+        EXPECT_EQ(net.m_ReadFileReturnlen, int(greeting.size()));
+        net.m_Client.ShutDown();
+    }
+    EXPECT_TRUE(boxes.Messages().empty());
+}
+
+TEST(TcpPieces, WaitMailboxAndTheWaitHook) {
+    ModulePeer peer("127.0.2.61");
+    ASSERT_TRUE(peer.Listening());
+    CLumo_Net net;
+    std::thread module([&] {
+        if (peer.Accept())
+            peer.Send({1, 0x20, 0, 0, 0, 0, 0});
+    });
+    wchar_t addr[] = L"127.0.2.61";
+    unsigned char out[3];
+    ASSERT_EQ(net.NetConnect_IPEPC(addr, out, 0), 1);
+    module.join();
+
+    // The hook runs on the waiting thread while it waits.
+    std::atomic<int> ticks{0}, elsewhere{0};
+    const auto waiter = std::this_thread::get_id();
+    SetLumoWaitHook([&] { ++(std::this_thread::get_id() == waiter ? ticks : elsewhere); });
+    EXPECT_FALSE(net.WaitMailbox(100)); // nothing comes
+    EXPECT_EQ(net.Check_Return(CHECK_ACK, 1, 100), 0);
+    SetLumoWaitHook(nullptr);
+    EXPECT_GE(ticks.load(), 8);
+    EXPECT_EQ(elsewhere.load(), 0);
+
+    peer.Send({'a'});
+    EXPECT_TRUE(net.WaitMailbox(5000));
+    EXPECT_EQ(net.m_RecvBuf[0], 'a');
+    net.ClearMailbox();
+    peer.Close();
+    EXPECT_FALSE(net.WaitMailbox(5000)); // the link dropped
+    EXPECT_EQ(net.m_bConnected.load(), 0);
+}
+
+} // namespace
