@@ -52,6 +52,7 @@ struct ConnectOutcome {
     int style = -1;          //   the module's style
     uint8_t modeChar = 0;    //   style 17: the mode character ('z', ...), else 0
     bool promptSeen = false; // serial: the module's prompt came within 15 attempts
+    int osError = 0;         // errno of a failed open or connect (see link_tap.h), 0 for none
     std::u16string boxText;  // the failure box shown, empty when none
     std::u16string boxCaption;
 

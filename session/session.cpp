@@ -2,19 +2,30 @@
 
 namespace session {
 
+namespace {
+
+// Runs one connect sequence on a fresh link and adds the system's reason.
+template <class Connect> ConnectOutcome Open(Session& s, LinkTap& tap, Connect connect) {
+    s.Disconnect();
+    tap.ClearConnectError();
+    ConnectOutcome outcome = connect();
+    if (!outcome.ok())
+        outcome.osError = tap.ConnectError();
+    return outcome;
+}
+
+} // namespace
+
 ConnectOutcome Session::OpenSerial(int port, int baud) {
-    Disconnect();
-    return ConnectSerial(m_Net, m_Front, m_Link, port, baud);
+    return Open(*this, m_Tap, [&] { return ConnectSerial(m_Net, m_Front, m_Link, port, baud); });
 }
 
 ConnectOutcome Session::OpenTcp(const std::u16string& address, bool xMode) {
-    Disconnect();
-    return ConnectTcp(m_Net, m_Front, m_Link, address, xMode);
+    return Open(*this, m_Tap, [&] { return ConnectTcp(m_Net, m_Front, m_Link, address, xMode); });
 }
 
 ConnectOutcome Session::OpenUdp(const std::u16string& address) {
-    Disconnect();
-    return ConnectUdp(m_Net, m_Front, m_Link, address);
+    return Open(*this, m_Tap, [&] { return ConnectUdp(m_Net, m_Front, m_Link, address); });
 }
 
 void Session::Disconnect() {

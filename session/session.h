@@ -10,6 +10,7 @@
 #include "connect.h"
 #include "front_end.h"
 #include "link.h"
+#include "link_tap.h"
 #include "send.h"
 
 class CLumo_Net;
@@ -18,14 +19,15 @@ namespace session {
 
 class Session {
 public:
-    // net and front must outlive the session.
-    Session(CLumo_Net& net, FrontEnd& front) : m_Net(net), m_Front(front) {}
+    // net and front must outlive the session, which installs its tap on net.
+    Session(CLumo_Net& net, FrontEnd& front) : m_Net(net), m_Front(front), m_Tap(net) {}
     // Closes an open link as closing the console does.
     ~Session() { Close(); }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Each first disconnects a link that is still open.
+    // Each first disconnects a link that is still open. A failure carries the
+    // system's reason in osError where there is one.
     ConnectOutcome OpenSerial(int port, int baud);
     ConnectOutcome OpenTcp(const std::u16string& address, bool xMode);
     ConnectOutcome OpenUdp(const std::u16string& address);
@@ -39,10 +41,13 @@ public:
 
     bool IsOpen() const { return m_Link.kind != LinkKind::None; }
     const LinkRef& Link() const { return m_Link; }
+    // The device link's records (for a listener such as a session log).
+    LinkTap& Tap() { return m_Tap; }
 
 private:
     CLumo_Net& m_Net;
     FrontEnd& m_Front;
+    LinkTap m_Tap;
     LinkRef m_Link;
 };
 

@@ -108,3 +108,25 @@ TEST(Session, SerialPromptAndUdpText) {
     EXPECT_EQ(net.m_ComOpen, 0);
     unsetenv("LUMO_COM5");
 }
+
+// A failed connect says why, in the words a person looks for.
+TEST(Session, FailedConnectCarriesTheSystemReason) {
+    CLumo_Net net;
+    Front front;
+    session::Session s(net, front);
+
+    // Nothing listens on this address: the module link is refused.
+    const session::ConnectOutcome tcp = s.OpenTcp(u"127.0.31.9", false);
+    EXPECT_FALSE(tcp.ok());
+    EXPECT_EQ(session::ReasonWords(tcp.osError), u"refused");
+
+    // A serial port whose device does not exist.
+    ASSERT_EQ(setenv("LUMO_COM7", "/nonexistent/ttyLUMO", 1), 0);
+    const session::ConnectOutcome serial = s.OpenSerial(7, 9600);
+    unsetenv("LUMO_COM7");
+    EXPECT_EQ(serial.status, session::ConnectStatus::PortNotOpened);
+    EXPECT_EQ(session::ReasonWords(serial.osError), u"no such device");
+    EXPECT_EQ(session::ReasonHint(EACCES, session::LinkKind::Serial).find(u"dialout") != std::u16string::npos,
+              true);
+    EXPECT_FALSE(s.IsOpen());
+}

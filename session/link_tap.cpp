@@ -1,0 +1,60 @@
+#include "link_tap.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "lumo_net.h"
+
+namespace session {
+
+LinkTap::LinkTap(CLumo_Net& net) : m_Net(net) {
+    m_Net.m_hTap = [this](const LumoTapRecord& r) {
+        if (r.kind == LumoTapKind::Event && r.event == LumoTapEvent::ConnectFailed && r.error != 0)
+            m_ConnectError.store(r.error, std::memory_order_relaxed);
+        if (m_Listener)
+            m_Listener(r);
+    };
+}
+
+LinkTap::~LinkTap() {
+    m_Net.m_hTap = nullptr;
+}
+
+std::u16string ReasonWords(int osError) {
+    switch (osError) {
+    case 0:
+        return {};
+    case ECONNREFUSED:
+        return u"refused";
+    case ETIMEDOUT:
+        return u"timed out";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return u"no such device";
+    case EACCES:
+    case EPERM:
+        return u"permission denied";
+    case EBUSY:
+    case EWOULDBLOCK:
+        return u"busy";
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+        return u"unreachable";
+    default: {
+        const char* text = std::strerror(osError);
+        return std::u16string(text, text + std::strlen(text));
+    }
+    }
+}
+
+std::u16string ReasonHint(int osError, LinkKind kind) {
+    if (kind == LinkKind::Serial && (osError == EACCES || osError == EPERM))
+        return u"Serial devices belong to the dialout group: add yourself with "
+               u"\"sudo usermod -aG dialout $USER\", then log in again.";
+    if (kind == LinkKind::Serial && (osError == EBUSY || osError == EWOULDBLOCK))
+        return u"Another program has the port open.";
+    return {};
+}
+
+} // namespace session

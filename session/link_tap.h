@@ -1,0 +1,52 @@
+// The one tap a front end installs on its device link (CLumo_Net::m_hTap).
+// It keeps the system's reason for the last connect that failed, so a front
+// end can say why ("refused", "permission denied"), and hands every record
+// on to one listener (the session log). The device link calls it from the
+// caller's thread and from the receive thread; it is safe on both.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "link.h"
+#include "lumo_tap.h"
+
+class CLumo_Net;
+
+namespace session {
+
+class LinkTap {
+public:
+    // Installs itself on net, which must have no link open; the owner closes
+    // the link before it destroys the tap (the destructor takes the tap off).
+    explicit LinkTap(CLumo_Net& net);
+    ~LinkTap();
+    LinkTap(const LinkTap&) = delete;
+    LinkTap& operator=(const LinkTap&) = delete;
+
+    // errno of the last failed serial open or TCP connect since
+    // ClearConnectError(); 0 when none failed for a system reason.
+    int ConnectError() const { return m_ConnectError.load(std::memory_order_relaxed); }
+    void ClearConnectError() { m_ConnectError.store(0, std::memory_order_relaxed); }
+
+    // Every record also goes to listener, on the reporting thread. Set it
+    // while no link is open.
+    void SetListener(LumoTap listener) { m_Listener = std::move(listener); }
+
+private:
+    CLumo_Net& m_Net;
+    std::atomic<int> m_ConnectError{0};
+    LumoTap m_Listener;
+};
+
+// A system reason in the words a person looks for: "refused", "timed out",
+// "no such device", "permission denied", "busy", "unreachable"; any other
+// errno gives the system's own text. Empty for 0.
+std::u16string ReasonWords(int osError);
+
+// One line on what to do about the reason on that kind of link, or empty:
+// a serial device the user may not open names the dialout group and the
+// command that adds the user to it.
+std::u16string ReasonHint(int osError, LinkKind kind);
+
+} // namespace session
