@@ -8,6 +8,7 @@
 
 #include "connect.h"
 #include "link.h"
+#include "link_tap.h"
 #include "lumo_net.h"
 #include "send.h"
 
@@ -63,6 +64,9 @@ public:
 
     // ---- state ----
     CLumo_Net m_Net;
+    // The device link's records: the reason of a failed connect, and a
+    // listener for every byte string and link event.
+    session::LinkTap m_Tap{m_Net};
     uint8_t m_bLinkOpen = 0;
     uint8_t m_nSel = 0;
     QString m_strCommand;

@@ -7,17 +7,13 @@
 
 namespace session {
 
-LinkTap::LinkTap(CLumo_Net& net) : m_Net(net) {
-    m_Net.m_hTap = [this](const LumoTapRecord& r) {
+LinkTap::LinkTap(CLumo_Net& net) {
+    net.m_hTap = [state = m_State](const LumoTapRecord& r) {
         if (r.kind == LumoTapKind::Event && r.event == LumoTapEvent::ConnectFailed && r.error != 0)
-            m_ConnectError.store(r.error, std::memory_order_relaxed);
-        if (m_Listener)
-            m_Listener(r);
+            state->connectError.store(r.error, std::memory_order_relaxed);
+        if (state->listener)
+            state->listener(r);
     };
-}
-
-LinkTap::~LinkTap() {
-    m_Net.m_hTap = nullptr;
 }
 
 std::u16string ReasonWords(int osError) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "link.h"
@@ -17,26 +18,27 @@ namespace session {
 
 class LinkTap {
 public:
-    // Installs itself on net, which must have no link open; the owner closes
-    // the link before it destroys the tap (the destructor takes the tap off).
+    // Installs the tap on net, which must have no link open. What the tap
+    // keeps is shared with net's callback, so either may go first.
     explicit LinkTap(CLumo_Net& net);
-    ~LinkTap();
     LinkTap(const LinkTap&) = delete;
     LinkTap& operator=(const LinkTap&) = delete;
 
     // errno of the last failed serial open or TCP connect since
     // ClearConnectError(); 0 when none failed for a system reason.
-    int ConnectError() const { return m_ConnectError.load(std::memory_order_relaxed); }
-    void ClearConnectError() { m_ConnectError.store(0, std::memory_order_relaxed); }
+    int ConnectError() const { return m_State->connectError.load(std::memory_order_relaxed); }
+    void ClearConnectError() { m_State->connectError.store(0, std::memory_order_relaxed); }
 
     // Every record also goes to listener, on the reporting thread. Set it
-    // while no link is open.
-    void SetListener(LumoTap listener) { m_Listener = std::move(listener); }
+    // while no link is open; what it captures must outlive net's links.
+    void SetListener(LumoTap listener) { m_State->listener = std::move(listener); }
 
 private:
-    CLumo_Net& m_Net;
-    std::atomic<int> m_ConnectError{0};
-    LumoTap m_Listener;
+    struct State {
+        std::atomic<int> connectError{0};
+        LumoTap listener;
+    };
+    std::shared_ptr<State> m_State = std::make_shared<State>();
 };
 
 // A system reason in the words a person looks for: "refused", "timed out",
