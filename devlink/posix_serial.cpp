@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include <fcntl.h>
@@ -174,11 +176,31 @@ int ApplyOther(int fd, const termios& tio, int baud) {
 
 } // namespace
 
+namespace {
+
+std::mutex g_DeviceMutex;
+std::map<int, std::string> g_Devices; // SetPortDevice's mappings
+
+} // namespace
+
 std::string PortDevice(int port) {
     const std::string key = "LUMO_COM" + std::to_string(port);
     if (const char* mapped = std::getenv(key.c_str()); mapped && *mapped)
         return mapped;
+    {
+        std::lock_guard lock(g_DeviceMutex);
+        if (auto it = g_Devices.find(port); it != g_Devices.end())
+            return it->second;
+    }
     return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+void SetPortDevice(int port, const std::string& device) {
+    std::lock_guard lock(g_DeviceMutex);
+    if (device.empty())
+        g_Devices.erase(port);
+    else
+        g_Devices[port] = device;
 }
 
 int PortOpen(int port, int baud) {

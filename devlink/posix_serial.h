@@ -9,8 +9,13 @@
 namespace lumo_serial {
 
 // The device that PortOpen(port) opens: the path in env LUMO_COM<port> when
-// set, else /dev/ttyS<port-1>. Any thread (reads the environment).
+// set, else the device a program put behind that number with SetPortDevice,
+// else /dev/ttyS<port-1>. Any thread.
 std::string PortDevice(int port);
+
+// Puts `device` (a path such as /dev/serial/by-id/...) behind port number
+// `port` for this process; an empty device takes the mapping away. Any thread.
+void SetPortDevice(int port, const std::string& device);
 
 // Opens serial port `port` (1-based), the device PortDevice names. Exclusive (TIOCEXCL plus a non-blocking
 // flock, so a second open fails even for root), non-blocking, close-on-exec,

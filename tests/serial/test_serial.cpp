@@ -1,6 +1,7 @@
 // Serial link on a pseudo-terminal: the test plays the module on the master.
 #include "lumo_net.h"
 #include "open_fds.h"
+#include "posix_serial.h"
 #include "pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -128,6 +129,23 @@ TEST(SerialOpen, SecondOpenClosesTheFirst)
     EXPECT_EQ(lumo_test::OpenFdCount(), fds + 1);
     net.CloseCOM();
     EXPECT_EQ(lumo_test::OpenFdCount(), fds);
+}
+
+// A device put behind a number opens as that port; LUMO_COM<N> still wins.
+TEST(SerialOpen, DevicePutBehindANumber)
+{
+    PtyPair pty(kPort); // sets LUMO_COM<kPort>, which a mapping of 12 must not touch
+    ASSERT_TRUE(pty.ok());
+    lumo_serial::SetPortDevice(12, pty.SlavePath());
+    EXPECT_EQ(lumo_serial::PortDevice(12), pty.SlavePath());
+    CLumo_Net net;
+    ASSERT_EQ(net.OpenCOM_IPConverter(12, 9600), 1);
+    net.CloseCOM();
+    lumo_serial::SetPortDevice(kPort, "/dev/lumo-no-such-port");
+    EXPECT_EQ(lumo_serial::PortDevice(kPort), pty.SlavePath());
+    lumo_serial::SetPortDevice(12, "");
+    lumo_serial::SetPortDevice(kPort, "");
+    EXPECT_EQ(lumo_serial::PortDevice(12), "/dev/ttyS11");
 }
 
 TEST(SerialOpen, BusyPortFails)
