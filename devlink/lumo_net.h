@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "lumo_tap.h"
+#include "wake_count.h"
 
 #if defined(LUMO_BUILDING_LIBRARY)
 #define LUMO_API __attribute__((visibility("default")))
@@ -148,6 +149,20 @@ public:
     // Sets type and len and drops a half-built message. Any thread.
     void SetRecvMode(int type, int len);
 
+    // Wakes the receive thread when it waits for the mailbox to be handed
+    // back. CLumo_Net::ClearMailbox calls it after lowering m_RecvReady; a
+    // program that lowers the flag itself is noticed by a timed re-check.
+    // Any thread.
+    void HandBack() { m_HandBacks.Bump(); }
+    // Counts the receive thread's publications and its seeing the link
+    // drop, for waits that wake on them: seen = Publications(), look at the
+    // mailbox, then WaitPublication(seen, ms) blocks at most ms while nothing
+    // new has happened. Any thread.
+    uint32_t Publications() const { return m_Publications.Seen(); }
+    void WaitPublication(uint32_t seen, int timeoutMs) {
+        m_Publications.Wait(seen, std::chrono::milliseconds(timeoutMs));
+    }
+
     bool IsOpen() const { return m_Socket >= 0; }
     int SocketHandle() const { return m_Socket; }
 
@@ -172,6 +187,8 @@ private:
     std::thread m_Thread;                // released by ShutDown
     std::atomic<bool> m_StopRecv{false}; // ends the wait for the mailbox on shut-down
     std::atomic<uint32_t> m_RecvEnd{RECV_LEFT};
+    lumo::WakeCount m_HandBacks;
+    lumo::WakeCount m_Publications;
 };
 
 class CLumo_Net {
