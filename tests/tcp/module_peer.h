@@ -17,7 +17,7 @@ using BoxRecorder = lumo_test::MessageRecorder;
 
 class ModulePeer {
 public:
-    explicit ModulePeer(const char *ip, int port = LUMO_MODULE_PORT)
+    explicit ModulePeer(const char* ip, int port = LUMO_MODULE_PORT)
         : m_ip(ip), m_listener(std::in_place, ip, port) {}
 
     bool Listening() const { return m_listener && m_listener->ok(); }
@@ -28,7 +28,7 @@ public:
         m_conn = m_listener->Accept(std::chrono::milliseconds(timeoutMs));
         return m_conn.ok();
     }
-    void Send(const Bytes &b) { m_conn.Send(b); }
+    void Send(const Bytes& b) { m_conn.Send(b); }
     // Exactly n bytes, fewer when the link closes or the time-out passes.
     Bytes Read(size_t n, int timeoutMs = 5000) {
         return m_conn.RecvExact(n, std::chrono::milliseconds(timeoutMs));
@@ -45,7 +45,7 @@ private:
 };
 
 // Polls pred every millisecond for up to timeoutMs.
-inline bool WaitFor(const std::function<bool()> &pred, int timeoutMs = 5000) {
+inline bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 5000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!pred()) {
         if (std::chrono::steady_clock::now() > end)
@@ -55,8 +55,9 @@ inline bool WaitFor(const std::function<bool()> &pred, int timeoutMs = 5000) {
     return true;
 }
 
-// Copies what the mailbox holds and hands it back, as a consumer does.
-inline Bytes TakeMailbox(CLumo_Net &net) {
+// Copies what the mailbox holds and hands it back by writing the fields, as
+// a program on the shared library may.
+inline Bytes TakeMailbox(CLumo_Net& net) {
     const int n = net.m_RecvLen.load(std::memory_order_acquire);
     Bytes b(net.m_RecvBuf, net.m_RecvBuf + n);
     net.m_RecvLen.store(0, std::memory_order_relaxed);
