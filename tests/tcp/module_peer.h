@@ -65,3 +65,32 @@ inline Bytes TakeMailbox(CLumo_Net& net) {
     net.m_RecvReady.store(0, std::memory_order_release);
     return b;
 }
+
+// Normal 7-byte greeting: identifier, style.
+inline Bytes Greeting(unsigned char id, unsigned char style) {
+    return {id, style, 0, 0, 0, 0, 0};
+}
+
+// 17-byte X-mode greeting: byte 0 table entry, 12 id, 14 style - 26, 16 socket.
+inline Bytes XGreeting(unsigned char entry, unsigned char id, unsigned char style26, unsigned char socketNo) {
+    Bytes g(17, 0);
+    g[0] = entry;
+    g[12] = id;
+    g[14] = style26;
+    g[16] = socketNo;
+    return g;
+}
+
+// Connects net to the peer, which greets with `greeting` from a script thread.
+inline int ConnectGreeted(CLumo_Net& net, ModulePeer& peer, const Bytes& greeting, unsigned char mode = 0,
+                          unsigned char* out = nullptr) {
+    unsigned char reply[3] = {0xAA, 0xAA, 0xAA};
+    std::thread script([&] {
+        if (peer.Accept())
+            peer.Send(greeting);
+    });
+    std::wstring addr = peer.Address();
+    const int rc = net.NetConnect_IPEPC(addr.data(), out ? out : reply, mode);
+    script.join();
+    return rc;
+}

@@ -66,13 +66,7 @@ TEST(TcpPieces, GreetingsModeQueryAndAcknowledgementsByteByByte) {
     for (int x : {0, 1}) {
         CLumo_Net net;
         net.m_bXMode = x;
-        Bytes greeting = {9, 0x20, 0, 0, 0, 0, 0};
-        if (x) {
-            greeting.assign(17, 0);
-            greeting[12] = 9;
-            greeting[14] = 6;
-            greeting[16] = 4;
-        }
+        const Bytes greeting = x ? XGreeting(0, 9, 6, 4) : Greeting(9, 0x20);
         EXPECT_EQ(ConnectTrickled(net, peer, greeting), 1);
         EXPECT_EQ(net.m_ConnectToPcID, 9);
         EXPECT_EQ(net.m_ToPCStyle, 0x20);
@@ -86,14 +80,7 @@ TEST(TcpPieces, WaitMailboxAndTheWaitHook) {
     ModulePeer peer("127.0.2.61");
     ASSERT_TRUE(peer.Listening());
     CLumo_Net net;
-    std::thread module([&] {
-        if (peer.Accept())
-            peer.Send({1, 0x20, 0, 0, 0, 0, 0});
-    });
-    wchar_t addr[] = L"127.0.2.61";
-    unsigned char out[3];
-    ASSERT_EQ(net.NetConnect_IPEPC(addr, out, 0), 1);
-    module.join();
+    ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
 
     // The hook runs on the waiting thread while it waits.
     std::atomic<int> ticks{0}, elsewhere{0};
@@ -126,14 +113,7 @@ TEST(TcpMailbox, StreamTakenBothWaysArrivesWhole) {
     ModulePeer peer("127.0.2.62");
     ASSERT_TRUE(peer.Listening());
     CLumo_Net net;
-    std::thread greet([&] {
-        if (peer.Accept())
-            peer.Send({1, 0x20, 0, 0, 0, 0, 0});
-    });
-    wchar_t addr[] = L"127.0.2.62";
-    unsigned char out[3];
-    ASSERT_EQ(net.NetConnect_IPEPC(addr, out, 0), 1);
-    greet.join();
+    ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
     net.m_Client.SetRecvMode(RECV_IDLE, 1000);
     constexpr size_t kTotal = 1 << 20;
     std::thread module([&] {
