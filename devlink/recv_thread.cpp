@@ -25,6 +25,7 @@ constexpr int ERR_CONNRESET = 10054;
 
 using Clock = std::chrono::steady_clock;
 constexpr auto HANDBACK_SPIN = std::chrono::microseconds(3);
+constexpr int HANDBACK_YIELDS = 3;
 constexpr auto HANDBACK_ACTIVE = std::chrono::milliseconds(20);
 constexpr auto HANDBACK_RECHECK = std::chrono::microseconds(500);
 constexpr auto HANDBACK_IDLE_RECHECK = std::chrono::milliseconds(30); // 34 wake-ups a second
@@ -60,10 +61,13 @@ void Lumo_Client::RecvThreadMain() {
         // message has waited longer than HANDBACK_ACTIVE.
         const auto since = Clock::now();
         // A consumer that takes each message as it comes hands it back within
-        // a few microseconds: look a little before going to sleep.
+        // a few microseconds: look a little before going to sleep, and let
+        // a consumer that shares this processor run.
         while (owner->m_RecvReady.load(std::memory_order_acquire) == 1 &&
                Clock::now() - since < HANDBACK_SPIN)
             lumo::CpuRelax();
+        for (int i = 0; i < HANDBACK_YIELDS && owner->m_RecvReady.load(std::memory_order_acquire) == 1; ++i)
+            std::this_thread::yield();
         for (;;) {
             const uint32_t seen = m_HandBacks.Seen();
             if (owner->m_RecvReady.load(std::memory_order_acquire) != 1)
