@@ -312,23 +312,32 @@ int main(int argc, char** argv) {
         while (net.m_RecvReady.load(std::memory_order_acquire) != 1)
             std::this_thread::yield();
     };
+    // Only rounds in which the flag went down within 10 ms of the publication
+    // count: a program held off the processor longer has left it untaken.
     std::vector<double> direct;
+    int late = 0;
     for (int i = 0; i < 200; ++i) {
         net.m_Client.SetRecvMode(RECV_COUNT, 5);
         send(lib.fd, kAck, sizeof kAck, MSG_NOSIGNAL);
         waitPublished();
+        const auto published = Clock::now();
         send(lib.fd, kAck, sizeof kAck, MSG_NOSIGNAL);
         std::this_thread::sleep_for(std::chrono::microseconds(300));
         const auto lowered = Clock::now();
         lowerFlag();
         waitPublished();
-        direct.push_back(Us(lowered, Clock::now()));
+        if (lowered - published < std::chrono::milliseconds(10))
+            direct.push_back(Us(lowered, Clock::now()));
+        else
+            ++late;
         lowerFlag();
     }
     std::sort(direct.begin(), direct.end());
-    std::printf("hand-back by writing the fields, next message waiting: published %.0f us later (median), "
-                "%.0f us (max) (goal within 1000 us)\n",
-                direct[direct.size() / 2], direct.back());
+    if (!direct.empty())
+        std::printf(
+            "hand-back by writing the fields, next message waiting: published %.0f us later (median), "
+            "%.0f us (p95), %.0f us (max) (goal within 1000 us; %d of 200 rounds late)\n",
+            direct[direct.size() / 2], direct[direct.size() * 95 / 100], direct.back(), late);
 
     // 3. A message nobody takes.
     net.m_Client.SetRecvMode(RECV_COUNT, 5);
