@@ -219,7 +219,13 @@ public:
     // writes nothing more while the flag is up. Consumers (Check_Return, the
     // connect sequence, the console) load the flag or a nonzero m_RecvLen
     // with acquire before they read m_RecvBuf, and lower the flag (release)
-    // only when they are done with the data.
+    // only when they are done with the data. Nobody polls: each publication
+    // (and the link dropping) wakes the waiting side through
+    // m_Client.Publications(); ClearMailbox lowers the flag and wakes the
+    // thread at once. A program that lowers the flag by writing the fields
+    // is noticed within 0.5 ms while it takes messages as they come, within
+    // 30 ms once a message has waited untaken for 20 ms; the next send
+    // releases it at once.
     std::atomic<Lumo_Client*> m_RecvSource{nullptr};
     std::atomic<uint8_t> m_RecvReady{0};
     unsigned char m_RecvBuf[LUMO_MAILBOX_SIZE];
@@ -289,7 +295,9 @@ public:
     // The links as the tap names them: "COM1 /dev/ttyUSB0", "TCP 10.0.0.5:20036".
     static std::wstring SerialWhere(int port);
     static std::wstring TcpWhere(const std::wstring& address, int port);
-    // Empties the mailbox as every TCP send and every taken answer does.
+    // Empties the mailbox as every TCP send and every taken answer does, and
+    // wakes the receive thread waiting for it: the hand-back every part of
+    // the device link uses. Any thread that has taken the message.
     void ClearMailbox();
     // Blocks the caller at most timeoutMs until a message is published
     // (m_RecvReady 1: true) or the TCP link is down (false; false on time-out
