@@ -5,6 +5,7 @@
 #include "posix_serial.h"
 #include "waits.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -129,12 +130,14 @@ void CLumo_Net::ClearMailbox() {
     m_RecvSource.store(nullptr, std::memory_order_relaxed);
     // Lowering the flag hands the buffer back; the stores above go first.
     m_RecvReady.store(0, std::memory_order_release);
+    m_Client.HandBack(); // the receive thread reads on at once
 }
 
 bool CLumo_Net::WaitMailbox(int timeoutMs) {
     lumo::WaitTicker ticker;
     const auto deadline = lumo::WaitClock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
+        const uint32_t seen = m_Client.Publications();
         if (m_RecvReady.load(std::memory_order_acquire) == 1)
             return true;
         if (m_bConnected.load(std::memory_order_acquire) == 0)
@@ -142,7 +145,9 @@ bool CLumo_Net::WaitMailbox(int timeoutMs) {
         const int left = lumo::MsUntil(deadline);
         if (left == 0)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // The receive thread wakes us; the slice bounds a wake we cannot get
+        // (a flag raised by someone else).
+        m_Client.WaitPublication(seen, ticker.SliceMs(std::min(left, lumo::MISSED_WAKE_RECHECK_MS)));
         ticker.Tick();
     }
 }

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "lumo_tap.h"
+#include "wake_count.h"
 
 #if defined(LUMO_BUILDING_LIBRARY)
 #define LUMO_API __attribute__((visibility("default")))
@@ -148,6 +149,20 @@ public:
     // Sets type and len and drops a half-built message. Any thread.
     void SetRecvMode(int type, int len);
 
+    // Wakes the receive thread when it waits for the mailbox to be handed
+    // back. CLumo_Net::ClearMailbox calls it after lowering m_RecvReady; a
+    // program that lowers the flag itself is noticed by a timed re-check.
+    // Any thread.
+    void HandBack() { m_HandBacks.Bump(); }
+    // Counts the receive thread's publications and its seeing the link
+    // drop, for waits that wake on them: seen = Publications(), look at the
+    // mailbox, then WaitPublication(seen, ms) blocks at most ms while nothing
+    // new has happened. Any thread.
+    uint32_t Publications() const { return m_Publications.Seen(); }
+    void WaitPublication(uint32_t seen, int timeoutMs) {
+        m_Publications.Wait(seen, std::chrono::milliseconds(timeoutMs));
+    }
+
     bool IsOpen() const { return m_Socket >= 0; }
     int SocketHandle() const { return m_Socket; }
 
@@ -172,6 +187,8 @@ private:
     std::thread m_Thread;                // released by ShutDown
     std::atomic<bool> m_StopRecv{false}; // ends the wait for the mailbox on shut-down
     std::atomic<uint32_t> m_RecvEnd{RECV_LEFT};
+    lumo::WakeCount m_HandBacks;
+    lumo::WakeCount m_Publications;
 };
 
 class CLumo_Net {
@@ -202,7 +219,13 @@ public:
     // writes nothing more while the flag is up. Consumers (Check_Return, the
     // connect sequence, the console) load the flag or a nonzero m_RecvLen
     // with acquire before they read m_RecvBuf, and lower the flag (release)
-    // only when they are done with the data.
+    // only when they are done with the data. Nobody polls: each publication
+    // (and the link dropping) wakes the waiting side through
+    // m_Client.Publications(); ClearMailbox lowers the flag and wakes the
+    // thread at once. A program that lowers the flag by writing the fields
+    // is noticed within 0.5 ms while it takes messages as they come, within
+    // 30 ms once a message has waited untaken for 20 ms; the next send
+    // releases it at once.
     std::atomic<Lumo_Client*> m_RecvSource{nullptr};
     std::atomic<uint8_t> m_RecvReady{0};
     unsigned char m_RecvBuf[LUMO_MAILBOX_SIZE];
@@ -272,7 +295,9 @@ public:
     // The links as the tap names them: "COM1 /dev/ttyUSB0", "TCP 10.0.0.5:20036".
     static std::wstring SerialWhere(int port);
     static std::wstring TcpWhere(const std::wstring& address, int port);
-    // Empties the mailbox as every TCP send and every taken answer does.
+    // Empties the mailbox as every TCP send and every taken answer does, and
+    // wakes the receive thread waiting for it: the hand-back every part of
+    // the device link uses. Any thread that has taken the message.
     void ClearMailbox();
     // Blocks the caller at most timeoutMs until a message is published
     // (m_RecvReady 1: true) or the TCP link is down (false; false on time-out

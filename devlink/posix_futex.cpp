@@ -19,12 +19,13 @@ uint32_t* Address(const std::atomic<uint32_t>& word) {
 
 } // namespace
 
-void FutexWait(const std::atomic<uint32_t>& word, uint32_t expected, int timeoutMs) {
-    if (timeoutMs <= 0)
+void FutexWait(const std::atomic<uint32_t>& word, uint32_t expected, std::chrono::microseconds timeout) {
+    const long long us = timeout.count();
+    if (us <= 0)
         return;
     timespec ts{};
-    ts.tv_sec = timeoutMs / 1000;
-    ts.tv_nsec = static_cast<long>(timeoutMs % 1000) * 1000000L;
+    ts.tv_sec = static_cast<time_t>(us / 1000000);
+    ts.tv_nsec = static_cast<long>(us % 1000000) * 1000L;
     // EAGAIN (the word changed), EINTR and ETIMEDOUT all just return.
     syscall(SYS_futex, Address(word), FUTEX_WAIT_PRIVATE, expected, &ts, nullptr, 0);
 }

@@ -5,13 +5,14 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 namespace lumo {
 
-// Blocks the calling thread while `word` holds `expected`, at most timeoutMs
-// milliseconds (0 or less: returns at once). Any thread.
-void FutexWait(const std::atomic<uint32_t>& word, uint32_t expected, int timeoutMs);
+// Blocks the calling thread while `word` holds `expected`, at most `timeout`
+// (0 or less: returns at once). Any thread.
+void FutexWait(const std::atomic<uint32_t>& word, uint32_t expected, std::chrono::microseconds timeout);
 
 // Wakes every thread blocked in FutexWait on `word`. Any thread. Safe on a
 // word whose object may be freed at any moment: the kernel only uses the

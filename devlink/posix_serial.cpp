@@ -269,6 +269,14 @@ int PortReadNow(int fd, void* buffer, int count) {
     }
 }
 
+int PortWaitReadable(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, timeoutMs);
+    if (r < 0)
+        return errno == EINTR ? 0 : LastError();
+    return r > 0 ? 1 : 0;
+}
+
 int PortWriteByte(int fd, unsigned char byte, int waitMs) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);

@@ -34,6 +34,11 @@ int PortBytesWaiting(int fd);
 // Count read (0 when nothing waits), or -errno.
 int PortReadNow(int fd, void* buffer, int count);
 
+// Blocks at most timeoutMs until bytes wait to be read, or the port reports
+// a hang-up or an error (which the next read shows). 1 ready, 0 time-out (or
+// a signal), or -errno.
+int PortWaitReadable(int fd, int timeoutMs);
+
 // Writes one byte, waiting at most `waitMs` ms for the port to take it.
 // 1 written, 0 not taken in time, or -errno.
 int PortWriteByte(int fd, unsigned char byte, int waitMs);

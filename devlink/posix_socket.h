@@ -16,7 +16,7 @@ int SocketErrorCode(int err);
 // starts a non-blocking connect to the dotted IPv4 address and port.
 // Returns the descriptor with *error 0 (connected) or EINPROGRESS (finish
 // with TcpConnectWait), or -1 with *error set to the errno.
-int TcpConnectStart(const char *address, int port, int *error);
+int TcpConnectStart(const char* address, int port, int* error);
 
 // Waits at most timeoutMs for a started connect. 0: connected, and the
 // socket is blocking again; EINPROGRESS: not yet; else the errno of the
@@ -32,7 +32,7 @@ int TcpClose(int fd);
 // Sends what the socket takes now, from data[*sent] on, without blocking,
 // and advances *sent (retrying interrupted calls, no SIGPIPE). 0 when every
 // byte is out, EAGAIN when the socket takes no more for now, else the errno.
-int TcpSendNow(int fd, const unsigned char *data, size_t count, size_t *sent);
+int TcpSendNow(int fd, const unsigned char* data, size_t count, size_t* sent);
 
 // Blocks at most timeoutMs until the socket can take more bytes (or has
 // failed, which the next send reports).

@@ -7,7 +7,8 @@
 // last, all with release, so that a consumer whose acquire load sees the flag
 // up (or a nonzero m_RecvLen) also sees the bytes. The thread reads the flag
 // with acquire, so the consumer's reads of the old message happen before the
-// thread overwrites it.
+// thread overwrites it. Nobody polls: the hand-back (ClearMailbox) wakes the
+// thread, and each publication or lost link wakes the waiting side.
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -21,6 +22,13 @@
 namespace {
 
 constexpr int ERR_CONNRESET = 10054;
+
+using Clock = std::chrono::steady_clock;
+constexpr auto HANDBACK_SPIN = std::chrono::microseconds(3);
+constexpr int HANDBACK_YIELDS = 3;
+constexpr auto HANDBACK_ACTIVE = std::chrono::milliseconds(20);
+constexpr auto HANDBACK_RECHECK = std::chrono::microseconds(500);
+constexpr auto HANDBACK_IDLE_RECHECK = std::chrono::milliseconds(30); // 34 wake-ups a second
 
 void Publish(CLumo_Net* owner, Lumo_Client* source, const unsigned char* bytes, int count) {
     std::memcpy(owner->m_RecvBuf, bytes, static_cast<size_t>(count));
@@ -47,13 +55,31 @@ void Lumo_Client::RecvThreadMain() {
 
     for (;;) {
         // Step 1: wait while a published message has not been taken.
-        while (owner->m_RecvReady.load(std::memory_order_acquire) == 1) {
+        // ClearMailbox (and ShutDown) wake the wait at once. A program that
+        // lowers the flag itself is seen within HANDBACK_RECHECK while it
+        // takes messages as they come, within HANDBACK_IDLE_RECHECK once a
+        // message has waited longer than HANDBACK_ACTIVE.
+        const auto since = Clock::now();
+        // A consumer that takes each message as it comes hands it back within
+        // a few microseconds: look a little before going to sleep, and let
+        // a consumer that shares this processor run.
+        while (owner->m_RecvReady.load(std::memory_order_acquire) == 1 &&
+               Clock::now() - since < HANDBACK_SPIN)
+            lumo::CpuRelax();
+        for (int i = 0; i < HANDBACK_YIELDS && owner->m_RecvReady.load(std::memory_order_acquire) == 1; ++i)
+            std::this_thread::yield();
+        for (;;) {
+            const uint32_t seen = m_HandBacks.Seen();
+            if (owner->m_RecvReady.load(std::memory_order_acquire) != 1)
+                break;
             if (m_StopRecv.load(std::memory_order_acquire)) {
                 owner->m_bConnected.store(0, std::memory_order_release);
+                m_Publications.Bump();
                 LeaveObjects(RECV_LEFT);
                 return;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            const bool active = Clock::now() - since < HANDBACK_ACTIVE;
+            m_HandBacks.Wait(seen, active ? HANDBACK_RECHECK : HANDBACK_IDLE_RECHECK);
         }
 
         int error = 0;
@@ -61,6 +87,7 @@ void Lumo_Client::RecvThreadMain() {
         if (n <= 0) {
             owner->m_bConnected.store(0, std::memory_order_release);
             owner->m_RecvReady.store(0, std::memory_order_release);
+            m_Publications.Bump(); // a waiting side stops waiting
             // Our own ShutDown ends the receive too: that is no loss of link.
             const bool lost = !m_StopRecv.load(std::memory_order_acquire);
             const bool reset = n < 0 && lumo::SocketErrorCode(error) == ERR_CONNRESET;
@@ -111,6 +138,7 @@ void Lumo_Client::RecvThreadMain() {
         if (what == lumo::RecvPublish::Partial) {
             m_RecvGot.store(st.got, std::memory_order_relaxed);
             Publish(owner, this, assembly.get(), st.got);
+            m_Publications.Bump();
         } else if (what == lumo::RecvPublish::Complete) {
             if (owner->m_RecvHold.load(std::memory_order_acquire) != 0) {
                 // Held back: the length is shown, the bytes stay in place.
@@ -120,6 +148,7 @@ void Lumo_Client::RecvThreadMain() {
             }
             Publish(owner, this, assembly.get(), st.got);
             m_RecvGot.store(0, std::memory_order_relaxed);
+            m_Publications.Bump();
         } else {
             m_RecvGot.store(st.got, std::memory_order_relaxed);
         }

@@ -1,14 +1,18 @@
 // The one send path of the device link (serial byte by byte, TCP in one
 // piece) and the acknowledgement check that follows a send.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "frames.h"
 #include "lumo_net.h"
+#include "posix_serial.h"
 #include "posix_socket.h"
 #include "waits.h"
 
@@ -36,6 +40,17 @@ std::wstring CheckLabel(const std::wstring& ip, int id) {
     return L"IP:" + ip + tail;
 }
 
+// Sleeps at most ms: until a byte waits on the serial port when `readable`,
+// the whole time otherwise (and when the port wakes us without a byte: a
+// hang-up is no reason to spin).
+void WaitForByte(CLumo_Net& net, bool readable, int ms) {
+    const auto until = lumo::WaitClock::now() + std::chrono::milliseconds(ms);
+    if (readable && net.m_ComOpen && net.m_hCom && lumo_serial::PortWaitReadable(net.m_hCom, ms) == 1 &&
+        net.ComBytesWaiting() > 0)
+        return;
+    std::this_thread::sleep_for(until - lumo::WaitClock::now());
+}
+
 // Styles whose acknowledgement status is checked (and six bytes are read).
 bool CheckedStyle(signed char s) {
     return s < 0 || s == 0x11 || s == 0x12 || s == 0x13;
@@ -45,15 +60,13 @@ bool CheckedStyle(signed char s) {
 int TakeGreeting(CLumo_Net& net, int n, const std::wstring& label) {
     net.m_ReadFileReturnlen = n;
     net.m_Client.SetRecvMode(RECV_COUNT, lumo::ACK_FRAME_LEN); // next: an ack
-    SleepMs(5);
-    net.ClearMailbox(); // with any late tail of the greeting
+    net.ClearMailbox();                                        // with any late tail of the greeting
     net.SendProgress(label, L"--Check_Return OK");
     return 1;
 }
 
 // Decodes the published acknowledgement: its status, or 0.
 int TakeAck(CLumo_Net& net) {
-    SleepMs(5);
     const unsigned char status = net.m_RecvBuf[4];
     const bool header = lumo::AckHeader(net.m_RecvBuf);
     net.m_LastStatus = status;
@@ -68,19 +81,19 @@ int TakeAck(CLumo_Net& net) {
     return status;
 }
 
-// The TCP side of Check_Return: (limit / 5) + 1 passes of 5 ms over the
-// mailbox. An answer may come in pieces: a partial publication that can still
-// grow into the answer is handed back, and the next, longer one taken (each
-// holds everything received so far).
+// The TCP side of Check_Return, until the deadline of (limit / 5) + 1 passes
+// of 5 ms, woken by each publication and by the link dropping. An answer may
+// come in pieces: a partial publication that can still grow into the answer
+// is handed back, and the next, longer one taken (each holds everything
+// received so far).
 int CheckTcp(CLumo_Net& net, int mode, const std::wstring& label, int limitMs) {
     lumo::WaitTicker ticker;
-    const int lastPass = limitMs / 5;
+    const auto deadline = lumo::WaitClock::now() + std::chrono::milliseconds((limitMs / 5 + 1) * 5);
     const int greetingLen = net.m_bXMode ? lumo::X_GREETING_LEN : lumo::GREETING_LEN;
     int held = -1; // greeting bytes copied so far, while it may grow; -1 none
-    auto heldAt = lumo::WaitClock::now();
-    for (int pass = 1;; ++pass) {
-        SleepMs(5);
-        ticker.Tick();
+    auto heldUntil = deadline;
+    for (;;) {
+        const uint32_t seen = net.m_Client.Publications();
         if (net.m_RecvReady.load(std::memory_order_acquire) == 1) {
             const int n = net.m_RecvLen.load(std::memory_order_acquire);
             if (n >= 0 && n < LUMO_MAILBOX_SIZE) {
@@ -90,25 +103,29 @@ int CheckTcp(CLumo_Net& net, int mode, const std::wstring& label, int limitMs) {
                     if (n >= greetingLen)
                         return TakeGreeting(net, take, label);
                     held = take;
-                    heldAt = lumo::WaitClock::now();
+                    heldUntil = std::min(deadline, lumo::WaitClock::now() + GREETING_QUIET);
                     net.ClearMailbox();
-                } else if (lumo::AckFramePrefix(net.m_RecvBuf, n)) {
-                    net.ClearMailbox(); // the rest of the acknowledgement is on its way
-                } else {
-                    return TakeAck(net); // any mode but the greeting expects an acknowledgement
+                    continue;
                 }
+                if (!lumo::AckFramePrefix(net.m_RecvBuf, n))
+                    return TakeAck(net); // any mode but the greeting expects an acknowledgement
+                net.ClearMailbox();      // the rest of the acknowledgement is on its way
+                continue;
             }
         }
         const bool connected = net.m_bConnected.load(std::memory_order_acquire) != 0;
-        if (held >= 0 && (!connected || pass > lastPass || lumo::WaitClock::now() - heldAt >= GREETING_QUIET))
+        const int left = lumo::MsUntil(held >= 0 ? heldUntil : deadline);
+        if (held >= 0 && (!connected || left == 0))
             return TakeGreeting(net, held, label);
         if (!connected) {
             net.ClearMailbox();
             net.m_ReadFileReturnlen = 0;
             return 0;
         }
-        if (pass > lastPass)
+        if (left == 0)
             break;
+        net.m_Client.WaitPublication(seen, ticker.SliceMs(std::min(left, lumo::MISSED_WAKE_RECHECK_MS)));
+        ticker.Tick();
     }
     net.m_RecvSource.store(nullptr, std::memory_order_relaxed);
     net.m_CommError = 1;
@@ -200,6 +217,15 @@ int CLumo_Net::Check_Return(int mode, int id, int limitMs) {
     int p = 0; // bytes assembled, kept from one pass to the next
     lumo::WaitTicker ticker;
     for (;;) {
+        // A pass reads only while a byte waits and the variant still takes
+        // one: sleep until a byte comes or the time is up, never spin.
+        const bool takesMore = p <= 5 && (style == 0x12 || p <= (CheckedStyle(style) ? 5 : 4));
+        if (!takesMore || ComBytesWaiting() <= 0) {
+            const long long left = limitMs - std::llabs(TickMs() - start) + 1;
+            if (left > 0)
+                WaitForByte(*this, takesMore,
+                            ticker.SliceMs(static_cast<int>(std::min<long long>(left, INT_MAX))));
+        }
         ticker.Tick();
         if (style == 0x12) {
             // Header search: bytes must follow 00 FF 5A A5 in order.

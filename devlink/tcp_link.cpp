@@ -118,7 +118,7 @@ void Lumo_Client::ReleaseThread() {
     // slices only guard against a lost wake.
     uint32_t end;
     while ((end = m_RecvEnd.load(std::memory_order_acquire)) == RECV_RUNNING)
-        lumo::FutexWait(m_RecvEnd, RECV_RUNNING, 10);
+        lumo::FutexWait(m_RecvEnd, RECV_RUNNING, std::chrono::milliseconds(10));
     // A thread in its last call may be held there for good (a modal box, or
     // a sink waiting on this very thread): it touches nothing of ours.
     if (end == RECV_LAST_CALL)
@@ -131,6 +131,7 @@ int Lumo_Client::ShutDown() {
     // The flag tells the thread that the receive it is about to see end is
     // ours, and ends its wait for an untaken message.
     m_StopRecv.store(true, std::memory_order_release);
+    m_HandBacks.Bump();
     if (m_Socket >= 0)
         lumo::TcpShutdownBoth(m_Socket);
     // The thread reads from m_Socket until it lets go: only then close it.

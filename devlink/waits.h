@@ -11,6 +11,9 @@
 namespace lumo {
 
 inline constexpr int WAIT_HOOK_PERIOD_MS = 10;
+// Waits that wake on an event also look again this often, for a change
+// that comes without a wake (a field written directly by a program).
+inline constexpr int MISSED_WAKE_RECHECK_MS = 10;
 
 using WaitClock = std::chrono::steady_clock;
 

@@ -47,8 +47,7 @@ Bytes TakeAnswer(CLumo_Net& net, const Bytes& tail, int timeoutMs = 5000) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    net.m_RecvLen.store(0, std::memory_order_release);
-    net.m_RecvReady.store(0, std::memory_order_release);
+    net.ClearMailbox();
     return got;
 }
 

@@ -14,18 +14,6 @@ namespace {
 
 const Bytes kAckOk = {0x00, 0xFF, 0x5A, 0xA5, 0x01};
 
-bool Connect(CLumo_Net& net, ModulePeer& peer, unsigned char id) {
-    std::thread script([&] {
-        if (peer.Accept())
-            peer.Send({id, 0x20, 0, 0, 0, 0, 0});
-    });
-    std::wstring addr = peer.Address();
-    unsigned char out[3];
-    const int rc = net.NetConnect_IPEPC(addr.data(), out, 0);
-    script.join();
-    return rc == 1;
-}
-
 TEST(TcpLinkLost, ReconnectFromTheNoticeToTheSameOrAnotherModule) {
     ModulePeer first("127.0.2.40");
     ModulePeer other("127.0.2.41");
@@ -43,12 +31,12 @@ TEST(TcpLinkLost, ReconnectFromTheNoticeToTheSameOrAnotherModule) {
             unsigned char out[3];
             reconnected = net.NetConnect_IPEPC(addr.data(), out, 0);
         };
-        ASSERT_TRUE(Connect(net, first, 1));
+        ASSERT_EQ(ConnectGreeted(net, first, Greeting(1, 0x20)), 1);
         armed = true;
         first.Close(); // the notice connects; the listener holds the connection
         std::thread module([&] {
             if (next->Accept())
-                next->Send({2, 0x20, 0, 0, 0, 0, 0});
+                next->Send(Greeting(2, 0x20));
         });
         ASSERT_TRUE(WaitFor([&] { return reconnected.load() != -1; }, 10000));
         module.join();
@@ -81,7 +69,7 @@ TEST(TcpLinkLost, CloseNetFromTheNotice) {
         WaitFor([&] { return armed.load(); });
         closed = net->CloseNet();
     };
-    ASSERT_TRUE(Connect(*net, peer, 1));
+    ASSERT_EQ(ConnectGreeted(*net, peer, Greeting(1, 0x20)), 1);
     armed = true;
     peer.Reset();
     ASSERT_TRUE(WaitFor([&] { return closed.load() != -1; }, 10000));
@@ -122,7 +110,7 @@ TEST_P(TcpBoxOutlastsTheLink, CloseAndDestroyDoNotWaitForIt) {
             box->cv.notify_all();
         });
     auto net = std::make_unique<CLumo_Net>();
-    ASSERT_TRUE(Connect(*net, peer, 1));
+    ASSERT_EQ(ConnectGreeted(*net, peer, Greeting(1, 0x20)), 1);
     peer.Reset();
     {
         std::unique_lock lock(box->mu);

@@ -112,21 +112,9 @@ TEST(Tap, FailuresLossesAndBoxes) {
     EXPECT_EQ(net.NetConnect_IPEPC(refused, out, 0), 0);
     ModulePeer peer("127.0.2.52");
     ASSERT_TRUE(peer.Listening());
-    std::wstring addr = peer.Address();
     for (bool reset : {false, true}) {
         net.m_bXMode = reset; // the second greeting is a 17-byte one: id 3, socket 9
-        Bytes greeting = {1, 0x20, 0, 0, 0, 0, 0};
-        if (reset) {
-            greeting.assign(17, 0);
-            greeting[12] = 3;
-            greeting[16] = 9;
-        }
-        std::thread module([&] {
-            if (peer.Accept())
-                peer.Send(greeting);
-        });
-        ASSERT_EQ(net.NetConnect_IPEPC(addr.data(), out, 0), 1);
-        module.join();
+        ASSERT_EQ(ConnectGreeted(net, peer, reset ? XGreeting(0, 3, 0, 9) : Greeting(1, 0x20)), 1);
         reset ? peer.Reset() : peer.Close();
         ASSERT_TRUE(WaitFor([&] { return net.m_bConnected.load() == 0; }));
     }

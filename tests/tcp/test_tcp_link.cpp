@@ -13,42 +13,13 @@ namespace {
 
 const Bytes kAckOk = {0x00, 0xFF, 0x5A, 0xA5, 0x01};
 
-Bytes Greeting(unsigned char id, unsigned char style) {
-    return {id, style, 0, 0, 0, 0, 0};
-}
-
-// 17-byte X-mode greeting: byte 0 table entry, 12 id, 14 style - 26, 16 socket.
-Bytes XGreeting(unsigned char entry, unsigned char id, unsigned char style26, unsigned char socketNo) {
-    Bytes g(17, 0);
-    g[0] = entry;
-    g[12] = id;
-    g[14] = style26;
-    g[16] = socketNo;
-    return g;
-}
-
-
-// Connects net to the peer, which greets with `greeting` from a script thread.
-int ConnectGreeted(CLumo_Net &net, ModulePeer &peer, const Bytes &greeting, unsigned char mode = 0,
-                   unsigned char *out = nullptr) {
-    unsigned char reply[3] = {0xAA, 0xAA, 0xAA};
-    std::thread script([&] {
-        if (peer.Accept())
-            peer.Send(greeting);
-    });
-    std::wstring addr = peer.Address();
-    const int rc = net.NetConnect_IPEPC(addr.data(), out ? out : reply, mode);
-    script.join();
-    return rc;
-}
-
 // ------------------------------------------------------------ connect rows
 
 TEST(TcpConnect, RefusedReturnsZeroWithOneProgressTextAndNoBox) {
     BoxRecorder boxes;
     CLumo_Net net;
     std::vector<std::wstring> log;
-    net.m_hLogWnd = [&](const std::wstring &t) { log.push_back(t); };
+    net.m_hLogWnd = [&](const std::wstring& t) { log.push_back(t); };
     unsigned char reply[3] = {0, 0, 0x42};
     wchar_t addr[] = L"127.0.2.1"; // nothing listens here
     EXPECT_EQ(net.NetConnect_IPEPC(addr, reply, 0), 0);
@@ -84,21 +55,21 @@ TEST(TcpConnect, SilentModuleTimesOutWithBox) {
 
 // Greeting rows that fail: mode 0 shows the box, mode 1 shows nothing.
 struct RefusedGreeting {
-    const char *name;
-    const char *ip;
+    const char* name;
+    const char* ip;
     unsigned char mode;
     Bytes greeting;
-    const wchar_t *box; // nullptr: none
+    const wchar_t* box; // nullptr: none
 };
 
-void PrintTo(const RefusedGreeting &r, std::ostream *os) {
+void PrintTo(const RefusedGreeting& r, std::ostream* os) {
     *os << r.name;
 }
 
 class TcpRefusedGreeting : public ::testing::TestWithParam<RefusedGreeting> {};
 
 TEST_P(TcpRefusedGreeting, FailsWithItsMessage) {
-    const RefusedGreeting &r = GetParam();
+    const RefusedGreeting& r = GetParam();
     ModulePeer peer(r.ip);
     ASSERT_TRUE(peer.Listening());
     BoxRecorder boxes;
@@ -123,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedGreeting{"FFFFModeZero", "127.0.2.3", 0, {0xFF, 0xFF, 0, 0, 0, 0, 0}, L"3 Didn't Connect to "},
         RefusedGreeting{"FFFFModeOneSilent", "127.0.2.4", 1, {0xFF, 0xFF, 0, 0, 0, 0, 0}, nullptr},
         RefusedGreeting{"ShortFFFF", "127.0.2.5", 0, {0xFF, 0xFF}, L"3 Didn't Connect to "}),
-    [](const ::testing::TestParamInfo<RefusedGreeting> &i) { return std::string(i.param.name); });
+    [](const ::testing::TestParamInfo<RefusedGreeting>& i) { return std::string(i.param.name); });
 
 TEST(TcpConnect, EmptyGreetingFailsWithTwo) {
     // An empty publication reaches the greeting check only when the receive
@@ -133,7 +104,7 @@ TEST(TcpConnect, EmptyGreetingFailsWithTwo) {
     ASSERT_TRUE(peer.Listening());
     BoxRecorder boxes;
     CLumo_Net net;
-    net.m_hLogWnd = [&](const std::wstring &t) {
+    net.m_hLogWnd = [&](const std::wstring& t) {
         if (t.ends_with(L"--------------Open ok")) {
             net.m_RecvLen.store(0);
             net.m_RecvReady.store(1, std::memory_order_release);
@@ -216,7 +187,7 @@ TEST(TcpConnect, PlainStyleReturnsAtOnceAndRecordsStyle) {
     ASSERT_TRUE(peer.Listening());
     CLumo_Net net;
     std::vector<std::wstring> log;
-    net.m_hLogWnd = [&](const std::wstring &t) { log.push_back(t); };
+    net.m_hLogWnd = [&](const std::wstring& t) { log.push_back(t); };
     unsigned char out[3] = {0xAA, 0xAA, 0xAA};
     EXPECT_EQ(ConnectGreeted(net, peer, Greeting(7, 0x20), 0, out), 1);
     EXPECT_EQ(out[0], 7);
@@ -271,12 +242,12 @@ TEST(TcpConnect, GreetingsOfAnyLength) {
 // ------------------------------------------------------ style 17 sequence
 
 // Greeting id/17, mode query answered by `modeReply` in the given pieces.
-void PlayStyle17(ModulePeer &peer, unsigned char id, const std::vector<Bytes> &pieces, Bytes *query) {
+void PlayStyle17(ModulePeer& peer, unsigned char id, const std::vector<Bytes>& pieces, Bytes* query) {
     if (!peer.Accept())
         return;
     peer.Send(Greeting(id, 17));
     *query = peer.Read(8);
-    for (const Bytes &p : pieces) {
+    for (const Bytes& p : pieces) {
         peer.Send(p);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -356,7 +327,7 @@ TEST(TcpCheckReturn, AcknowledgementsAndCounters) {
                         {{0x00, 0xFF, 0x5A, 0xA5, 0xFF}, 0xFF, 1, 0xFF},
                         {{0x01, 0x02, 0x03, 0x04, 0x05}, 0, 1, 5}};
     const unsigned char frame[] = {0x55, 0xAA, 0x2F, 0xD0, 0x01, 0xFE, 0x19, 0x00};
-    for (const Row &r : rows) {
+    for (const Row& r : rows) {
         SCOPED_TRACE(r.result);
         const int errors = net.m_AckErrorCounter;
         net.m_Client.SetRecvMode(RECV_COUNT, 5);
@@ -374,7 +345,7 @@ TEST(TcpCheckReturn, AcknowledgementsAndCounters) {
 
     // No answer within a short limit: (100 / 5) + 1 passes, then a time-out.
     std::vector<std::wstring> log;
-    net.m_hLogWnd = [&](const std::wstring &t) { log.push_back(t); };
+    net.m_hLogWnd = [&](const std::wstring& t) { log.push_back(t); };
     EXPECT_EQ(net.Check_Return(CHECK_ACK, 2, 100), 0);
     EXPECT_EQ(net.m_TimeoutCounter, 1);
     EXPECT_EQ(net.m_CommError, 1);
@@ -480,11 +451,11 @@ TEST(TcpLoss, ResetWithoutOwnerShowsOneBox) {
 
 // Owner window set: reset and clean close each post the notice exactly once.
 struct LossKind {
-    const char *name;
-    const char *ip;
+    const char* name;
+    const char* ip;
     bool reset; // else an orderly close
 };
-void PrintTo(const LossKind &k, std::ostream *os) {
+void PrintTo(const LossKind& k, std::ostream* os) {
     *os << k.name;
 }
 
@@ -516,7 +487,7 @@ TEST_P(TcpLossNotice, PostsOnceAndNoBox) {
 INSTANTIATE_TEST_SUITE_P(Kinds, TcpLossNotice,
                          ::testing::Values(LossKind{"Reset", "127.0.2.21", true},
                                            LossKind{"Close", "127.0.2.22", false}),
-                         [](const ::testing::TestParamInfo<LossKind> &i) {
+                         [](const ::testing::TestParamInfo<LossKind>& i) {
                              return std::string(i.param.name);
                          });
 
