@@ -384,7 +384,8 @@ bool IsDottedAddress(const std::string& text) {
         const std::string_view digits =
             std::string_view(text).substr(start, dot == std::string::npos ? std::string::npos : dot - start);
         long v = 0;
-        if (digits.size() > 3 || !ParseNumber(digits, 0, 255, &v))
+        // no leading zeros: elsewhere they may read as octal
+        if (digits.size() > 3 || (digits.size() > 1 && digits[0] == '0') || !ParseNumber(digits, 0, 255, &v))
             return false;
         start = dot + 1;
     }
