@@ -9,6 +9,7 @@
 #include "d_cmdora.h"
 #include "lumo_net.h"
 #include "settings.h"
+#include "trace.h"
 
 QString SettingsRoot() {
     const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
@@ -53,5 +54,17 @@ void InstallLumoMessageSink() {
             show(); // modal where it happens, like the platform's box
         else
             QMetaObject::invokeMethod(app, show, Qt::QueuedConnection);
+    });
+
+    // While the device link waits on the UI thread (the TCP connect, the
+    // greeting, the close pauses) the window keeps painting; the busy pointer
+    // the operation set stays, no user input is taken and test-timer ticks
+    // wait, as in the console's own pauses.
+    SetLumoWaitHook([] {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app || QThread::currentThread() != app->thread())
+            return;
+        const TestTickHold hold;
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     });
 }

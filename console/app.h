@@ -23,5 +23,7 @@ public:
 QString SettingsRoot();
 
 // Routes the device link's message boxes to consoleUi(): shown at once on
-// the UI thread, posted to it from any other thread.
+// the UI thread, posted to it from any other thread. Also installs the
+// device link's wait hook, which keeps the window painting while the link
+// waits on the UI thread.
 void InstallLumoMessageSink();

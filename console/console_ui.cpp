@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -19,6 +20,8 @@ namespace {
 // inside the box instead of growing it past the screen.
 constexpr int kScrollTextChars = 1000;
 constexpr int kScrollTextLines = 25;
+// The longest the window goes unpainted while a handler waits for a condition.
+constexpr int kAwaitSliceMs = 10;
 
 // Puts the box's text label into a scroll area in the same place; the text
 // and the caption stay as they are.
@@ -91,6 +94,31 @@ public:
             QThread::msleep(static_cast<unsigned long>(left < 10 ? left : 10));
         }
         QApplication::restoreOverrideCursor();
+    }
+
+    bool awaitMs(int ms, const std::function<bool(int sliceMs)>& ready) override {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        const QDeadlineTimer deadline(ms < 0 ? 0 : ms);
+        bool met = false;
+        for (;;) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            const qint64 left = deadline.remainingTime();
+            const int slice = static_cast<int>(qBound(qint64(0), left, qint64(kAwaitSliceMs)));
+            QElapsedTimer used;
+            used.start();
+            if (ready(slice)) {
+                met = true;
+                break;
+            }
+            if (left <= 0)
+                break;
+            // ready gave up early (nothing can come yet): pause out the slice
+            const qint64 rest = slice - used.elapsed();
+            if (rest > 0)
+                QThread::msleep(static_cast<unsigned long>(rest));
+        }
+        QApplication::restoreOverrideCursor();
+        return met;
     }
 
     int sendTraceRecord(const QByteArray& record) override { return SendTraceRecordToViewer(record); }

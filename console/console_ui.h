@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 class ConsoleUi {
@@ -24,6 +26,11 @@ public:
     // Blocks the caller's handler for ms milliseconds. The real one keeps the
     // window repainting but takes no user input meanwhile.
     virtual void sleepMs(int ms) = 0;
+    // Blocks the caller's handler at most ms milliseconds until ready says
+    // its condition holds (true) or the time is up (false). ready(sliceMs)
+    // may block up to sliceMs. The real one hands it slices of at most
+    // 10 ms and repaints between them, taking no user input, as sleepMs does.
+    virtual bool awaitMs(int ms, const std::function<bool(int sliceMs)>& ready) = 0;
     // Hands one 5004-byte trace record to a listening viewer; returns its
     // answer, or 0 when none listens.
     virtual int sendTraceRecord(const QByteArray& record) = 0;

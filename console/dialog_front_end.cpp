@@ -29,6 +29,11 @@ void DialogFrontEnd::Sleep(int ms) {
     consoleUi().sleepMs(ms);
 }
 
+bool DialogFrontEnd::Await(int ms, const std::function<bool(int sliceMs)>& ready) {
+    const TestTickHold hold; // as in Sleep: the answer being awaited must not be cleared by a tick
+    return consoleUi().awaitMs(ms, ready);
+}
+
 void DialogFrontEnd::BeginBusy() {
     if (m_BusyDepth++ > 0)
         return;

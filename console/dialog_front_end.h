@@ -20,6 +20,8 @@ public:
     void ShowStatus(const std::u16string& text) override;
     void ShowBox(const std::u16string& text, const std::u16string& caption, session::BoxIcon icon) override;
     void Sleep(int ms) override;
+    // Through consoleUi().awaitMs, holding test-timer ticks back as Sleep does.
+    bool Await(int ms, const std::function<bool(int sliceMs)>& ready) override;
     // The platform's arrow with an hourglass, applied before the blocking
     // call that follows; put back by the matching EndBusy.
     void BeginBusy() override;

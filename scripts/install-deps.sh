@@ -4,9 +4,10 @@
 set -euo pipefail
 
 # scdoc turns the man pages into roff; dpkg-dev and file serve cpack; the
-# packaging tests validate with desktop-file-utils, appstream, pkgconf and groff.
+# packaging tests validate with desktop-file-utils, appstream, pkgconf and groff;
+# libxml2-utils gives xmllint, which checks the JUnit reports of lumo.
 packages=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth binutils
-    scdoc dpkg-dev file desktop-file-utils appstream pkgconf groff-base)
+    scdoc dpkg-dev file desktop-file-utils appstream pkgconf groff-base libxml2-utils)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -4,9 +4,16 @@
 // Every call comes from the thread that runs the session operation.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <string>
 
 namespace session {
+
+// The longest a front end lets a condition wait run before it looks at its
+// window again (and the slice the default Await hands to the condition).
+inline constexpr int kAwaitSliceMs = 10;
 
 enum class BoxIcon { None, Error };
 
@@ -28,6 +35,13 @@ public:
     virtual void ShowBox(const std::u16string& text, const std::u16string& caption, BoxIcon icon) = 0;
     // Blocks the operation for ms milliseconds (a front end may keep painting meanwhile).
     virtual void Sleep(int ms) = 0;
+    // Blocks the operation at most ms milliseconds until a condition holds;
+    // true as soon as it does, false when ms have passed. ready(sliceMs)
+    // blocks at most sliceMs for the condition and says whether it holds; it
+    // may give up early (its condition cannot come yet), and the wait then
+    // goes on pausing. The default hands it slices of kAwaitSliceMs, pauses
+    // through Sleep for what it left of a slice, and counts whole slices.
+    virtual bool Await(int ms, const std::function<bool(int sliceMs)>& ready);
     // Busy pointer on and off; BusyScope pairs them, they may nest.
     virtual void BeginBusy() = 0;
     virtual void EndBusy() = 0;
@@ -36,6 +50,22 @@ public:
     // A connect milestone; outcome holds what is known so far. Default: nothing.
     virtual void OnConnectStep(ConnectStep /*step*/, const ConnectOutcome& /*outcome*/) {}
 };
+
+inline bool FrontEnd::Await(int ms, const std::function<bool(int sliceMs)>& ready) {
+    using Clock = std::chrono::steady_clock;
+    for (int waited = 0;;) {
+        const int slice = std::clamp(ms - waited, 0, kAwaitSliceMs);
+        const auto start = Clock::now();
+        if (ready(slice))
+            return true;
+        if (slice == 0)
+            return false;
+        const auto used = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        if (used < slice)
+            Sleep(static_cast<int>(slice - used));
+        waited += slice;
+    }
+}
 
 // Holds the busy pointer for one operation, from before its first blocking
 // call until it returns.

@@ -46,15 +46,21 @@ bool AnswerComplete(TcpReading reading, const uint8_t* p, size_t n) {
     return false;
 }
 
-int WaitPublication(CLumo_Net& /*net*/, FrontEnd& front, int ms) {
-    front.Sleep(ms);
-    return ms;
+std::chrono::microseconds WaitPublication(CLumo_Net& net, FrontEnd& front, int ms) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    // WaitMailbox returns at once while the link is down; Await then pauses.
+    const bool published = front.Await(ms, [&net](int sliceMs) { return net.WaitMailbox(sliceMs); });
+    if (!published)
+        return std::chrono::milliseconds(ms);
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
 }
 
 std::vector<uint8_t> TakeTcpAnswer(CLumo_Net& net, FrontEnd& front, TcpReading reading) {
     std::vector<uint8_t> finished; // messages the receive thread has finished, joined
     std::vector<uint8_t> answer;   // finished + the latest publication
-    int waited = 0;
+    const std::chrono::microseconds limit = std::chrono::milliseconds(kTcpWaitLimitMs);
+    std::chrono::microseconds waited{0};
     for (;;) {
         // read once: a torn or out-of-range value must never size the copy
         const int len = std::clamp(net.m_RecvLen.load(std::memory_order_acquire), 0, LUMO_MAILBOX_SIZE);
@@ -72,9 +78,11 @@ std::vector<uint8_t> TakeTcpAnswer(CLumo_Net& net, FrontEnd& front, TcpReading r
         } else if (net.m_RecvReady.load(std::memory_order_acquire) == 1) {
             net.ClearMailbox(); // an empty message (the thread drops an oversized one): go on
         }
-        if (waited >= kTcpWaitLimitMs)
+        if (waited >= limit)
             break;
-        waited += WaitPublication(net, front, kTcpWaitStepMs);
+        // steps of 500 ms as the console always polled, the last one cut to the bound
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(limit - waited).count();
+        waited += WaitPublication(net, front, static_cast<int>(std::min<long long>(kTcpWaitStepMs, left)));
     }
     // the mailbox goes back even when nothing came
     net.ClearMailbox();

@@ -3,6 +3,7 @@
 // of 20 waits of 500 ms. Blocks the calling thread; one caller at a time.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -26,17 +27,19 @@ enum class TcpReading {
 // Whether p[0..n) is a complete answer for the reading.
 bool AnswerComplete(TcpReading reading, const uint8_t* p, size_t n);
 
-// Waits at most ms milliseconds for the receive thread of net to publish and
-// returns the milliseconds waited. Today it pauses the whole ms through
-// front.Sleep (the console's polling pace, during which the front end keeps
-// painting); an event wait of the device link can take its place here
-// without changing the callers.
-int WaitPublication(CLumo_Net& net, FrontEnd& front, int ms);
+// Waits at most ms milliseconds for the receive thread of net to publish,
+// through front.Await (so a front end keeps painting), and returns how long
+// it waited: the whole ms when nothing came, else the time until the
+// publication woke it. While the link is down nothing can come, and the
+// wait pauses through the whole ms.
+std::chrono::microseconds WaitPublication(CLumo_Net& net, FrontEnd& front, int ms);
 
 // Takes the answer to the frame just sent: each publication is copied and the
 // mailbox handed back; an incomplete one is followed by the next, longer one,
 // and a message the receive thread has finished is joined by the one after
-// it. Stops when the answer is complete or after kTcpWaitLimitMs of waiting.
+// it. Stops when the answer is complete or after kTcpWaitLimitMs of waiting
+// (a wait that nothing ended counts whole, one that a publication ended
+// counts the time it took).
 // Returns the bytes taken (at most the mailbox size).
 std::vector<uint8_t> TakeTcpAnswer(CLumo_Net& net, FrontEnd& front, TcpReading reading);
 

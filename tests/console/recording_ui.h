@@ -58,6 +58,11 @@ public:
         if (scaled > 0)
             QThread::msleep(scaled);
     }
+    // Recorded and timed as a sleep of ms; then one look at the condition.
+    bool awaitMs(int ms, const std::function<bool(int sliceMs)>& ready) override {
+        sleepMs(ms);
+        return ready(0);
+    }
     int sendTraceRecord(const QByteArray& record) override {
         traceRecords.append(record);
         return traceAnswer;

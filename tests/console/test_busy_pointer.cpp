@@ -55,6 +55,7 @@ private slots:
     void serialConnectAndSend();
     void tcpConnectAndSend();
     void udpConnectAndSend();
+    void tcpWaitsKeepPainting();
 };
 
 void TestBusyPointer::serialConnectAndSend() {
@@ -159,6 +160,65 @@ void TestBusyPointer::udpConnectAndSend() {
     QCOMPARE(duringReceive.load(), kBusy);
     QCOMPARE(pointerShape(), kNone);
     QTest::mouseClick(dlg.m_Connect, Qt::LeftButton);
+}
+
+// Counts the paints of a widget and the pointer at each.
+struct PaintCounter : QObject {
+    QList<int> shapes;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint)
+            shapes << pointerShape();
+        return false;
+    }
+};
+
+// The real waits of a TCP connect (the device link's greeting wait) and of
+// Send (the answer wait) let paints through, with the busy pointer: a label
+// that a timer changes every 20 ms keeps painting while they block.
+void TestBusyPointer::tcpWaitsKeepPainting() {
+    SettingsSandbox sandbox;
+    RecordingUi ui(0.01);
+    lumo_test::TcpListener listener("127.0.9.3", LUMO_MODULE_PORT);
+    QVERIFY(listener.ok());
+    std::thread module([&] {
+        lumo_test::TcpConnection c = listener.Accept(5s);
+        if (!c.ok())
+            return;
+        std::this_thread::sleep_for(300ms);
+        c.Send(Bytes{5, 17, 0, 0, 0, 0, 0});
+        c.RecvExact(8); // mode query
+        c.Send(lumo_test::Hex("55 AA 5F A0 01 FE 7A 00 00 00 00 00 00"));
+        c.Recv(); // the Z frame of the command
+        std::this_thread::sleep_for(300ms);
+        c.Send("OK: command za done\r\n");
+        c.WaitClosed(3s);
+    });
+    D_CMDORA dlg;
+    dlg.show();
+    aimIp(dlg, {127, 0, 9, 3}, false);
+    QLabel clock;
+    clock.show();
+    PaintCounter paints;
+    clock.installEventFilter(&paints);
+    QTimer tick;
+    int n = 0;
+    connect(&tick, &QTimer::timeout, &clock, [&] { clock.setText(QString::number(++n)); });
+    tick.start(20);
+
+    QTest::mouseClick(dlg.m_Connect, Qt::LeftButton);
+    QCOMPARE(dlg.m_Connect->text(), QStringLiteral("Disconnect"));
+    QVERIFY2(paints.shapes.size() >= 3, qPrintable(QString::number(paints.shapes.size())));
+    QCOMPARE(paints.shapes, QList<int>(paints.shapes.size(), kBusy));
+
+    paints.shapes.clear();
+    setConsoleUi(nullptr); // the console's own answer wait
+    clickSend(dlg, QStringLiteral("za"));
+    setConsoleUi(&ui);
+    QCOMPARE(dlg.m_Status->text(), QStringLiteral("Ack : OK: command za done\r"));
+    QVERIFY2(paints.shapes.size() >= 3, qPrintable(QString::number(paints.shapes.size())));
+    QCOMPARE(paints.shapes, QList<int>(paints.shapes.size(), kBusy));
+    dlg.m_Net.m_Client.ShutDown(); // the module's thread ends with the link
+    module.join();
 }
 
 QTEST_MAIN(TestBusyPointer)

@@ -4,6 +4,7 @@
 #include "lumo_net.h"
 #include "session.h"
 #include "sim_process.h"
+#include "tcp_answer.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +19,15 @@ struct Front : session::FrontEnd {
     std::vector<std::u16string> statuses, boxes;
     std::vector<std::string> traces;
     int busy = 0, maxBusy = 0;
+    long slept = 0; // milliseconds of pauses asked for
     void ShowStatus(const std::u16string& t) override { statuses.push_back(t); }
     void ShowBox(const std::u16string& t, const std::u16string& c, session::BoxIcon) override {
         boxes.push_back(c + u": " + t);
     }
-    void Sleep(int ms) override { std::this_thread::sleep_for(std::chrono::microseconds(ms * 100)); }
+    void Sleep(int ms) override {
+        slept += ms;
+        std::this_thread::sleep_for(std::chrono::microseconds(ms * 100));
+    }
     void BeginBusy() override { maxBusy = std::max(maxBusy, ++busy); }
     void EndBusy() override { --busy; }
     void TraceCommand(const std::string& t) override { traces.push_back(t); }
@@ -129,4 +134,31 @@ TEST(Session, FailedConnectCarriesTheSystemReason) {
     EXPECT_EQ(session::ReasonHint(EACCES, session::LinkKind::Serial).find(u"dialout") != std::u16string::npos,
               true);
     EXPECT_FALSE(s.IsOpen());
+}
+
+// The TCP answer is taken when its publication wakes the wait, without a
+// pause; a link that drops is still waited out to the whole bound.
+TEST(Session, TcpWaitWakesOnTheAnswerAndWaitsOutADroppedLink) {
+    ChildProcess sim;
+    ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM,
+                          {"--address", "127.0.6.3", "--tcp", "--style", "5", "--misbehave", "reset"}));
+    CLumo_Net net;
+    Front front;
+    session::Session link(net, front);
+    ASSERT_TRUE(link.OpenTcp(u"127.0.6.3", false).ok());
+    front.slept = 0;
+    const session::SendResult reset = link.Send(u"zs"); // a query, read by lines; the module resets instead
+    EXPECT_EQ(reset.outcome, session::SendOutcome::TimedOut);
+    EXPECT_GE(front.slept, session::kTcpWaitLimitMs * 9 / 10);
+    EXPECT_LE(front.slept, session::kTcpWaitLimitMs);
+    net.m_ToPCStyle = 0;
+
+    ChildProcess good;
+    ASSERT_TRUE(good.Start(LUMO_MODULE_SIM, {"--address", "127.0.6.4", "--tcp"}));
+    ASSERT_TRUE(link.OpenTcp(u"127.0.6.4", false).ok());
+    front.slept = 0;
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(link.Send(u"zh").outcome, session::SendOutcome::Answered);
+    EXPECT_EQ(front.slept, 0);
+    net.m_ToPCStyle = 0;
 }

@@ -1,0 +1,282 @@
+// lumo as a script runs it: the program against the module simulator over
+// TCP, UDP and a serial pty, its exit statuses, its reports (a JUnit file
+// that xmllint accepts against a JUnit schema), and bad input that sends
+// nothing.
+#include "sim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace simtest;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs a program with args, standard input from /dev/null; waits for its end.
+Outcome RunProgram(const std::string& path, const std::vector<std::string>& args) {
+    Outcome o;
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) < 0 || pipe2(err, O_CLOEXEC) < 0)
+        return o;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    std::vector<std::string> all{path};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, path.c_str(), &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    close(err[1]);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* text[2] = {&o.out, &o.err};
+    for (int open = rc == 0 ? 2 : 0; open > 0;) {
+        if (poll(fds, 2, 60000) <= 0)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            char buf[4096];
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                text[i]->append(buf, size_t(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (pollfd& p : fds)
+        if (p.fd >= 0)
+            close(p.fd);
+    int st = 0;
+    if (rc == 0 && waitpid(pid, &st, 0) == pid)
+        o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return o;
+}
+
+Outcome Lumo(const std::vector<std::string>& args) {
+    return RunProgram(LUMO_PROGRAM, args);
+}
+
+// A file in the test's own temporary folder.
+std::string TempFile(const std::string& name, const std::string& content = "") {
+    const std::string path = testing::TempDir() + "lumo_" + std::to_string(getpid()) + "_" + name;
+    std::ofstream(path) << content;
+    return path;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream f(path);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// A listener that no program should reach: true when nobody connected.
+class Untouched {
+public:
+    explicit Untouched(const std::string& address) : m_Fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in sa = Addr(address, 20036);
+        m_Ok =
+            bind(m_Fd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 && listen(m_Fd.Get(), 4) == 0;
+    }
+    bool Ok() const { return m_Ok; }
+    bool NobodyCame() const {
+        pollfd p{m_Fd.Get(), POLLIN, 0};
+        return poll(&p, 1, 0) == 0;
+    }
+
+private:
+    Fd m_Fd;
+    bool m_Ok = false;
+};
+
+} // namespace
+
+// TCP: a run with a passing and a failing expectation and its reports, send
+// in JSON, connect's report of the module.
+TEST(Lumo, TcpRunReportsAndJson) {
+    ChildProcess sim;
+    ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", "127.0.8.1", "--tcp", "--id", "3"}));
+    const std::string list = TempFile("tcp.txt", "# checks\r\n"
+                                                 "za 1 => ^OK: command za 1 done\r\n"
+                                                 "\n"
+                                                 "zh => Device ID 3 Style 17\n"
+                                                 "wait 10\n"
+                                                 "zq => no such text\n"
+                                                 "zb 2\n");
+    const std::string junit = TempFile("tcp.xml"), csv = TempFile("tcp.csv");
+    const Outcome run =
+        Lumo({"run", "--tcp", "127.0.8.1", "--keep-going", "--junit", junit, "--csv", csv, list});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.out.find("PASS za 1 ("), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("PASS zh ("), std::string::npos);
+    EXPECT_NE(run.out.find("[Device Information] Device ID 3 Style 17 Ver 1.00"), std::string::npos);
+    EXPECT_NE(run.out.find("FAIL zq ("), std::string::npos);
+    EXPECT_NE(run.out.find("expected /no such text/, got: OK: command zq done\\r"), std::string::npos);
+    EXPECT_NE(run.out.find("\n3 passed, 1 failed\n"), std::string::npos);
+
+    const std::string xml = ReadFile(junit);
+    EXPECT_EQ(Count(xml, "<testcase "), 4u);
+    EXPECT_EQ(Count(xml, "<failure "), 1u);
+    EXPECT_NE(xml.find("name=\"line 6: zq\""), std::string::npos);
+    if (std::string(LUMO_XMLLINT).empty())
+        ADD_FAILURE() << "xmllint not found: install libxml2-utils";
+    else
+        EXPECT_EQ(RunProgram(LUMO_XMLLINT, {"--noout", "--schema", LUMO_JUNIT_XSD, junit}).status, 0);
+    const std::string table = ReadFile(csv);
+    EXPECT_EQ(Count(table, "\r\n"), 5u); // header and four rows
+    EXPECT_NE(table.find("1,2,za 1,TCP 127.0.8.1:20036,answered,true,"), std::string::npos) << table;
+
+    // one object per command; a second run of the list stops at its failure
+    const Outcome json = Lumo({"send", "--tcp", "127.0.8.1", "--json", "za 1", "zh"});
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(Count(json.out, "\n"), 2u);
+    EXPECT_NE(json.out.find(
+                  "{\"command\":\"za 1\",\"link\":\"TCP 127.0.8.1:20036\",\"frame\":\"55 AA 38 C7 06 F9 07 "
+                  "7A 61 20 31 00 00\",\"answer\":\"4F 4B"),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"status\":\"Ack : OK: command za 1 done\\r\",\"caption\":null,\"data\":null,"),
+              std::string::npos);
+    EXPECT_NE(json.out.find("\"caption\":\"Device Information\",\"data\":\"Device ID 3 Style 17 Ver 1.00\","),
+              std::string::npos);
+
+    const Outcome stop = Lumo({"run", "--tcp", "127.0.8.1", "--repeat", "3", list});
+    EXPECT_EQ(stop.status, 1);
+    EXPECT_EQ(Count(stop.out, "PASS"), 2u); // round 1 only, up to the failure
+    EXPECT_NE(stop.out.find("FAIL [round 1] zq"), std::string::npos) << stop.out;
+}
+
+// UDP and a serial link on the simulator's pty: send, run, connect and the
+// device query; the serial acknowledgement is shown from the word on.
+TEST(Lumo, UdpAndSerial) {
+    const std::string pty = "/tmp/lumo_test_pty_" + std::to_string(getpid());
+    ChildProcess sim;
+    ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", "127.0.8.2", "--udp", "--serial-link", pty}));
+    const Outcome udp = Lumo({"send", "--udp", "127.0.8.2", "zb 7"});
+    EXPECT_EQ(udp.status, 0) << udp.err;
+    EXPECT_EQ(udp.out.rfind("command: zb 7\nstatus: Ack : OK: command zb 7 done\\r\nround trip: ", 0), 0u)
+        << udp.out;
+    EXPECT_NE(udp.out.find(" ms (answered)\n"), std::string::npos);
+
+    const std::string list = TempFile("serial.txt", "za 5 => ^command za 5 done\\r$\n");
+    const Outcome serial = Lumo({"run", "--serial", pty, "--baud", "115200", "--json", list});
+    EXPECT_EQ(serial.status, 0) << serial.err;
+    EXPECT_NE(serial.out.find("\"link\":\"COM1 " + pty + "\",\"frame\":\"7A 61 20 35 0D\""),
+              std::string::npos)
+        << serial.out;
+    EXPECT_EQ(serial.err, "1 passed, 0 failed\n");
+
+    const Outcome connect = Lumo({"connect", "--serial", pty});
+    EXPECT_EQ(connect.status, 0);
+    EXPECT_EQ(connect.out, "link: COM1 " + pty + "\nprompt seen: yes\n");
+    const Outcome device = Lumo({"device-query", "--serial", pty, "--baud", "115200"});
+    EXPECT_EQ(device.status, 0);
+    EXPECT_EQ(device.out, "device: 12 34\n");
+}
+
+// Links that do not open: status 2 and the reason in words.
+TEST(Lumo, LinksThatDoNotOpen) {
+    const Outcome refused = Lumo({"send", "--tcp", "127.0.8.3", "za 1"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("lumo: cannot open TCP 127.0.8.3:20036: refused"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.out, "");
+    const Outcome missing = Lumo({"connect", "--serial", "/nonexistent/ttyLUMO"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("cannot open COM1 /nonexistent/ttyLUMO: no such device"), std::string::npos);
+}
+
+// A module that never greets: the greeting wait runs out (about 10 s).
+TEST(Lumo, SilentModuleTimesOut) {
+    ChildProcess sim;
+    ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", "127.0.8.4", "--tcp", "--misbehave", "silent"}));
+    const Outcome silent = Lumo({"connect", "--tcp", "127.0.8.4"});
+    EXPECT_EQ(silent.status, 2);
+    EXPECT_NE(silent.err.find("cannot open TCP 127.0.8.4:20036: timed out"), std::string::npos) << silent.err;
+}
+
+// A module that resets the link at the first command: the answer's wait runs
+// out its bound (about 10 s), and the run stops there.
+TEST(Lumo, ResetModuleStopsTheRun) {
+    ChildProcess sim;
+    ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM,
+                          {"--address", "127.0.8.5", "--tcp", "--style", "5", "--misbehave", "reset"}));
+    const std::string list = TempFile("reset.txt", "zs => Signal\nzs\n");
+    const Outcome reset = Lumo({"run", "--tcp", "127.0.8.5", "--keep-going", list});
+    EXPECT_EQ(reset.status, 1);
+    EXPECT_NE(reset.out.find("FAIL zs (10"), std::string::npos) << reset.out;
+    EXPECT_NE(reset.out.find("timed out; expected /Signal/"), std::string::npos);
+    EXPECT_NE(reset.out.find("\n0 passed, 1 failed\n"), std::string::npos);
+    EXPECT_NE(reset.err.find("the module closed the link; stopping"), std::string::npos) << reset.err;
+}
+
+// Usage errors (64) and an unreadable file (66) send nothing; every
+// subcommand has its usage.
+TEST(Lumo, BadInputSendsNothing) {
+    Untouched module("127.0.8.6");
+    ASSERT_TRUE(module.Ok());
+    const std::string tooLong = TempFile("long.txt", "za 1\n" + std::string(254, 'q') + "\n");
+    const std::string badRegex = TempFile("regex.txt", "za 1\nzb => (\n");
+    const std::string badWait = TempFile("wait.txt", "wait soon\n");
+    const std::string good = TempFile("good.txt", "za 1\n");
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+        {{"send", "--tcp", "127.0.8.6", "--bogus", "za"}, 64},
+        {{"send", "--tcp", "127.0.8.300", "za"}, 64},
+        {{"send", "--tcp", "127.0.8.6"}, 64},
+        {{"send", "--udp", "127.0.8.6", "--x", "za"}, 64},
+        {{"run", "--tcp", "127.0.8.6", "--repeat", "0", badWait}, 64},
+        {{"run", "--tcp", "127.0.8.6", tooLong}, 64},
+        {{"run", "--tcp", "127.0.8.6", badRegex}, 64},
+        {{"run", "--tcp", "127.0.8.6", badWait}, 64},
+        {{"run", "--tcp", "127.0.8.6", "--junit", "/nonexistent/out.xml", good}, 64},
+        {{"run", "--tcp", "127.0.8.6", "/nonexistent/list.txt"}, 66},
+        {{"frobnicate"}, 64},
+        {{}, 64},
+    };
+    for (const auto& [args, status] : cases) {
+        const Outcome o = Lumo(args);
+        EXPECT_EQ(o.status, status) << testing::PrintToString(args) << o.err;
+        EXPECT_NE(o.err.find("lumo: "), std::string::npos) << testing::PrintToString(args);
+    }
+    EXPECT_TRUE(module.NobodyCame());
+    const Outcome badLine = Lumo({"run", "--tcp", "127.0.8.6", badRegex});
+    EXPECT_NE(badLine.err.find("regex.txt:2: bad regular expression '('"), std::string::npos) << badLine.err;
+
+    for (const char* command : {"connect", "send", "run", "clear-socket", "device-query"}) {
+        const Outcome help = Lumo({command, "--help"});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind(std::string("usage: lumo ") + command, 0), 0u) << help.out;
+    }
+}

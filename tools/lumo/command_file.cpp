@@ -1,0 +1,119 @@
+#include "command_file.h"
+
+#include "text.h"
+
+namespace lumo_cli {
+
+namespace {
+
+constexpr std::string_view kArrow = " => ";
+constexpr std::string_view kWait = "wait";
+
+bool IsBlank(std::string_view s) {
+    return s.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+std::string_view TrimSpaces(std::string_view s) {
+    const size_t a = s.find_first_not_of(" \t");
+    if (a == std::string_view::npos)
+        return {};
+    const size_t b = s.find_last_not_of(" \t");
+    return s.substr(a, b - a + 1);
+}
+
+// "wait MS": true with *ms set; *bad when it starts with "wait " but MS is no count.
+bool WaitLine(std::string_view line, int* ms, bool* bad) {
+    const std::string_view t = TrimSpaces(line);
+    if (!t.starts_with(kWait) || t.size() == kWait.size() ||
+        (t[kWait.size()] != ' ' && t[kWait.size()] != '\t'))
+        return false;
+    const std::string_view digits = TrimSpaces(t.substr(kWait.size()));
+    long v = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9' || v > kMaxWaitMs) {
+            *bad = true;
+            return true;
+        }
+        v = v * 10 + (c - '0');
+    }
+    *bad = digits.empty() || v > kMaxWaitMs;
+    *ms = static_cast<int>(v);
+    return true;
+}
+
+} // namespace
+
+bool CheckCommand(const std::string& text, int maxCommandChars, std::u16string* command, std::string* error) {
+    *command = FromUtf8(text);
+    if (command->size() > static_cast<size_t>(maxCommandChars)) {
+        *error = "command of " + std::to_string(command->size()) + " characters; this link carries at most " +
+                 std::to_string(maxCommandChars);
+        return false;
+    }
+    return true;
+}
+
+bool ParseCommandFile(std::string_view text, const std::string& name, int maxCommandChars,
+                      std::vector<Step>* steps, std::string* error) {
+    steps->clear();
+    int lineNo = 0;
+    auto fail = [&](const std::string& what) {
+        *error = name + ":" + std::to_string(lineNo) + ": " + what;
+        return false;
+    };
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        ++lineNo;
+        if (line.ends_with('\r'))
+            line.remove_suffix(1); // a file written with CR LF
+        if (IsBlank(line) || TrimSpaces(line).starts_with('#'))
+            continue;
+
+        Step step;
+        step.line = lineNo;
+        bool badWait = false;
+        if (WaitLine(line, &step.waitMs, &badWait)) {
+            if (badWait)
+                return fail("'wait' takes a number of milliseconds up to " + std::to_string(kMaxWaitMs));
+            step.isWait = true;
+            steps->push_back(std::move(step));
+            continue;
+        }
+        const size_t arrow = line.find(kArrow);
+        step.text = std::string(line.substr(0, arrow));
+        if (arrow != std::string_view::npos) {
+            step.pattern = std::string(TrimSpaces(line.substr(arrow + kArrow.size())));
+            if (step.pattern.empty())
+                return fail("nothing after ' => ': give a regular expression or 'timeout'");
+            if (step.pattern == kTimeoutWord) {
+                step.expect = Expect::Timeout;
+            } else {
+                step.expect = Expect::Pattern;
+                try {
+                    step.re = std::make_shared<const std::regex>(step.pattern, std::regex::ECMAScript);
+                } catch (const std::regex_error& e) {
+                    return fail("bad regular expression '" + step.pattern + "': " + e.what());
+                }
+            }
+        }
+        std::string why;
+        if (!CheckCommand(step.text, maxCommandChars, &step.command, &why))
+            return fail(why);
+        steps->push_back(std::move(step));
+    }
+    bool anyCommand = false;
+    for (const Step& s : *steps)
+        anyCommand = anyCommand || !s.isWait;
+    if (!anyCommand) {
+        *error = name + ": no commands in the file";
+        return false;
+    }
+    return true;
+}
+
+} // namespace lumo_cli

@@ -1,0 +1,224 @@
+#include "records.h"
+
+#include <ctime>
+#include <unistd.h>
+
+#include "answer_reading.h"
+#include "text.h"
+
+namespace lumo_cli {
+
+namespace {
+
+std::string Seconds(int ms) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", ms < 0 ? 0.0 : ms / 1000.0);
+    return buf;
+}
+
+std::string Json(const std::string& utf8) {
+    return JsonString(FromUtf8(utf8));
+}
+
+std::string JsonOptional(const std::optional<std::u16string>& s) {
+    return s ? JsonString(*s) : "null";
+}
+
+std::string ExpectText(const CommandRecord& r) {
+    switch (r.expect) {
+    case Expect::Pattern:
+        return "/" + r.pattern + "/";
+    case Expect::Timeout:
+        return "no answer";
+    case Expect::Answer:
+        break;
+    }
+    return "an answer";
+}
+
+} // namespace
+
+const char* OutcomeName(session::SendOutcome outcome) {
+    switch (outcome) {
+    case session::SendOutcome::Answered:
+        return "answered";
+    case session::SendOutcome::AckedSilently:
+        return "acked_silently";
+    case session::SendOutcome::TimedOut:
+        return "timed_out";
+    case session::SendOutcome::RefusedTooLong:
+        return "refused_too_long";
+    case session::SendOutcome::NotRead:
+        return "not_read";
+    case session::SendOutcome::NoLink:
+        return "no_link";
+    }
+    return "?";
+}
+
+std::u16string MatchSubject(const session::SendResult& result) {
+    if (result.query && result.boxText)
+        return *result.boxText;
+    if (!result.status)
+        return {};
+    const std::u16string_view prefix = answer::kAckPrefix;
+    const std::u16string& s = *result.status;
+    return s.starts_with(prefix) ? s.substr(prefix.size()) : s;
+}
+
+void Judge(CommandRecord& r, const std::regex* re) {
+    const session::SendOutcome o = r.result.outcome;
+    const bool timedOut = o == session::SendOutcome::TimedOut;
+    const bool answered = o == session::SendOutcome::Answered || o == session::SendOutcome::AckedSilently;
+    r.passed = false;
+    switch (r.expect) {
+    case Expect::Answer:
+        r.passed =
+            !timedOut && o != session::SendOutcome::RefusedTooLong && o != session::SendOutcome::NoLink;
+        break;
+    case Expect::Timeout:
+        r.passed = timedOut;
+        break;
+    case Expect::Pattern:
+        r.passed = answered && re && std::regex_search(ToUtf8(MatchSubject(r.result)), *re);
+        break;
+    }
+    if (r.passed) {
+        r.message.clear();
+        return;
+    }
+    if (timedOut)
+        r.message = "timed out; expected " + ExpectText(r);
+    else if (o == session::SendOutcome::NotRead)
+        r.message = "no answer is read for this command on this link; expected " + ExpectText(r);
+    else if (!answered)
+        r.message = std::string(OutcomeName(o)) + "; expected " + ExpectText(r);
+    else
+        r.message = "expected " + ExpectText(r) + ", got: " + OneLine(MatchSubject(r.result));
+}
+
+std::string ShownText(const session::SendResult& r) {
+    std::string out;
+    if (r.boxText)
+        out = "[" + OneLine(r.boxCaption) + "] " + OneLine(*r.boxText);
+    if (r.status && !r.status->empty())
+        out += (out.empty() ? "" : "  ") + OneLine(*r.status);
+    if (!out.empty())
+        return out;
+    switch (r.outcome) {
+    case session::SendOutcome::AckedSilently:
+        return "(acknowledged, nothing shown)";
+    case session::SendOutcome::NotRead:
+        return "(sent; no answer is read)";
+    default:
+        return "(nothing shown)";
+    }
+}
+
+std::string JsonRecord(const CommandRecord& r, const std::string& link, bool verdict) {
+    const session::SendResult& s = r.result;
+    std::string out = "{\"command\":" + Json(r.text);
+    out += ",\"link\":" + Json(link);
+    out += ",\"frame\":\"" + Hex(s.sent) + "\"";
+    out += ",\"answer\":\"" + Hex(s.answer) + "\"";
+    out += ",\"status\":" + JsonOptional(s.status);
+    out += ",\"caption\":" + (s.boxText ? JsonString(s.boxCaption) : std::string("null"));
+    out += ",\"data\":" + JsonOptional(s.boxText);
+    out += ",\"round_trip_ms\":" + (s.roundTripMs < 0 ? std::string("null") : std::to_string(s.roundTripMs));
+    out += ",\"outcome\":\"" + std::string(OutcomeName(s.outcome)) + "\"";
+    if (verdict) {
+        out += ",\"line\":" + std::to_string(r.line) + ",\"round\":" + std::to_string(r.round);
+        out += ",\"expect\":";
+        out += r.expect == Expect::Pattern   ? Json(r.pattern)
+               : r.expect == Expect::Timeout ? Json(kTimeoutWord)
+                                             : std::string("null");
+        out += ",\"passed\":" + std::string(r.passed ? "true" : "false");
+        out += ",\"message\":" + (r.passed ? std::string("null") : Json(r.message));
+    }
+    return out + "}";
+}
+
+bool WriteJUnit(std::FILE* out, const std::string& suite, const std::string& link,
+                const std::vector<CommandRecord>& records, double seconds) {
+    int failures = 0;
+    for (const CommandRecord& r : records)
+        failures += r.passed ? 0 : 1;
+    char stamp[32] = "1970-01-01T00:00:00";
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    if (localtime_r(&now, &tm))
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
+    char host[256] = "localhost";
+    if (gethostname(host, sizeof host - 1) != 0)
+        host[0] = '\0';
+    char total[32];
+    std::snprintf(total, sizeof total, "%.3f", seconds);
+    const std::string counts = " tests=\"" + std::to_string(records.size()) + "\" failures=\"" +
+                               std::to_string(failures) + "\" errors=\"0\"";
+    const std::string name = XmlEscape(OneLine(FromUtf8(suite)));
+    // test cases are grouped by the file's base name without its extension
+    std::string base =
+        suite.substr(suite.find_last_of('/') == std::string::npos ? 0 : suite.find_last_of('/') + 1);
+    if (const size_t dot = base.find_last_of('.'); dot != std::string::npos && dot > 0)
+        base.resize(dot);
+    const std::string className = XmlEscape(OneLine(FromUtf8(base)));
+
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    xml += "<testsuites name=\"lumo run\"" + counts + " time=\"" + total + "\">\n";
+    xml += "  <testsuite name=\"" + name + "\"" + counts + " skipped=\"0\" time=\"" + total +
+           "\" timestamp=\"" + stamp + "\" hostname=\"" + XmlEscape(host) + "\">\n";
+    xml += "    <properties>\n      <property name=\"link\" value=\"" + XmlEscape(OneLine(FromUtf8(link))) +
+           "\"/>\n    </properties>\n";
+    for (const CommandRecord& r : records) {
+        std::string caseName = "line " + std::to_string(r.line) + ": " + OneLine(FromUtf8(r.text));
+        if (r.round > 1)
+            caseName += " (round " + std::to_string(r.round) + ")";
+        xml += "    <testcase name=\"" + XmlEscape(caseName) + "\" classname=\"" + className + "\" time=\"" +
+               Seconds(r.result.roundTripMs) + "\"";
+        if (r.passed) {
+            xml += "/>\n";
+            continue;
+        }
+        const char* type = r.result.outcome == session::SendOutcome::TimedOut ? "timeout" : "mismatch";
+        xml += ">\n      <failure message=\"" + XmlEscape(r.message) + "\" type=\"" + type + "\">";
+        xml += XmlEscape("shown: " + ShownText(r.result) + "\nanswer bytes: " + Hex(r.result.answer));
+        xml += "</failure>\n    </testcase>\n";
+    }
+    xml += "  </testsuite>\n</testsuites>\n";
+    return std::fwrite(xml.data(), 1, xml.size(), out) == xml.size() && std::fflush(out) == 0;
+}
+
+bool WriteCsv(std::FILE* out, const std::string& link, const std::vector<CommandRecord>& records) {
+    std::string csv = "round,line,command,link,outcome,passed,round_trip_ms,status,caption,data,frame,answer,"
+                      "expect,message\r\n";
+    for (const CommandRecord& r : records) {
+        const session::SendResult& s = r.result;
+        const std::string fields[] = {
+            std::to_string(r.round),
+            std::to_string(r.line),
+            OneLine(FromUtf8(r.text)),
+            link,
+            OutcomeName(s.outcome),
+            r.passed ? "true" : "false",
+            s.roundTripMs < 0 ? "" : std::to_string(s.roundTripMs),
+            s.status ? OneLine(*s.status) : "",
+            s.boxText ? OneLine(s.boxCaption) : "",
+            s.boxText ? OneLine(*s.boxText) : "",
+            Hex(s.sent),
+            Hex(s.answer),
+            r.expect == Expect::Pattern   ? r.pattern
+            : r.expect == Expect::Timeout ? kTimeoutWord
+                                          : "",
+            r.message,
+        };
+        bool first = true;
+        for (const std::string& f : fields) {
+            csv += (first ? "" : ",") + CsvField(f);
+            first = false;
+        }
+        csv += "\r\n";
+    }
+    return std::fwrite(csv.data(), 1, csv.size(), out) == csv.size() && std::fflush(out) == 0;
+}
+
+} // namespace lumo_cli

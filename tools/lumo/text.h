@@ -1,0 +1,34 @@
+// Text conversions of the command-line front end: UTF-8 arguments and files
+// to the UTF-16 texts the session takes, and the session's texts and bytes
+// back out for a terminal (one line each), JSON, XML and CSV. Plain
+// functions, no I/O; any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumo_cli {
+
+// UTF-8 to UTF-16; a byte that starts no valid sequence stands for itself
+// (as Latin-1), so any file yields a command.
+std::u16string FromUtf8(std::string_view s);
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string ToUtf8(std::u16string_view s);
+
+// A text on one line: \r, \n, \t, \\ and other control characters as \xNN;
+// the rest as UTF-8.
+std::string OneLine(std::u16string_view s);
+
+// Bytes as upper-case hexadecimal pairs separated by spaces ("55 AA 18").
+std::string Hex(const std::vector<uint8_t>& bytes);
+
+// A JSON string literal, quotes included.
+std::string JsonString(std::u16string_view s);
+// Escapes &, <, >, " and ' for XML text and attribute values.
+std::string XmlEscape(std::string_view s);
+// One CSV field (RFC 4180): quoted when it holds a comma, quote or line break.
+std::string CsvField(std::string_view s);
+
+} // namespace lumo_cli
