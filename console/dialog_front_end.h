@@ -19,6 +19,8 @@ public:
 
     void ShowStatus(const std::u16string& text) override;
     void ShowBox(const std::u16string& text, const std::u16string& caption, session::BoxIcon icon) override;
+    void ShowDetailedBox(const std::u16string& text, const std::u16string& caption, session::BoxIcon icon,
+                         const std::u16string& details) override;
     void Sleep(int ms) override;
     // The platform's arrow with an hourglass, applied before the blocking
     // call that follows; put back by the matching EndBusy.
