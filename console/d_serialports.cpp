@@ -104,10 +104,9 @@ void D_SERIALPORTS::rescan() {
         const QString text = row->currentText();
         row->clear();
         row->addItem(QString());
-        for (const session::SerialDevice& d : devices) {
-            row->addItem(FromPath(d.path));
-            row->setItemData(row->count() - 1, m_Devices->topLevelItem(row->count() - 2)->text(1),
-                             Qt::ToolTipRole);
+        for (size_t k = 0; k < devices.size(); ++k) {
+            row->addItem(FromPath(devices[k].path));
+            row->setItemData(row->count() - 1, m_Devices->topLevelItem(int(k))->text(1), Qt::ToolTipRole);
         }
         row->setEditText(text);
     }
