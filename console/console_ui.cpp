@@ -47,10 +47,17 @@ void makeScrollable(QMessageBox& box) {
 class RealConsoleUi final : public ConsoleUi {
 public:
     void messageBox(QWidget* owner, const QString& text, const QString& caption, Icon icon) override {
+        messageBoxWithDetails(owner, text, caption, icon, QString());
+    }
+
+    void messageBoxWithDetails(QWidget* owner, const QString& text, const QString& caption, Icon icon,
+                               const QString& details) override {
         QMessageBox box(icon == Icon::Error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text,
                         QMessageBox::Ok, owner);
         if (text.size() > kScrollTextChars || text.count(QLatin1Char('\n')) > kScrollTextLines)
             makeScrollable(box);
+        if (!details.isEmpty())
+            box.setDetailedText(details);
         // The operator answers the box with the plain pointer, even inside a busy wait.
         const bool busy = QApplication::overrideCursor() != nullptr;
         if (busy)

@@ -18,6 +18,12 @@ public:
 
     // Modal box with an OK button only.
     virtual void messageBox(QWidget* owner, const QString& text, const QString& caption, Icon icon) = 0;
+    // As messageBox, with `details` behind the box's "Show Details..." button.
+    // Default: messageBox without them.
+    virtual void messageBoxWithDetails(QWidget* owner, const QString& text, const QString& caption, Icon icon,
+                                       const QString& /*details*/) {
+        messageBox(owner, text, caption, icon);
+    }
     // Save / open choosers. filter is a Qt name filter ("Firmware File(*.bin)").
     // Return the chosen path, or an empty string when the operator cancels.
     virtual QString saveFileName(QWidget* owner, const QString& defaultName, const QString& filter,

@@ -135,6 +135,9 @@ void D_CMDORA::buildControls() {
     m_ComList = dropDown(IDC_COM, 62, 9, 30);
     for (int port = 1; port <= 8; ++port)
         m_ComList->addItem(QString::number(port));
+    // Below the port list, in the link frame's free space; not in the template.
+    m_ComDevices = button(IDC_COM_DEVICES, "Devices...", 62, 26, 44, 12);
+    m_ComDevices->setToolTip(QStringLiteral("Choose the serial device behind each port number"));
     label("Baudrate", Qt::AlignHCenter | Qt::AlignTop, 97, 11, 36, 10);
     m_BaudList = dropDown(IDC_BAUD, 137, 9, 45);
     m_Command = new QLineEdit(this);
@@ -181,8 +184,8 @@ void D_CMDORA::buildControls() {
 
     // Tab order: the template's order; the labels, the frame and the status line take no focus.
     m_TabStops = new TabStops(this);
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{m_Send, m_Connect, m_ComList, m_BaudList, m_Command, m_Ip})
+    for (QWidget* w : std::initializer_list<QWidget*>{m_Send, m_Connect, m_ComList, m_ComDevices, m_BaudList,
+                                                      m_Command, m_Ip})
         m_TabStops->addStop(w);
     m_TabStops->addGroup({m_RadioCom, m_RadioIp});
     for (QWidget* w : std::initializer_list<QWidget*>{m_SaveBin, m_LoadBin, m_SaveTxtSpace, m_SaveTxt0x,
@@ -206,6 +209,9 @@ void D_CMDORA::connectSignals() {
     // activated: the operator's choice only, not the selections made at initialisation.
     connect(m_ComList, &QComboBox::activated, this, &D_CMDORA::OnCbnSelchangeCom);
     connect(m_BaudList, &QComboBox::activated, this, &D_CMDORA::OnCbnSelchangeBaud);
+    connect(m_ComDevices, &QPushButton::clicked, this, &D_CMDORA::OnBnClickedComDevices);
+    connect(m_ComList, &QComboBox::currentIndexChanged, this, &D_CMDORA::RefreshPortToolTips);
+    m_ComList->installEventFilter(this); // its enabled state carries over to m_ComDevices
     connect(m_XAscii, &QCheckBox::clicked, this, &D_CMDORA::OnBnClickedXAscii);
     connect(m_SaveBin, &QPushButton::clicked, this, &D_CMDORA::OnBnClickedSaveBin);
     connect(m_LoadBin, &QPushButton::clicked, this, &D_CMDORA::OnBnClickedLoadBin);
@@ -255,6 +261,7 @@ void D_CMDORA::OnInitDialog() {
         m_BaudList->setEnabled(false);
     }
     m_NotationDollar->setChecked(true);
+    LoadPortMap();
 }
 
 void D_CMDORA::OnRadioCom() {
@@ -352,7 +359,7 @@ void D_CMDORA::serialConnect() {
     const int rate = kBaudRates[m_BaudList->currentIndex()];
     DialogFrontEnd front(*this, [this](auto step, const auto& outcome) { onConnectStep(step, outcome); });
     session::LinkRef link;
-    if (!session::ConnectSerial(m_Net, front, link, port, rate).ok()) {
+    if (!session::ConnectSerial(m_Net, front, link, port, rate, &m_Tap).ok()) {
         connectFailedRestoreLists();
         return;
     }
@@ -377,8 +384,8 @@ void D_CMDORA::ipConnect() {
     session::LinkRef link;
     link.udpSocket = m_UdpSocket;
     const session::ConnectOutcome outcome =
-        udp ? session::ConnectUdp(m_Net, front, link, address)
-            : session::ConnectTcp(m_Net, front, link, address, m_XAscii->isChecked());
+        udp ? session::ConnectUdp(m_Net, front, link, address, &m_Tap)
+            : session::ConnectTcp(m_Net, front, link, address, m_XAscii->isChecked(), &m_Tap);
     m_UdpSocket = link.udpSocket;
     if (!outcome.ok()) {
         if (outcome.status != session::ConnectStatus::Style17Refused)
@@ -480,6 +487,8 @@ bool D_CMDORA::focusNextPrevChild(bool next) {
 }
 
 bool D_CMDORA::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_ComList && event->type() == QEvent::EnabledChange)
+        m_ComDevices->setEnabled(m_ComList->isEnabled());
     if (watched == m_Result && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&

@@ -10,7 +10,9 @@
 #include "link.h"
 #include "link_tap.h"
 #include "lumo_net.h"
+#include "port_map.h"
 #include "send.h"
+#include "serial_devices.h"
 
 class QTimerEvent;
 class QKeyEvent;
@@ -32,6 +34,7 @@ enum CmdoraControlId : int {
     IDC_SEND = 1032,
     IDC_CONNECT = 1282,
     IDC_COM = 1418,
+    IDC_COM_DEVICES = 1419, // "Devices...": which device each port number opens
     IDC_BAUD = 1350,
     IDC_COMMAND = 1940,
     IDC_IP = 1471,
@@ -75,11 +78,16 @@ public:
     bool m_bInSend = false;
     // The record of the last Send: bytes, answer, what was shown, outcome.
     session::SendResult m_LastSend;
+    // The device chosen for each port number, as kept in PortMapPath().
+    session::PortMap m_PortMap;
+    // Where the serial devices dialog looks for devices.
+    session::SerialScanRoots m_SerialScanRoots;
 
     // ---- controls (ids above; each carries its id as objectName) ----
     QPushButton* m_Send = nullptr;
     QPushButton* m_Connect = nullptr;
     QComboBox* m_ComList = nullptr;
+    QPushButton* m_ComDevices = nullptr; // enabled with the port list
     QComboBox* m_BaudList = nullptr;
     QLineEdit* m_Command = nullptr;
     IpAddressEdit* m_Ip = nullptr;
@@ -115,6 +123,8 @@ public:
     void OnIpnFieldChangedIp();
     void OnCbnSelchangeCom();
     void OnCbnSelchangeBaud();
+    // Opens the serial devices dialog; a changed choice is applied and kept.
+    void OnBnClickedComDevices();
     void OnEnChangeCommand();
     void OnBnClickedUdpClearSocket();
     void OnTimer(int id);
@@ -135,8 +145,8 @@ protected:
     void accept() override; // Enter: runs Send, never closes
     void reject() override; // Esc and close box
     void timerEvent(QTimerEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;              // Enter: clicks a focused push button, else OK
-    bool focusNextPrevChild(bool next) override;                // Tab, Shift+Tab: template order, round
+    void keyPressEvent(QKeyEvent* event) override; // Enter: clicks a focused push button, else OK
+    bool focusNextPrevChild(bool next) override;   // Tab, Shift+Tab: template order, round
     bool eventFilter(QObject* watched, QEvent* event) override; // Enter in the result box -> OK
 
 private:
@@ -146,6 +156,10 @@ private:
     void ipConnect();
     void onConnectStep(session::ConnectStep step, const session::ConnectOutcome& outcome);
     void connectFailedRestoreLists();
+    // Reads PortMapPath() and puts its devices behind the port numbers.
+    void LoadPortMap();
+    // Each port entry's tool tip: the device it opens and where that comes from.
+    void RefreshPortToolTips();
     void disconnectLink();
     std::u16string ipAddressText() const;
     void StopTestTimer();

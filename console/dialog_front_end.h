@@ -19,6 +19,8 @@ public:
 
     void ShowStatus(const std::u16string& text) override;
     void ShowBox(const std::u16string& text, const std::u16string& caption, session::BoxIcon icon) override;
+    void ShowDetailedBox(const std::u16string& text, const std::u16string& caption, session::BoxIcon icon,
+                         const std::u16string& details) override;
     void Sleep(int ms) override;
     // Through consoleUi().awaitMs, holding test-timer ticks back as Sleep does.
     bool Await(int ms, const std::function<bool(int sliceMs)>& ready) override;

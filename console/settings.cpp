@@ -1,9 +1,12 @@
 #include "settings.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringList>
 #include <climits>
+
+#include "port_map.h"
 
 QString g_SettingsPath;
 
@@ -140,4 +143,10 @@ std::array<uint8_t, 4> ReadStoredAddress() {
 void WriteStoredAddress(const std::array<uint8_t, 4>& parts) {
     for (int i = 0; i < 4; ++i)
         WriteSetting(QStringLiteral("IPAddressField%1").arg(i), parts[i]);
+}
+
+QString PortMapPath() {
+    if (g_SettingsPath.isEmpty())
+        return {};
+    return QFileInfo(g_SettingsPath).absolutePath() + u'/' + QString::fromLatin1(session::kPortMapFileName);
 }

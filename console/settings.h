@@ -34,3 +34,7 @@ long SettingToLong(const QString& text);
 std::array<uint8_t, 4> ReadStoredAddress();
 // Writes the four address keys.
 void WriteStoredAddress(const std::array<uint8_t, 4>& parts);
+
+// The file that keeps which device each port number opens, beside the
+// settings file (session/port_map.h); empty while g_SettingsPath is.
+QString PortMapPath();

@@ -1,11 +1,15 @@
 #include "connect.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "connect_prompt.h"
+#include "link_tap.h"
 #include "lumo_net.h"
+#include "port_map.h"
+#include "posix_serial.h"
 
 namespace session {
 
@@ -35,18 +39,65 @@ void noteModule(const CLumo_Net& net, ConnectOutcome& o) {
     o.modeChar = net.m_ModeChar;
 }
 
+// The system's reason for the connect now running, from the caller's tap.
+class Reason {
+public:
+    explicit Reason(LinkTap* tap) : m_Tap(tap) {
+        if (m_Tap)
+            m_Tap->ClearConnectError();
+    }
+    int Error() const { return m_Tap ? m_Tap->ConnectError() : 0; }
+    // Said when Error() is 0: what that means with a tap, or that nobody knows.
+    std::u16string None(const char16_t* withTap) const { return m_Tap ? withTap : u"not known"; }
+
+private:
+    LinkTap* m_Tap;
+};
+
 // Ends a connect that failed: the front end learns that no link is open,
-// then the box (if any) is shown.
+// then the box (if any) is shown, with details when there are any.
 void fail(FrontEnd& front, ConnectOutcome& o, ConnectStatus status, const char16_t* text,
-          const char16_t* caption) {
+          const char16_t* caption, std::u16string details = {}) {
     o.status = status;
     if (text) {
         o.boxText = text;
         o.boxCaption = caption;
+        o.boxDetails = std::move(details);
     }
     front.OnConnectStep(ConnectStep::Failed, o);
-    if (text)
+    if (text && o.boxDetails.empty())
         front.ShowBox(o.boxText, o.boxCaption, BoxIcon::Error);
+    else if (text)
+        front.ShowDetailedBox(o.boxText, o.boxCaption, BoxIcon::Error, o.boxDetails);
+}
+
+// A path's bytes as UTF-16: UTF-8 where it is, one byte per character where not.
+std::u16string FromBytes(const std::string& bytes) {
+    std::u16string out;
+    for (size_t i = 0; i < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const size_t more = lead >= 0xF0 && lead < 0xF5 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
+        char32_t c = lead & (0x3F >> more);
+        bool ok = lead >= 0x80 && more > 0 && i + more < bytes.size();
+        for (size_t k = 1; ok && k <= more; ++k) {
+            const auto next = static_cast<unsigned char>(bytes[i + k]);
+            ok = (next & 0xC0) == 0x80;
+            c = (c << 6) | (next & 0x3F);
+        }
+        if (!ok) {
+            out.push_back(lead);
+            ++i;
+            continue;
+        }
+        if (c >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+        i += more + 1;
+    }
+    return out;
 }
 
 // After a carriage return: up to 15 attempts, 500 ms apart, to see the
@@ -71,13 +122,17 @@ bool promptWait(CLumo_Net& net, FrontEnd& front) {
 
 } // namespace
 
-ConnectOutcome ConnectSerial(CLumo_Net& net, FrontEnd& front, LinkRef& link, int port, int baud) {
+ConnectOutcome ConnectSerial(CLumo_Net& net, FrontEnd& front, LinkRef& link, int port, int baud,
+                             LinkTap* tap) {
     ConnectOutcome o;
     o.kind = LinkKind::Serial;
     o.name = SerialLinkName(port);
     const BusyScope busy(front);
+    const Reason reason(tap);
     if (net.OpenCOM_IPConverter(port, baud) == 0) {
-        fail(front, o, ConnectStatus::PortNotOpened, kConnectErrorText, kErrorCaption);
+        o.osError = reason.Error();
+        fail(front, o, ConnectStatus::PortNotOpened, kConnectErrorText, kErrorCaption,
+             FailureDetails(SerialWhere(port), LinkKind::Serial, o.osError, reason.None(u"none given")));
         return o;
     }
     front.OnConnectStep(ConnectStep::PortOpened, o);
@@ -95,15 +150,18 @@ ConnectOutcome ConnectSerial(CLumo_Net& net, FrontEnd& front, LinkRef& link, int
 }
 
 ConnectOutcome ConnectTcp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const std::u16string& address,
-                          bool xMode) {
+                          bool xMode, LinkTap* tap) {
     ConnectOutcome o;
     o.kind = LinkKind::Tcp;
     o.name = TcpLinkName(address);
     const BusyScope busy(front);
+    const Reason reason(tap);
     net.m_bXMode = xMode ? 1 : 0;
     std::wstring wide = Wide(address);
     unsigned char reply[16] = {};
     o.netResult = net.NetConnect_IPEPC(wide.data(), reply, 0);
+    if (o.netResult != 1)
+        o.osError = reason.Error();
     if (o.netResult == 1) {
         noteModule(net, o);
         o.status = ConnectStatus::Open;
@@ -122,15 +180,20 @@ ConnectOutcome ConnectTcp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const 
     if (o.netResult == 2) // the device link has told the operator already
         fail(front, o, ConnectStatus::ToldByDeviceLink, nullptr, nullptr);
     else
-        fail(front, o, ConnectStatus::TcpFailed, kConnectFailureText, kErrorCaption);
+        fail(front, o, ConnectStatus::TcpFailed, kConnectFailureText, kErrorCaption,
+             FailureDetails(IpWhere(address, LinkKind::Tcp), LinkKind::Tcp, o.osError,
+                            reason.None(u"no system error; the module took the connection, but its greeting "
+                                        u"did not come or was not one the console accepts")));
     return o;
 }
 
-ConnectOutcome ConnectUdp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const std::u16string& address) {
+ConnectOutcome ConnectUdp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const std::u16string& address,
+                          LinkTap* tap) {
     ConnectOutcome o;
     o.kind = LinkKind::Udp;
     o.name = UdpLinkName(address);
     const BusyScope busy(front);
+    const Reason reason(tap);
     char address8[kAddressArea] = {};
     for (size_t i = 0; i < address.size() && i + 1 < sizeof address8; ++i)
         address8[i] = address[i] > 0xFF ? '?' : static_cast<char>(address[i]);
@@ -143,18 +206,26 @@ ConnectOutcome ConnectUdp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const 
         noteModule(net, o);
         net.CloseNet();
     } else if (net.m_ToPCStyle == kStyle17) {
+        o.osError = reason.Error();
         noteModule(net, o);
         net.CloseNet();
         fail(front, o, ConnectStatus::Style17Refused, kStyle17WarningText, kWarningCaption);
         return o;
     }
 
+    errno = 0; // the datagram calls report through errno; an address not understood sets none
     link.udpSocket = UdpOpen();
+    int udpError = link.udpSocket < 0 ? errno : 0;
     if (!UdpConnect(link.udpSocket, address8, LUMO_UDP_MODULE_PORT)) {
+        if (udpError == 0)
+            udpError = errno;
         if (link.udpSocket >= 0)
             UdpClose(link.udpSocket); // not kept: nothing else would close it
         link.udpSocket = kUdpNoSocket;
-        fail(front, o, ConnectStatus::UdpNotConnected, kConnectErrorText, kErrorCaption);
+        o.osError = udpError;
+        fail(front, o, ConnectStatus::UdpNotConnected, kConnectErrorText, kErrorCaption,
+             FailureDetails(IpWhere(address, LinkKind::Udp), LinkKind::Udp, udpError,
+                            u"the address is not one the system accepts"));
         return o;
     }
     if (!UdpSetRecvTimeout(link.udpSocket, kUdpRecvTimeoutMs)) {
@@ -218,6 +289,37 @@ std::u16string Decimal(int value) {
 }
 
 } // namespace
+
+std::u16string FailureDetails(const std::u16string& where, LinkKind kind, int osError,
+                              const std::u16string& noReason) {
+    std::u16string text = where + u"\nReason: " + (osError != 0 ? ReasonWords(osError) : noReason);
+    const std::u16string hint = ReasonHint(osError, kind);
+    if (!hint.empty())
+        text += u"\n" + hint;
+    return text;
+}
+
+std::u16string SerialWhere(int port) {
+    std::u16string text =
+        u"Serial port: " + SerialLinkName(port) + u"\nDevice: " + FromBytes(lumo_serial::PortDevice(port));
+    switch (PortDeviceOrigin(port)) {
+    case PortOrigin::Environment:
+        text += u" (set by " + FromBytes(PortEnvironmentName(port)) + u")";
+        break;
+    case PortOrigin::Chosen:
+        text += u" (chosen for this port)";
+        break;
+    case PortOrigin::Default:
+        break;
+    }
+    return text;
+}
+
+std::u16string IpWhere(const std::u16string& address, LinkKind kind) {
+    return u"Address: " + address +
+           (kind == LinkKind::Udp ? u", UDP port " + Decimal(LUMO_UDP_MODULE_PORT)
+                                  : u", TCP port " + Decimal(LUMO_MODULE_PORT));
+}
 
 std::u16string SerialLinkName(int port) {
     return u"COM" + Decimal(port);

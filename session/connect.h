@@ -15,6 +15,8 @@ class CLumo_Net;
 
 namespace session {
 
+class LinkTap;
+
 // The module's serial console strings.
 inline constexpr char kEchoOff[] = "ze 0000 0\r";
 inline constexpr char kEchoOn[] = "ze 0000 1\r";
@@ -55,24 +57,42 @@ struct ConnectOutcome {
     int osError = 0;         // errno of a failed open or connect (see link_tap.h), 0 for none
     std::u16string boxText;  // the failure box shown, empty when none
     std::u16string boxCaption;
+    std::u16string boxDetails; // behind its details button: where to, and why not (FailureDetails)
 
     bool ok() const { return status == ConnectStatus::Open; }
 };
 
+// Each connect below takes the tap installed on net, when there is one, for
+// the system's reason of a failure (osError and the box's details).
+
 // Serial port `port` (1-based) at `baud` bits/s: open, a carriage return, the
 // prompt wait (up to 15 attempts, 500 ms apart, 1000 ms more when bytes came),
 // "ze 0000 0\r" and a 500-ms pause. On success link becomes the serial link.
-ConnectOutcome ConnectSerial(CLumo_Net& net, FrontEnd& front, LinkRef& link, int port, int baud);
+ConnectOutcome ConnectSerial(CLumo_Net& net, FrontEnd& front, LinkRef& link, int port, int baud,
+                             LinkTap* tap = nullptr);
 
 // Module link over TCP to the dotted address, with the 17-byte X greeting
 // when xMode. A style-17 refusal closes the half-open link again.
 ConnectOutcome ConnectTcp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const std::u16string& address,
-                          bool xMode);
+                          bool xMode, LinkTap* tap = nullptr);
 
 // UDP text link to address:20037: first a TCP connect that makes the module
 // report itself (closed again at once), then a datagram socket aimed at the
 // module with a 2000-ms receive time-out, stored in link.udpSocket.
-ConnectOutcome ConnectUdp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const std::u16string& address);
+ConnectOutcome ConnectUdp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const std::u16string& address,
+                          LinkTap* tap = nullptr);
+
+// The text behind a failure box's details button: `where` (lines naming the
+// device, or the address and port), then "Reason: " with the system's reason
+// in words (ReasonWords), or `noReason` when osError is 0, then the hint for
+// that reason on that kind of link (ReasonHint), if any.
+std::u16string FailureDetails(const std::u16string& where, LinkKind kind, int osError,
+                              const std::u16string& noReason);
+// "Serial port: COM<port>" and "Device: <path>", with where the path comes
+// from when it is not the default (LUMO_COM<port>, or chosen for the port).
+std::u16string SerialWhere(int port);
+// "Address: <address>, TCP port 20036" (UDP: 20037).
+std::u16string IpWhere(const std::u16string& address, LinkKind kind);
 
 // Disconnect: serial sends "ze 0000 1\r", "*0\r", "exit\r" and closes the
 // port; UDP closes its socket; TCP closes the module link. link becomes None.

@@ -33,6 +33,12 @@ public:
     virtual void ShowStatus(const std::u16string& text) = 0;
     // Modal box with an OK button only; returns once it has been closed.
     virtual void ShowBox(const std::u16string& text, const std::u16string& caption, BoxIcon icon) = 0;
+    // As ShowBox, with `details` behind the box's details button (a connect
+    // failure's device or address and reason). Default: ShowBox without them.
+    virtual void ShowDetailedBox(const std::u16string& text, const std::u16string& caption, BoxIcon icon,
+                                 const std::u16string& /*details*/) {
+        ShowBox(text, caption, icon);
+    }
     // Blocks the operation for ms milliseconds (a front end may keep painting meanwhile).
     virtual void Sleep(int ms) = 0;
     // Blocks the operation at most ms milliseconds until a condition holds;

@@ -22,6 +22,7 @@ struct RecordedBox {
     QString text;
     QString caption;
     ConsoleUi::Icon icon = ConsoleUi::Icon::None;
+    QString details; // behind the details button; empty for none
 };
 
 // Installs itself as consoleUi() for its lifetime and puts the previous seam back.
@@ -37,7 +38,11 @@ public:
     RecordingUi& operator=(const RecordingUi&) = delete;
 
     void messageBox(QWidget*, const QString& text, const QString& caption, Icon icon) override {
-        boxes.append({text, caption, icon});
+        messageBoxWithDetails(nullptr, text, caption, icon, QString());
+    }
+    void messageBoxWithDetails(QWidget*, const QString& text, const QString& caption, Icon icon,
+                               const QString& details) override {
+        boxes.append({text, caption, icon, details});
         if (onBox)
             onBox(boxes.last());
     }

@@ -2,10 +2,13 @@
 // played on the master side of a pseudo-terminal.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTextEdit>
 #include <QtTest>
 
+#include <cerrno>
 #include <termios.h>
 
 #include "app.h"
@@ -68,6 +71,7 @@ private slots:
     void disconnectAndClose();
     void closeBoxDuringPromptWait();
     void portDoesNotOpen();
+    void realBoxShowsDetails();
     void rateFromList();
 };
 
@@ -201,9 +205,59 @@ void TestConnect::portDoesNotOpen() {
     qunsetenv("LUMO_COM6");
     QCOMPARE(ui.boxTexts(), QStringList{"Error: Connect Error!!"});
     QCOMPARE(ui.boxes[0].icon, ConsoleUi::Icon::Error);
+    QCOMPARE(ui.boxes[0].details,
+             QStringLiteral("Serial port: COM6\nDevice: /nonexistent/tty-for-cmdora-test "
+                            "(set by LUMO_COM6)\nReason: no such device"));
     QCOMPARE(int(dlg.m_bLinkOpen), 0);
     COMPARE_STATE(dlg, kNoLinkSerial);
     QVERIFY(ui.sleeps.isEmpty());
+}
+
+// The box a person sees: text, caption and icon as ever, the details behind
+// its "Show Details...". Tests run as root, whom no file mode keeps out, so
+// the device link's report of the failed open is made to carry EACCES, as it
+// does for a user outside the dialout group.
+void TestConnect::realBoxShowsDetails() {
+    SettingsSandbox sandbox;
+    qputenv("LUMO_COM2", "/nonexistent/tty-for-cmdora-test");
+    D_CMDORA dlg;
+    dlg.m_Net.m_hTap = [tap = dlg.m_Net.m_hTap](const LumoTapRecord& r) {
+        LumoTapRecord denied = r;
+        if (r.event == LumoTapEvent::ConnectFailed)
+            denied.error = EACCES;
+        tap(denied);
+    };
+    dlg.m_ComList->setCurrentIndex(1);
+    QString text, caption, shown;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer closer; // polls: the busy pointer's event pass comes before the box
+    closer.setInterval(20);
+    connect(&closer, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        closer.stop();
+        text = box->text();
+        caption = box->windowTitle();
+        icon = box->icon();
+        for (QAbstractButton* b : box->buttons())
+            if (box->buttonRole(b) == QMessageBox::ActionRole)
+                QTest::mouseClick(b, Qt::LeftButton); // "Show Details..."
+        if (auto* details = box->findChild<QTextEdit*>(); details && details->isVisible())
+            shown = details->toPlainText();
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    closer.start();
+    QTimer::singleShot(5000, &closer, &QTimer::stop); // bounded, should no box come
+    QTest::mouseClick(dlg.m_Connect, Qt::LeftButton);
+    qunsetenv("LUMO_COM2");
+    QCOMPARE(text, QStringLiteral("Connect Error!!"));
+    QCOMPARE(caption, QStringLiteral("Error"));
+    QCOMPARE(icon, QMessageBox::Critical);
+    QCOMPARE(shown,
+             QStringLiteral("Serial port: COM2\nDevice: /nonexistent/tty-for-cmdora-test (set by LUMO_COM2)\n"
+                            "Reason: permission denied\nSerial devices belong to the dialout group: add "
+                            "yourself with \"sudo usermod -aG dialout $USER\", then log in again."));
 }
 
 void TestConnect::rateFromList() {

@@ -187,16 +187,20 @@ void TestConnectIp::tcpFailures_data() {
     QTest::addColumn<bool>("udp");
     QTest::addColumn<QStringList>("boxes"); // "%1" stands for the address
     QTest::addColumn<bool>("listsOn");
-    QTest::newRow("nothing listens") << 0 << false << false << QStringList{"Error: Connect failure!!"}
-                                     << true;
-    QTest::newRow("greeting FF FF") << 1 << false << false
-                                    << QStringList{"Error: 3 Didn't Connect to %1",
-                                                   "Error: Connect failure!!"}
-                                    << true;
+    QTest::addColumn<QString>("details"); // behind the last box's details button
+    QTest::newRow("nothing listens") << 0 << false << false << QStringList{"Error: Connect failure!!"} << true
+                                     << "Address: %1, TCP port 20036\nReason: refused";
+    QTest::newRow("greeting FF FF")
+        << 1 << false << false << QStringList{"Error: 3 Didn't Connect to %1", "Error: Connect failure!!"}
+        << true
+        << "Address: %1, TCP port 20036\nReason: no system error; the module took "
+           "the connection, but its greeting did not come or was not one the "
+           "console accepts";
     QTest::newRow("X greeting of 14")
-        << 2 << true << false << QStringList{"Message: Rev len = 14, connect failure"} << true;
-    QTest::newRow("style 17 refuses") << 3 << false << false << QStringList{kWarning} << false;
-    QTest::newRow("style 17 refuses the UDP probe") << 3 << false << true << QStringList{kWarning} << false;
+        << 2 << true << false << QStringList{"Message: Rev len = 14, connect failure"} << true << "";
+    QTest::newRow("style 17 refuses") << 3 << false << false << QStringList{kWarning} << false << "";
+    QTest::newRow("style 17 refuses the UDP probe")
+        << 3 << false << true << QStringList{kWarning} << false << "";
 }
 
 // Style 17 in normal mode: greet, take the mode query, answer it badly,
@@ -215,6 +219,7 @@ void TestConnectIp::tcpFailures() {
     QFETCH(bool, udp);
     QFETCH(QStringList, boxes);
     QFETCH(bool, listsOn);
+    QFETCH(QString, details);
     SettingsSandbox sandbox;
     RecordingUi ui(0);
     const std::string address = nextAddress();
@@ -242,6 +247,7 @@ void TestConnectIp::tcpFailures() {
     QCOMPARE(ui.boxTexts(), boxes);
     for (const RecordedBox& b : ui.boxes)
         QCOMPARE(b.icon, ConsoleUi::Icon::Error);
+    QCOMPARE(ui.boxes.last().details, details.replace(QStringLiteral("%1"), QString::fromStdString(address)));
     QCOMPARE(int(dlg.m_bLinkOpen), 0);
     COMPARE_STATE(dlg, listsOn ? kIpNoLinkAll : kIpNoLinkListsOff);
     if (peerKind == 3) {

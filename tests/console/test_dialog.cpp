@@ -40,9 +40,9 @@ private slots:
     void exitCodeHoweverClosed();
 };
 
-// Template order.
-const int kIds[] = {1032, 1282, 1418, 1350, 1940, 1471, 1942, 1943, 1005, 1006, 1007,
-                    1008, 1645, 1180, 1945, 1009, 1103, 1946, 1947, 1948, 1559};
+// Template order, with "Devices..." (1419) beside the port list.
+const int kIds[] = {1032, 1282, 1418, 1419, 1350, 1940, 1471, 1942, 1943, 1005, 1006,
+                    1007, 1008, 1645, 1180, 1945, 1009, 1103, 1946, 1947, 1948, 1559};
 
 void TestDialog::controls_data() {
     QTest::addColumn<int>("id");
@@ -54,6 +54,8 @@ void TestDialog::controls_data() {
                              << "Connect";
     QTest::newRow("port list") << 1418 << "QComboBox"
                                << "1";
+    QTest::newRow("devices") << 1419 << "QPushButton"
+                             << "Devices...";
     QTest::newRow("baud list") << 1350 << "QComboBox"
                                << "9600";
     QTest::newRow("command") << 1940 << "QLineEdit"
