@@ -1,10 +1,12 @@
 #include "connect.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "connect_prompt.h"
+#include "link_tap.h"
 #include "lumo_net.h"
 
 namespace session {
@@ -131,6 +133,7 @@ ConnectOutcome ConnectUdp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const 
     o.kind = LinkKind::Udp;
     o.name = UdpLinkName(address);
     const BusyScope busy(front);
+    TapUdpEvent(net, LumoTapEvent::ConnectStarted, o.name);
     char address8[kAddressArea] = {};
     for (size_t i = 0; i < address.size() && i + 1 < sizeof address8; ++i)
         address8[i] = address[i] > 0xFF ? '?' : static_cast<char>(address[i]);
@@ -145,12 +148,15 @@ ConnectOutcome ConnectUdp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const 
     } else if (net.m_ToPCStyle == kStyle17) {
         noteModule(net, o);
         net.CloseNet();
+        TapUdpEvent(net, LumoTapEvent::ConnectFailed, o.name);
         fail(front, o, ConnectStatus::Style17Refused, kStyle17WarningText, kWarningCaption);
         return o;
     }
 
     link.udpSocket = UdpOpen();
+    errno = 0;
     if (!UdpConnect(link.udpSocket, address8, LUMO_UDP_MODULE_PORT)) {
+        TapUdpEvent(net, LumoTapEvent::ConnectFailed, o.name, errno);
         if (link.udpSocket >= 0)
             UdpClose(link.udpSocket); // not kept: nothing else would close it
         link.udpSocket = kUdpNoSocket;
@@ -158,12 +164,14 @@ ConnectOutcome ConnectUdp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const 
         return o;
     }
     if (!UdpSetRecvTimeout(link.udpSocket, kUdpRecvTimeoutMs)) {
+        TapUdpEvent(net, LumoTapEvent::ConnectFailed, o.name, errno);
         // closed once here; nothing may close it again
         UdpClose(link.udpSocket);
         link.udpSocket = kUdpNoSocket;
         fail(front, o, ConnectStatus::UdpTimeoutNotSet, nullptr, nullptr);
         return o;
     }
+    TapUdpEvent(net, LumoTapEvent::Connected, o.name);
     o.status = ConnectStatus::Open;
     link.kind = LinkKind::Udp;
     link.xFrames = false;
@@ -175,8 +183,10 @@ namespace {
 
 void closeIp(CLumo_Net& net, LinkRef& link) {
     if (link.kind == LinkKind::Udp) {
-        if (link.udpSocket >= 0)
+        if (link.udpSocket >= 0) {
             UdpClose(link.udpSocket);
+            TapUdpEvent(net, LumoTapEvent::Closed, link.name);
+        }
         link.udpSocket = kUdpNoSocket;
     } else if (link.kind == LinkKind::Tcp) {
         net.CloseNet();
