@@ -71,6 +71,33 @@ bool startsWith(const std::string& s, const std::string& prefix) {
     return s.compare(0, prefix.size(), prefix) == 0;
 }
 
+// How link names of a kind begin: "COM1 ...", "TCP a:p", "UDP a:p".
+std::string kindPrefix(LinkKind kind) {
+    switch (kind) {
+    case LinkKind::Serial:
+        return "COM";
+    case LinkKind::Tcp:
+        return "TCP ";
+    case LinkKind::Udp:
+        return "UDP ";
+    default:
+        return std::string(1, '\0'); // begins no name
+    }
+}
+
+// The link a progress text names by its prefix ("IP10.0.0.5 ...", "COM1 ..."):
+// "TCP 10.0.0.5", "COM1"; empty when it names none.
+std::string progressLink(const std::string& text) {
+    const size_t space = text.find(' ');
+    if (space == std::string::npos)
+        return {};
+    if (startsWith(text, "IP"))
+        return "TCP " + text.substr(2, space - 2);
+    if (startsWith(text, "COM"))
+        return text.substr(0, space);
+    return {};
+}
+
 } // namespace
 
 const char* OutcomeWords(SendOutcome outcome) {
@@ -126,9 +153,8 @@ struct Recorder::Core {
 
     // A front end's link name ("COM1", "TCP a:20036") as the tap names it ("COM1 /dev/ttyS0").
     std::string resolve(const std::string& name) const {
-        if (state.open && (state.name == name || startsWith(state.name, name + " ")))
-            return state.name;
-        if (state.open && state.kind == LinkKind::Udp && startsWith(name, "UDP "))
+        // one link is open at a time: a name of its kind means it
+        if (state.open && startsWith(name, kindPrefix(state.kind)))
             return state.name;
         if (!serialWhere.empty() && startsWith(serialWhere, name + " "))
             return serialWhere;
@@ -211,8 +237,11 @@ void Recorder::Core::tap(const LumoTapRecord& t) {
     case LumoTapKind::Progress:
         r.kind = RecordKind::Progress;
         r.text = Utf8(t.text);
-        commit(std::move(r),
-               [this, &t](Record& rec) { rec.link = t.where.empty() ? linkOfNow() : where8(t.where); });
+        commit(std::move(r), [this, &t](Record& rec) {
+            rec.link = t.where.empty() ? linkOfNow() : where8(t.where);
+            if (rec.link.empty()) // a connect's first text comes before its link is named
+                rec.link = progressLink(rec.text);
+        });
         return;
     case LumoTapKind::Box:
         r.kind = RecordKind::Box;
