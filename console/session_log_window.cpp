@@ -85,7 +85,7 @@ SessionLogWindow::SessionLogWindow(SessionLog& log, QWidget* parent)
     const int ch = m_View->fontMetrics().averageCharWidth();
     m_View->setColumnWidth(SessionLogModel::ColTime, ch * 24);
     m_View->setColumnWidth(SessionLogModel::ColLink, ch * 26);
-    m_View->setColumnWidth(SessionLogModel::ColKind, ch * 9);
+    m_View->setColumnWidth(SessionLogModel::ColKind, ch * 12);
     m_View->setColumnWidth(SessionLogModel::ColHex, ch * 48);
 
     m_Status = new QLabel(this);
