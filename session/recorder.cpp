@@ -1,5 +1,6 @@
 #include "recorder.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "link_tap.h"
@@ -131,6 +132,7 @@ struct Recorder::Core {
     uint64_t seq = 0;
     LinkState state;
     bool hasOpened = false;
+    bool closeAfter = false; // set by a Closed record's effect
     SteadyClock::time_point openedAt;
     std::string current;                          // the link of the last connect attempt
     bool attempt = false;                         // a connect attempt has started and not ended
@@ -174,41 +176,30 @@ struct Recorder::Core {
     template <typename Effect> void commit(Record&& r, Effect effect) {
         const SteadyClock::time_point now = SteadyClock::now();
         r.wallMs = wallNowMs();
-        std::function<void()> wakeNow;
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            if (!listening.load(std::memory_order_relaxed))
-                return;
-            effect(r);
-            r.seq = ++seq;
-            r.sinceOpenMs =
-                hasOpened ? std::chrono::duration_cast<std::chrono::milliseconds>(now - openedAt).count()
-                          : -1;
-            if (r.sinceOpenMs < 0 && hasOpened)
-                r.sinceOpenMs = 0;
-            afterCommit(r);
-            if (file)
-                file->WriteRecord(r);
-            if (!collecting)
-                return;
-            const bool wasEmpty = waiting.empty();
-            while (waiting.size() >= cap && !waiting.empty()) {
-                waiting.pop_front();
-                ++dropped;
-            }
-            waiting.push_back(std::move(r));
-            if (wasEmpty && wake)
-                wake();
-        }
-    }
-
-    // Closing ends the time since the link opened after the Closed record itself.
-    bool closeAfter = false;
-    void afterCommit(const Record&) {
-        if (closeAfter) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (!listening.load(std::memory_order_relaxed))
+            return;
+        effect(r);
+        r.seq = ++seq;
+        if (hasOpened) // a link that opened within effect() counts from 0
+            r.sinceOpenMs = std::max<int64_t>(
+                0, std::chrono::duration_cast<std::chrono::milliseconds>(now - openedAt).count());
+        if (closeAfter) { // the Closed record itself still counts from the opening
             closeAfter = false;
             hasOpened = false;
         }
+        if (file)
+            file->WriteRecord(r);
+        if (!collecting)
+            return;
+        const bool wasEmpty = waiting.empty();
+        while (waiting.size() >= cap && !waiting.empty()) {
+            waiting.pop_front();
+            ++dropped;
+        }
+        waiting.push_back(std::move(r));
+        if (wasEmpty && wake)
+            wake();
     }
 
     void tap(const LumoTapRecord& t);
