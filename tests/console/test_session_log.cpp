@@ -122,7 +122,7 @@ void TestSessionLog::tcpSessionWindowFileAndAutotest() {
     r.type(QStringLiteral("zh"));
 
     // Ctrl+L opens the window; its header names the link and the module.
-    QTest::keyClick(r.dlg.get(), Qt::Key_L, Qt::ControlModifier);
+    QTest::keyClick(r.dlg->m_Command, Qt::Key_L, Qt::ControlModifier); // typed in the command box
     QVERIFY(r.window() && r.window()->isVisible());
     QTRY_COMPARE(r.window()->m_LinkLabel->text(),
                  QStringLiteral("TCP 127.0.7.1:20036   module ID 5 style 17 mode z"));
