@@ -11,6 +11,7 @@
 #include "d_cmdora.h"
 #include "frames.h"
 #include "hex_notation.h"
+#include "session_log.h"
 
 namespace {
 
@@ -35,8 +36,8 @@ constexpr int kZTextOffset = 7;       // text of a Z frame
 constexpr int kXTextOffset = 14;      // text of an X frame, before its checksum byte
 
 void fileError(QWidget *owner, const QString &what, const QString &path, const QString &reason) {
-    consoleUi().messageBox(owner, QStringLiteral("%1 %2: %3").arg(what, path, reason),
-                           QStringLiteral("Error"), ConsoleUi::Icon::Error);
+    ShowConsoleBox(owner, QStringLiteral("%1 %2: %3").arg(what, path, reason), QStringLiteral("Error"),
+                   ConsoleUi::Icon::Error);
 }
 
 // The bytes as text, one UTF-16 unit of the same value per byte, up to the first zero.
@@ -56,19 +57,18 @@ static void saveCommandFrame(D_CMDORA *dlg, int notation) {
     dlg->UpdateData();
     const QString &command = dlg->m_strCommand;
     if (command.size() > kLongCommandWarning)
-        consoleUi().messageBox(dlg, QStringLiteral("Error"), QStringLiteral("Morrack"),
-                               ConsoleUi::Icon::None);
+        ShowConsoleBox(dlg, QStringLiteral("Error"), QStringLiteral("Morrack"), ConsoleUi::Icon::None);
 
     const bool xFrame = dlg->m_XAscii && dlg->m_XAscii->isChecked();
     const int maxText = xFrame ? kXSaveMaxText : lumo::Z_FRAME_MAX_TEXT;
     if (command.size() > maxText) {
-        consoleUi().messageBox(dlg,
-                               QStringLiteral("The command is %1 characters long; %2 holds at most %3. "
-                                              "Nothing was saved.")
-                                   .arg(command.size())
-                                   .arg(xFrame ? QStringLiteral("an X frame") : QStringLiteral("a Z frame"))
-                                   .arg(maxText),
-                               QStringLiteral("Error"), ConsoleUi::Icon::Error);
+        ShowConsoleBox(dlg,
+                       QStringLiteral("The command is %1 characters long; %2 holds at most %3. "
+                                      "Nothing was saved.")
+                           .arg(command.size())
+                           .arg(xFrame ? QStringLiteral("an X frame") : QStringLiteral("a Z frame"))
+                           .arg(maxText),
+                       QStringLiteral("Error"), ConsoleUi::Icon::Error);
         return;
     }
 

@@ -15,6 +15,7 @@
 #include "console_ui.h"
 #include "d_cmdora.h"
 #include "dialog_keys.h"
+#include "session_log.h"
 
 namespace {
 constexpr int kDelayMaxChars = 15; // the delay box is read this far
@@ -47,6 +48,11 @@ D_ASCIICMD_AUTOTEST::D_ASCIICMD_AUTOTEST(D_CMDORA* parent) : QDialog(parent), m_
     m_LastCommand->setTextFormat(Qt::PlainText);
     m_LastCommand->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
+    m_Counts = new QLabel(this);
+    m_Counts->setObjectName(QStringLiteral("AutotestCounts"));
+    m_Counts->setTextFormat(Qt::PlainText);
+    showCounts();
+
     auto* top = new QHBoxLayout;
     top->addWidget(delayLabel);
     top->addWidget(m_Delay);
@@ -56,7 +62,8 @@ D_ASCIICMD_AUTOTEST::D_ASCIICMD_AUTOTEST(D_CMDORA* parent) : QDialog(parent), m_
     layout->addLayout(top);
     layout->addWidget(m_List, 1);
     layout->addWidget(m_LastCommand);
-    resize(360, 280);
+    layout->addWidget(m_Counts); // below the template's controls, which keep their sizes
+    resize(360, 280 + m_Counts->sizeHint().height() + layout->spacing());
 
     connect(m_Start, &QPushButton::clicked, this, &D_ASCIICMD_AUTOTEST::OnBnClickedStart);
     OnInitDialog();
@@ -94,20 +101,57 @@ void D_ASCIICMD_AUTOTEST::OnBnClickedStart() {
         m_bRunning = 0;
         stopTimer();
         m_Start->setText(QStringLiteral("Start"));
+        recordStop();
         return;
     }
     m_nDelay = ParseDelay(m_Delay->text().left(kDelayMaxChars));
     // A period of 0 would fire on every pass of the event loop and keep the
     // dialog sending without pause: refuse it.
     if (m_nDelay <= 0) {
-        consoleUi().messageBox(this, QStringLiteral("Delay must be a positive number of milliseconds."),
-                               QStringLiteral("Error"), ConsoleUi::Icon::Error);
+        ShowConsoleBox(this, QStringLiteral("Delay must be a positive number of milliseconds."),
+                       QStringLiteral("Error"), ConsoleUi::Icon::Error);
         return;
     }
     m_bRunning = 1;
     stopTimer();
     m_Timer = startTimer(m_nDelay);
     m_Start->setText(QStringLiteral("Stop"));
+    m_RunSent = m_RunAnswered = m_RunTimedOut = 0;
+    m_RunLastRoundTripMs = -1;
+    showCounts();
+    if (m_Main && m_Main->m_SessionLog)
+        m_Main->m_SessionLog->recorder().Test("automatic test started, delay " + std::to_string(m_nDelay) +
+                                              " ms");
+}
+
+void D_ASCIICMD_AUTOTEST::countSend() {
+    const session::SendResult& r = m_Main->m_LastSend;
+    if (r.outcome == session::SendOutcome::NoLink || r.outcome == session::SendOutcome::RefusedTooLong)
+        return; // nothing went out
+    ++m_RunSent;
+    if (r.outcome == session::SendOutcome::Answered || r.outcome == session::SendOutcome::AckedSilently)
+        ++m_RunAnswered;
+    else if (r.outcome == session::SendOutcome::TimedOut)
+        ++m_RunTimedOut;
+    if (r.roundTripMs >= 0 && r.outcome != session::SendOutcome::TimedOut)
+        m_RunLastRoundTripMs = r.roundTripMs;
+    showCounts();
+}
+
+void D_ASCIICMD_AUTOTEST::showCounts() {
+    m_Counts->setText(QStringLiteral("Sent %1   Answered %2   Timed out %3   Last round trip %4")
+                          .arg(m_RunSent)
+                          .arg(m_RunAnswered)
+                          .arg(m_RunTimedOut)
+                          .arg(m_RunLastRoundTripMs >= 0 ? QStringLiteral("%1 ms").arg(m_RunLastRoundTripMs)
+                                                         : QStringLiteral("-")));
+}
+
+void D_ASCIICMD_AUTOTEST::recordStop() {
+    if (m_Main && m_Main->m_SessionLog)
+        m_Main->m_SessionLog->recorder().Test("automatic test stopped: " + std::to_string(m_RunSent) +
+                                              " sent, " + std::to_string(m_RunAnswered) + " answered, " +
+                                              std::to_string(m_RunTimedOut) + " timed out");
 }
 
 void D_ASCIICMD_AUTOTEST::OnTimer(int id) {
@@ -133,6 +177,7 @@ void D_ASCIICMD_AUTOTEST::OnTimer(int id) {
     if (m_Main->m_Command)
         m_Main->m_Command->setText(line); // runs the main dialog's preview
     m_Main->OnBnClickedSend();
+    countSend();
     ++m_nLine;
 }
 
@@ -157,6 +202,8 @@ void D_ASCIICMD_AUTOTEST::keyPressEvent(QKeyEvent* event) {
 }
 
 void D_ASCIICMD_AUTOTEST::done(int result) {
+    if (m_bRunning)
+        recordStop();
     m_bRunning = 0;
     stopTimer();
     QDialog::done(result);

@@ -41,6 +41,15 @@ public:
     QPushButton *m_Start = nullptr;   // 1282
     QPlainTextEdit *m_List = nullptr; // 1104
     QLabel *m_LastCommand = nullptr;  // 1925
+    // Not in the template: the run's counts, "Sent 3   Answered 2   Timed out 1   Last round trip 12 ms".
+    QLabel *m_Counts = nullptr;
+
+    // The run in progress (from the last Start): Sends that went out, were
+    // answered (or acknowledged silently), timed out; the last round trip in ms (-1: none yet).
+    int m_RunSent = 0;
+    int m_RunAnswered = 0;
+    int m_RunTimedOut = 0;
+    int m_RunLastRoundTripMs = -1;
 
     // Puts "1000" into the delay box; run once when the dialog is built.
     void OnInitDialog();
@@ -64,6 +73,10 @@ protected:
 
 private:
     void stopTimer();
+    void countSend();
+    void showCounts();
+    // Records the end of a run in the session log.
+    void recordStop();
 
     D_CMDORA *m_Main;
     int m_Timer = 0; // QObject timer id standing for AUTOTEST_TIMER_ID, 0 when stopped

@@ -22,6 +22,7 @@
 #include "dialog_front_end.h"
 #include "dialog_keys.h"
 #include "ip_address_edit.h"
+#include "session_log.h"
 #include "settings.h"
 
 namespace {
@@ -66,12 +67,16 @@ D_CMDORA::D_CMDORA(QWidget* parent)
     : QDialog(parent,
               Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     m_strCommand.clear();
+    m_SessionLog = new SessionLog(m_Tap, this);
     buildControls();
     connectSignals();
     // Ctrl+Shift+Alt+F10 opens the automatic command test (command 1425).
     auto* autoTest = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::ALT | Qt::Key_F10), this);
     autoTest->setContext(Qt::WindowShortcut);
     connect(autoTest, &QShortcut::activated, this, &D_CMDORA::OnAutoTest);
+    auto* sessionLog = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    sessionLog->setContext(Qt::WindowShortcut);
+    connect(sessionLog, &QShortcut::activated, this, &D_CMDORA::OnSessionLog);
     OnInitDialog();
 }
 
@@ -169,6 +174,12 @@ void D_CMDORA::buildControls() {
     m_Notation0x = radio(IDC_NOTATION_0X, "", 17, 231, 8, 9);
     m_NotationDollar = radio(IDC_NOTATION_DOLLAR, "", 17, 256, 8, 9);
     m_UdpClearSocket = button(IDC_UDP_CLEAR_SOCKET, "UDP Clear Socket", 179, 204, 69, 23);
+    // Beyond the template, in its free lower right corner.
+    m_SessionLogButton = new QPushButton(QStringLiteral("Session Log"), this);
+    m_SessionLogButton->setAutoDefault(false);
+    m_SessionLogButton->setObjectName(QStringLiteral("SessionLog"));
+    m_SessionLogButton->setToolTip(QStringLiteral("Every byte, answer and link event, with time (Ctrl+L)"));
+    m_SessionLogButton->setGeometry(du.rect(179, 252, 69, 17));
 
     // Radio buttons sized for their indicator only.
     for (QRadioButton* r : {m_NotationSpace, m_Notation0x, m_NotationDollar})
@@ -193,6 +204,7 @@ void D_CMDORA::buildControls() {
         m_TabStops->addStop(w);
     m_TabStops->addGroup({m_NotationSpace, m_Notation0x, m_NotationDollar});
     m_TabStops->addStop(m_UdpClearSocket);
+    m_TabStops->addStop(m_SessionLogButton);
 
     setFixedSize(du.x(262), du.y(275));
 }
@@ -219,6 +231,7 @@ void D_CMDORA::connectSignals() {
     connect(m_SaveTxt0x, &QPushButton::clicked, this, [this] { OnBnClickedSaveTxt(1); });
     connect(m_SaveTxtDollar, &QPushButton::clicked, this, [this] { OnBnClickedSaveTxt(2); });
     connect(m_UdpClearSocket, &QPushButton::clicked, this, &D_CMDORA::OnBnClickedUdpClearSocket);
+    connect(m_SessionLogButton, &QPushButton::clicked, this, &D_CMDORA::OnSessionLog);
 }
 
 QWidget* D_CMDORA::control(int id) const {
@@ -323,7 +336,7 @@ void D_CMDORA::OnBnClickedConnect() {
     }
     if (m_nSel == 0 && (m_ComList->currentIndex() < 0 || m_BaudList->currentIndex() < 0)) {
         // Only a stored position outside a list gets here; there is no port 0.
-        consoleUi().messageBox(this, kChooseListsFirst, kError, ConsoleUi::Icon::Error);
+        ShowConsoleBox(this, kChooseListsFirst, kError, ConsoleUi::Icon::Error);
         return;
     }
     m_BaudList->setEnabled(false);
@@ -359,7 +372,9 @@ void D_CMDORA::serialConnect() {
     const int rate = kBaudRates[m_BaudList->currentIndex()];
     DialogFrontEnd front(*this, [this](auto step, const auto& outcome) { onConnectStep(step, outcome); });
     session::LinkRef link;
-    if (!session::ConnectSerial(m_Net, front, link, port, rate, &m_Tap).ok()) {
+    const session::ConnectOutcome outcome = session::ConnectSerial(m_Net, front, link, port, rate, &m_Tap);
+    m_SessionLog->recorder().ConnectDone(outcome);
+    if (!outcome.ok()) {
         connectFailedRestoreLists();
         return;
     }
@@ -387,6 +402,7 @@ void D_CMDORA::ipConnect() {
         udp ? session::ConnectUdp(m_Net, front, link, address, &m_Tap)
             : session::ConnectTcp(m_Net, front, link, address, m_XAscii->isChecked(), &m_Tap);
     m_UdpSocket = link.udpSocket;
+    m_SessionLog->recorder().ConnectDone(outcome);
     if (!outcome.ok()) {
         if (outcome.status != session::ConnectStatus::Style17Refused)
             connectFailedRestoreLists(); // after a style-17 refusal the lists stay disabled
@@ -431,6 +447,7 @@ void D_CMDORA::disconnectLink() {
         m_XAscii->setEnabled(true);
     }
     session::LinkRef link = currentLink();
+    m_SessionLog->recorder().Disconnecting(false);
     session::Disconnect(m_Net, link);
     m_UdpSocket = link.udpSocket;
     m_RadioCom->setEnabled(true);
@@ -445,6 +462,7 @@ void D_CMDORA::OnCancel() {
     if (m_bLinkOpen == 1) {
         session::LinkRef link = currentLink();
         m_bLinkOpen = 0;
+        m_SessionLog->recorder().Disconnecting(true);
         session::Close(m_Net, link); // closing sends no "ze 0000 1"
         m_UdpSocket = link.udpSocket;
     }
@@ -498,4 +516,8 @@ bool D_CMDORA::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void D_CMDORA::OnSessionLog() {
+    m_SessionLog->showWindow();
 }

@@ -28,6 +28,7 @@ class QLabel;
 class QGroupBox;
 class IpAddressEdit;
 class TabStops;
+class SessionLog;
 
 // Control identifiers of the dialog template.
 enum CmdoraControlId : int {
@@ -82,6 +83,8 @@ public:
     session::PortMap m_PortMap;
     // Where the serial devices dialog looks for devices.
     session::SerialScanRoots m_SerialScanRoots;
+    // The session log on m_Tap: records, log file and the "Session Log" window.
+    SessionLog* m_SessionLog = nullptr;
 
     // ---- controls (ids above; each carries its id as objectName) ----
     QPushButton* m_Send = nullptr;
@@ -106,6 +109,8 @@ public:
     QRadioButton* m_Notation0x = nullptr;
     QRadioButton* m_NotationDollar = nullptr;
     QPushButton* m_UdpClearSocket = nullptr;
+    // Not in the template: opens the "Session Log" window (also Ctrl+L).
+    QPushButton* m_SessionLogButton = nullptr;
 
     // The control with the given template id, or nullptr.
     QWidget* control(int id) const;
@@ -132,6 +137,7 @@ public:
     void OnBnClickedLoadBin();
     // notation: 0 "%.2X ", 1 "0x%.2X ", 2 "$%.2X"
     void OnBnClickedSaveTxt(int notation);
+    void OnSessionLog();
 
     // Refreshes m_strCommand from the command box.
     void UpdateData();

@@ -6,6 +6,7 @@
 
 #include "console_ui.h"
 #include "d_cmdora.h"
+#include "session_log.h"
 #include "trace.h"
 
 DialogFrontEnd::~DialogFrontEnd() {
@@ -20,8 +21,8 @@ void DialogFrontEnd::ShowStatus(const std::u16string& text) {
 
 void DialogFrontEnd::ShowBox(const std::u16string& text, const std::u16string& caption,
                              session::BoxIcon icon) {
-    consoleUi().messageBox(&m_Dlg, QString::fromStdU16String(text), QString::fromStdU16String(caption),
-                           icon == session::BoxIcon::Error ? ConsoleUi::Icon::Error : ConsoleUi::Icon::None);
+    ShowConsoleBox(&m_Dlg, QString::fromStdU16String(text), QString::fromStdU16String(caption),
+                   icon == session::BoxIcon::Error ? ConsoleUi::Icon::Error : ConsoleUi::Icon::None);
 }
 
 void DialogFrontEnd::ShowDetailedBox(const std::u16string& text, const std::u16string& caption,

@@ -5,6 +5,7 @@
 
 #include "command_text.h"
 #include "dialog_front_end.h"
+#include "session_log.h"
 
 namespace {
 
@@ -28,4 +29,5 @@ void D_CMDORA::OnBnClickedSend() {
     const QString command = m_strCommand;
     DialogFrontEnd front(*this);
     m_LastSend = session::Send(m_Net, front, currentLink(), commandUnits(command));
+    m_SessionLog->recorder().SendDone(m_LastSend);
 }

@@ -4,6 +4,7 @@
 #include "console_ui.h"
 #include "d_cmdora.h"
 #include "frames.h"
+#include "session_log.h"
 
 #include <QPointer>
 #include <QString>
@@ -91,6 +92,7 @@ void D_CMDORA::OnBnClickedUdpClearSocket() {
     // a second click restarts the one timer instead of adding another
     StopTestTimer();
     m_TestTimer = startTimer(TEST_TIMER_PERIOD_MS);
+    m_SessionLog->recorder().Test("test timer started");
 }
 
 void D_CMDORA::StopTestTimer() {
@@ -99,6 +101,7 @@ void D_CMDORA::StopTestTimer() {
     if (m_TestTimer != 0) {
         killTimer(m_TestTimer);
         m_TestTimer = 0;
+        m_SessionLog->recorder().Test("test timer stopped");
     }
 }
 

@@ -194,6 +194,7 @@ ConnectOutcome ConnectUdp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const 
     o.name = UdpLinkName(address);
     const BusyScope busy(front);
     const Reason reason(tap);
+    TapUdpEvent(net, LumoTapEvent::ConnectStarted, o.name);
     char address8[kAddressArea] = {};
     for (size_t i = 0; i < address.size() && i + 1 < sizeof address8; ++i)
         address8[i] = address[i] > 0xFF ? '?' : static_cast<char>(address[i]);
@@ -209,6 +210,7 @@ ConnectOutcome ConnectUdp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const 
         o.osError = reason.Error();
         noteModule(net, o);
         net.CloseNet();
+        TapUdpEvent(net, LumoTapEvent::ConnectFailed, o.name);
         fail(front, o, ConnectStatus::Style17Refused, kStyle17WarningText, kWarningCaption);
         return o;
     }
@@ -219,6 +221,7 @@ ConnectOutcome ConnectUdp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const 
     if (!UdpConnect(link.udpSocket, address8, LUMO_UDP_MODULE_PORT)) {
         if (udpError == 0)
             udpError = errno;
+        TapUdpEvent(net, LumoTapEvent::ConnectFailed, o.name, udpError);
         if (link.udpSocket >= 0)
             UdpClose(link.udpSocket); // not kept: nothing else would close it
         link.udpSocket = kUdpNoSocket;
@@ -229,12 +232,14 @@ ConnectOutcome ConnectUdp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const 
         return o;
     }
     if (!UdpSetRecvTimeout(link.udpSocket, kUdpRecvTimeoutMs)) {
+        TapUdpEvent(net, LumoTapEvent::ConnectFailed, o.name, errno);
         // closed once here; nothing may close it again
         UdpClose(link.udpSocket);
         link.udpSocket = kUdpNoSocket;
         fail(front, o, ConnectStatus::UdpTimeoutNotSet, nullptr, nullptr);
         return o;
     }
+    TapUdpEvent(net, LumoTapEvent::Connected, o.name);
     o.status = ConnectStatus::Open;
     link.kind = LinkKind::Udp;
     link.xFrames = false;
@@ -246,8 +251,10 @@ namespace {
 
 void closeIp(CLumo_Net& net, LinkRef& link) {
     if (link.kind == LinkKind::Udp) {
-        if (link.udpSocket >= 0)
+        if (link.udpSocket >= 0) {
             UdpClose(link.udpSocket);
+            TapUdpEvent(net, LumoTapEvent::Closed, link.name);
+        }
         link.udpSocket = kUdpNoSocket;
     } else if (link.kind == LinkKind::Tcp) {
         net.CloseNet();

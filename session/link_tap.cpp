@@ -16,6 +16,39 @@ LinkTap::LinkTap(CLumo_Net& net) {
     };
 }
 
+namespace {
+
+void tapUdp(const CLumo_Net& net, LumoTapRecord& r, const std::u16string& where) {
+    const std::wstring wide(where.begin(), where.end());
+    r.link = LumoTapLink::Udp;
+    r.where = wide;
+    net.m_hTap(r);
+}
+
+} // namespace
+
+void TapUdpBytes(const CLumo_Net& net, LumoTapKind kind, const std::u16string& where, const uint8_t* bytes,
+                 size_t size, int osError) {
+    if (!net.m_hTap)
+        return;
+    LumoTapRecord r;
+    r.kind = kind;
+    r.bytes = bytes;
+    r.size = size;
+    r.error = osError;
+    tapUdp(net, r, where);
+}
+
+void TapUdpEvent(const CLumo_Net& net, LumoTapEvent event, const std::u16string& where, int osError) {
+    if (!net.m_hTap)
+        return;
+    LumoTapRecord r;
+    r.kind = LumoTapKind::Event;
+    r.event = event;
+    r.error = osError;
+    tapUdp(net, r, where);
+}
+
 std::u16string ReasonWords(int osError) {
     switch (osError) {
     case 0:

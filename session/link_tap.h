@@ -6,6 +6,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -40,6 +42,14 @@ private:
     };
     std::shared_ptr<State> m_State = std::make_shared<State>();
 };
+
+// The console's own datagram link does not pass through the device link: the
+// session reports its datagrams and its link events on the same tap, as the
+// device link reports its own (where: "UDP 10.0.0.5:20037"). Nothing when
+// net has no tap. The caller's thread.
+void TapUdpBytes(const CLumo_Net& net, LumoTapKind kind, const std::u16string& where, const uint8_t* bytes,
+                 size_t size, int osError = 0);
+void TapUdpEvent(const CLumo_Net& net, LumoTapEvent event, const std::u16string& where, int osError = 0);
 
 // A system reason in the words a person looks for: "refused", "timed out",
 // "no such device", "permission denied", "busy", "unreachable"; any other

@@ -4,11 +4,13 @@
 #include "send.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
 #include "answer_reading.h"
 #include "frames.h"
+#include "link_tap.h"
 #include "lumo_net.h"
 #include "tcp_answer.h"
 
@@ -134,16 +136,22 @@ void sendSerial(Exchange& ex, std::u16string_view text, char16_t letter) {
         kSerialNormalReply, kFirstReadLimit, answer::AckWord::FromCommandWord, letter);
 }
 
-void sendUdp(Exchange& ex, int sock, std::u16string_view text, char16_t letter) {
+void sendUdp(Exchange& ex, const LinkRef& link, std::u16string_view text, char16_t letter) {
+    const int sock = link.udpSocket;
     ex.status(u"");
     unsigned char datagram[kLineArea] = {};
     const size_t n = lumo::UdpTextDatagram(datagram, sizeof datagram, text);
     ex.sent(datagram, n);
-    UdpSend(sock, reinterpret_cast<const char*>(datagram), static_cast<int>(n));
+    errno = 0;
+    const int sent = UdpSend(sock, reinterpret_cast<const char*>(datagram), static_cast<int>(n));
+    TapUdpBytes(ex.net, LumoTapKind::Sent, link.name, datagram, n, sent < 0 ? errno : 0);
     readAndShow(
         ex,
-        [sock](unsigned char* area, int limit) {
-            return UdpRecv(sock, reinterpret_cast<char*>(area), limit);
+        [&ex, &link, sock](unsigned char* area, int limit) {
+            const int got = UdpRecv(sock, reinterpret_cast<char*>(area), limit);
+            if (got > 0)
+                TapUdpBytes(ex.net, LumoTapKind::Received, link.name, area, static_cast<size_t>(got));
+            return got;
         },
         kReplyArea, kReplyArea, answer::AckWord::WholeLine, letter);
 }
@@ -224,7 +232,7 @@ SendResult Send(CLumo_Net& net, FrontEnd& front, const LinkRef& link, std::u16st
         ex.warnLong();
     switch (path) {
     case answer::SendPath::Udp:
-        sendUdp(ex, link.udpSocket, command, letter);
+        sendUdp(ex, link, command, letter);
         break;
     case answer::SendPath::XFrame:
         sendXFrame(ex, command);
