@@ -1,0 +1,97 @@
+// bench_capi_overhead: what an acknowledged command ("za 1" answered with an
+// "OK: command ..." line) costs through the Python package ctrl_lumo over the
+// same through the C interface, over UDP to lumo-module-sim on 127.0.48.1,
+// with a plain datagram socket exchanging the same bytes as the floor. The
+// goal: Python adds less than 50 us per command.
+//
+// usage: bench_capi_overhead [runs]   (default 3000 per way)
+#include "ctrl_lumo_c.h"
+#include "sim_process.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <numeric>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kAddress = "127.0.48.1";
+using Clock = std::chrono::steady_clock;
+
+struct Figures {
+    double median = 0, mean = 0; // microseconds per command
+};
+
+template <typename Once> Figures Time(int runs, Once once) {
+    for (int i = 0; i < std::min(runs, 200); ++i) // warm-up
+        once();
+    std::vector<double> us;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = Clock::now();
+        if (!once())
+            return {};
+        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    std::sort(us.begin(), us.end());
+    return {us[us.size() / 2], std::accumulate(us.begin(), us.end(), 0.0) / double(us.size())};
+}
+
+void Print(const char* way, Figures f) {
+    std::printf("%-34s median %7.1f us  mean %7.1f us\n", way, f.median, f.mean);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3000;
+    simtest::ChildProcess sim;
+    if (!sim.Start(LUMO_MODULE_SIM, {"--address", kAddress, "--udp"})) {
+        std::fprintf(stderr, "bench_capi_overhead: the simulator did not start on %s\n", kAddress);
+        return 1;
+    }
+    std::printf("acknowledged command \"za 1\" over UDP to lumo-module-sim on %s, %d runs each\n", kAddress,
+                runs);
+
+    // the floor: the same datagram and answer on a plain socket
+    simtest::Fd plain = simtest::UdpSocketTo(kAddress, 20037);
+    const simtest::Bytes datagram = simtest::B(std::string("za 1\0", 5));
+    const Figures socketFigures = Time(runs, [&] {
+        return simtest::SendAll(plain.Get(), datagram) && !simtest::ReadSome(plain.Get(), 2000).empty();
+    });
+    Print("plain datagram socket", socketFigures);
+
+    ctrl_lumo_link* link = ctrl_lumo_create();
+    if (ctrl_lumo_open_udp(link, kAddress) != CTRL_LUMO_OK) {
+        std::fprintf(stderr, "bench_capi_overhead: %s\n", ctrl_lumo_last_error(link));
+        return 1;
+    }
+    ctrl_lumo_result r;
+    const Figures c = Time(runs, [&] {
+        return ctrl_lumo_send_command(link, "za 1", &r) == CTRL_LUMO_OK &&
+               r.outcome == CTRL_LUMO_OUTCOME_ANSWERED;
+    });
+    ctrl_lumo_destroy(link);
+    Print("C: ctrl_lumo_send_command", c);
+
+    const std::string command =
+        std::string("LD_LIBRARY_PATH=" LUMO_CAPI_DIR " PYTHONPATH=" LUMO_PYTHON_PATH
+                    " PYTHONDONTWRITEBYTECODE=1 " LUMO_PYTHON3 " " LUMO_BENCH_SCRIPT " ") +
+        kAddress + " " + std::to_string(runs);
+    Figures py;
+    FILE* out = popen(command.c_str(), "r");
+    if (!out || std::fscanf(out, "%lf %lf", &py.median, &py.mean) != 2) {
+        std::fprintf(stderr, "bench_capi_overhead: no figures from %s\n", command.c_str());
+        return 1;
+    }
+    pclose(out);
+    Print("Python: ctrl_lumo.Link.send", py);
+
+    std::printf("C over the plain socket:      %+7.1f us per command (median)\n",
+                c.median - socketFigures.median);
+    std::printf("Python over C:                %+7.1f us per command (median; goal under 50), x%.2f\n",
+                py.median - c.median, py.median / c.median);
+    return 0;
+}
