@@ -67,7 +67,7 @@ LinkState StateOf(const ctrl_lumo_link* link) {
     return it->second.inCall ? LinkState::InCall : LinkState::Idle;
 }
 
-Call::Call(ctrl_lumo_link* link) : m_Link(link), m_Outer(t_Route), m_Code(CTRL_LUMO_ERR_ARGUMENT) {
+Call::Call(ctrl_lumo_link* link) : m_Link(link), m_Code(CTRL_LUMO_ERR_ARGUMENT) {
     if (!link) {
         SetThreadError("no link: the handle is NULL");
         return;
@@ -95,20 +95,12 @@ Call::Call(ctrl_lumo_link* link) : m_Link(link), m_Outer(t_Route), m_Code(CTRL_L
 Call::~Call() {
     if (m_Code != CTRL_LUMO_OK)
         return;
-    t_Route = m_Outer;
+    t_Route = nullptr;
     {
         std::lock_guard lock(g_LinksMutex);
         g_Links[m_Link].inCall = false;
     }
     g_CallEnded.notify_all();
-}
-
-RouteMessages::RouteMessages(ctrl_lumo_link* link) : m_Outer(t_Route) {
-    t_Route = link;
-}
-
-RouteMessages::~RouteMessages() {
-    t_Route = m_Outer;
 }
 
 void SetThreadError(std::string text) {

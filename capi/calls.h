@@ -1,6 +1,5 @@
 // Entering and leaving a call on a link: the handle is checked against the
-// links that exist, marked in use for the call (one thread per link), and
-// the device link's message boxes on this thread go to it meanwhile.
+// links that exist and marked in use for the call (one thread per link).
 #pragma once
 
 #include <string>
@@ -20,8 +19,10 @@ enum class LinkState { Unknown, Idle, InCall };
 LinkState StateOf(const ctrl_lumo_link* link);
 
 // One call on a link, entered for the object's lifetime when code() is
-// CTRL_LUMO_OK. A call that cannot enter leaves its reason for
-// ctrl_lumo_last_error(NULL) on this thread (BUSY leaves the link's alone).
+// CTRL_LUMO_OK: meanwhile the device link's message boxes on this thread go
+// to the link (outside any call they go to standard error, as the device
+// link's own default does). A call that cannot enter leaves its reason for
+// this thread (SetThreadError); the link's own last error stays as it was.
 class Call {
 public:
     explicit Call(ctrl_lumo_link* link);
@@ -33,22 +34,7 @@ public:
 
 private:
     ctrl_lumo_link* m_Link;
-    ctrl_lumo_link* m_Outer; // a call already running on this thread (another link)
     int m_Code;
-};
-
-// Routes the device link's message boxes of this thread to the link whose
-// call runs on it (also while it is being destroyed); outside any call they
-// go to standard error, as the device link's own default does.
-class RouteMessages {
-public:
-    explicit RouteMessages(ctrl_lumo_link* link);
-    ~RouteMessages();
-    RouteMessages(const RouteMessages&) = delete;
-    RouteMessages& operator=(const RouteMessages&) = delete;
-
-private:
-    ctrl_lumo_link* m_Outer;
 };
 
 // The failure of a call that had no link to keep it (NULL or unknown handle,

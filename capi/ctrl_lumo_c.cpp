@@ -263,9 +263,7 @@ void ctrl_lumo_destroy(ctrl_lumo_link* link) {
         capi::SetThreadError("not a link: the handle was not made by ctrl_lumo_create or was destroyed");
         return;
     }
-    const capi::RouteMessages route(link);
-    link->session.Close();
-    delete link;
+    delete link; // closes an open link as the console does when it closes
 }
 
 int ctrl_lumo_open_tcp(ctrl_lumo_link* link, const char* address, int x_mode) {

@@ -42,7 +42,7 @@ typedef struct ctrl_lumo_link ctrl_lumo_link;
 enum ctrl_lumo_code {
     CTRL_LUMO_OK = 0,
     CTRL_LUMO_ERR_ARGUMENT = 1,   /* a bad argument: NULL, length, range, unknown handle, not UTF-8 */
-    CTRL_LUMO_ERR_BUSY = 2,       /* another thread is in a call on this link (last error untouched) */
+    CTRL_LUMO_ERR_BUSY = 2,       /* another thread is in a call on this link */
     CTRL_LUMO_ERR_NOT_OPEN = 3,   /* the call needs an open link */
     CTRL_LUMO_ERR_WRONG_LINK = 4, /* the call does not apply to the kind of link that is open */
     CTRL_LUMO_ERR_CONNECT = 5,    /* the link did not open; the last error says why */
@@ -108,7 +108,8 @@ CTRL_LUMO_C_API ctrl_lumo_link* ctrl_lumo_create(void);
 
 /* Closes an open link (as the console does when it closes) and frees the
  * handle. NULL does nothing. Blocks while a call of another thread on the
- * link finishes. */
+ * link finishes. What the device link reports while it closes goes to
+ * standard error, since no call is left to return it. */
 CTRL_LUMO_C_API void ctrl_lumo_destroy(ctrl_lumo_link* link);
 
 /* TCP link to the module at address (dotted IPv4, port 20036); x_mode 1
@@ -167,9 +168,9 @@ CTRL_LUMO_C_API int ctrl_lumo_get_info(ctrl_lumo_link* link, ctrl_lumo_info* inf
 CTRL_LUMO_C_API int ctrl_lumo_close(ctrl_lumo_link* link);
 
 /* What went wrong in the last call on link, or what the device link
- * reported during it; "" when the last call went without either. For NULL
- * or an unknown handle: the last such failure of the calling thread. Never
- * NULL. Call it from the thread that uses the link. */
+ * reported during it; "" when the last call went without either. For NULL,
+ * an unknown handle, or a link that another thread is using: the calling
+ * thread's own last refusal of that kind. Never NULL. */
 CTRL_LUMO_C_API const char* ctrl_lumo_last_error(const ctrl_lumo_link* link);
 
 /* The library's version, "major.minor.patch". */

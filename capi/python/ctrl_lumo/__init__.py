@@ -346,10 +346,11 @@ class Link:
 
     # --- inside ------------------------------------------------------------
 
-    def _release(self) -> None:
+    def _release(self, _destroy=_lib.ctrl_lumo_destroy) -> None:
+        # bound at definition: __del__ may run while the interpreter shuts down
         handle, self._handle = getattr(self, "_handle", None), None
         if handle:
-            _lib.ctrl_lumo_destroy(handle)
+            _destroy(handle)
 
     def _live(self) -> int:
         if not self._handle:
