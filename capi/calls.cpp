@@ -23,7 +23,7 @@ std::condition_variable g_CallEnded;
 std::unordered_map<const ctrl_lumo_link*, Use> g_Links;
 
 thread_local ctrl_lumo_link* t_Route = nullptr; // whose call runs on this thread
-thread_local std::string t_Error;
+thread_local const char* t_Error = "";          // a literal: setting it cannot fail
 
 // The device link's boxes come from the thread that runs a call (the receive
 // thread has none to show: every link sets m_hOwnerWnd), so the link whose
@@ -98,16 +98,16 @@ Call::~Call() {
     t_Route = nullptr;
     {
         std::lock_guard lock(g_LinksMutex);
-        g_Links[m_Link].inCall = false;
+        g_Links.find(m_Link)->second.inCall = false; // a link in a call stays in the map
     }
     g_CallEnded.notify_all();
 }
 
-void SetThreadError(std::string text) {
-    t_Error = std::move(text);
+void SetThreadError(const char* text) {
+    t_Error = text;
 }
 
-const std::string& ThreadError() {
+const char* ThreadError() {
     return t_Error;
 }
 

@@ -39,7 +39,7 @@ private:
 
 // The failure of a call that had no link to keep it (NULL or unknown handle,
 // busy link), per thread.
-void SetThreadError(std::string text);
-const std::string& ThreadError();
+void SetThreadError(const char* text);
+const char* ThreadError(); // "" when none
 
 } // namespace capi

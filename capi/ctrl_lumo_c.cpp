@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <mutex>
-#include <new>
 
 #include "calls.h"
 #include "frames.h"
@@ -39,6 +39,21 @@ constexpr int kAckLength = 5;          // 00 FF 5A A5 S
 constexpr int kDeviceAnswerMs = 10000; // the device link's acknowledgement limit
 constexpr int kMaxBaud = 4000000;
 const unsigned char kNoBytes[1] = {0};
+
+// Runs the body of an entered call; what it throws (memory ran out) becomes
+// an error instead of crossing into C.
+template <class Body> int Guarded(ctrl_lumo_link* link, Body body) noexcept {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        try {
+            link->lastError = std::string("the call failed: ") + e.what();
+        } catch (...) {
+            link->lastError.clear();
+        }
+        return CTRL_LUMO_ERR_SYSTEM;
+    }
+}
 
 int Fail(ctrl_lumo_link* link, int code, std::string text) {
     link->lastError = std::move(text);
@@ -247,13 +262,16 @@ std::mutex g_ClearSocketMutex; // the clear-socket datagrams leave from one fixe
 extern "C" {
 
 ctrl_lumo_link* ctrl_lumo_create(void) {
-    ctrl_lumo_link* link = new (std::nothrow) ctrl_lumo_link;
-    if (!link) {
+    ctrl_lumo_link* link = nullptr;
+    try {
+        link = new ctrl_lumo_link;
+        capi::AddLink(link);
+        return link;
+    } catch (const std::exception&) {
+        delete link;
         capi::SetThreadError("out of memory");
         return nullptr;
     }
-    capi::AddLink(link);
-    return link;
 }
 
 void ctrl_lumo_destroy(ctrl_lumo_link* link) {
@@ -270,36 +288,43 @@ int ctrl_lumo_open_tcp(ctrl_lumo_link* link, const char* address, int x_mode) {
     const Call call(link);
     if (call.code())
         return call.code();
-    if (const int code = CheckAddress(link, address))
-        return code;
-    if (x_mode != 0 && x_mode != 1)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "x_mode is " + std::to_string(x_mode) + ", not 0 or 1");
-    return OpenLink(link, {}, [&] { return link->session.OpenTcp(Ascii16(address), x_mode == 1); });
+    return Guarded(link, [&]() -> int {
+        if (const int code = CheckAddress(link, address))
+            return code;
+        if (x_mode != 0 && x_mode != 1)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "x_mode is " + std::to_string(x_mode) + ", not 0 or 1");
+        return OpenLink(link, {}, [&] { return link->session.OpenTcp(Ascii16(address), x_mode == 1); });
+    });
 }
 
 int ctrl_lumo_open_udp(ctrl_lumo_link* link, const char* address) {
     const Call call(link);
     if (call.code())
         return call.code();
-    if (const int code = CheckAddress(link, address))
-        return code;
-    return OpenLink(link, {}, [&] { return link->session.OpenUdp(Ascii16(address)); });
+    return Guarded(link, [&]() -> int {
+        if (const int code = CheckAddress(link, address))
+            return code;
+        return OpenLink(link, {}, [&] { return link->session.OpenUdp(Ascii16(address)); });
+    });
 }
 
 int ctrl_lumo_open_serial(ctrl_lumo_link* link, const char* port, int baud) {
     const Call call(link);
     if (call.code())
         return call.code();
-    if (!port)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "port is NULL");
-    const size_t length = strnlen(port, 4097);
-    const capi::SerialPort named = length > 4096 ? capi::SerialPort{} : capi::NameSerialPort({port, length});
-    if (named.number == 0)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT,
-                    "port names no serial port: give 1 to 999, COM1 to COM999 or a device path");
-    if (baud <= 0 || baud > kMaxBaud)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "baud " + std::to_string(baud) + " is out of range");
-    return OpenLink(link, named.device, [&] { return link->session.OpenSerial(named.number, baud); });
+    return Guarded(link, [&]() -> int {
+        if (!port)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "port is NULL");
+        const size_t length = strnlen(port, 4097);
+        const capi::SerialPort named =
+            length > 4096 ? capi::SerialPort{} : capi::NameSerialPort({port, length});
+        if (named.number == 0)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT,
+                        "port names no serial port: give 1 to 999, COM1 to COM999 or a device path");
+        if (baud <= 0 || baud > kMaxBaud)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "baud " + std::to_string(baud) + " is out of range");
+        return OpenLink(link, named.device, [&] { return link->session.OpenSerial(named.number, baud); });
+    });
 }
 
 int ctrl_lumo_send_command(ctrl_lumo_link* link, const char* command, ctrl_lumo_result* result) {
@@ -308,46 +333,52 @@ int ctrl_lumo_send_command(ctrl_lumo_link* link, const char* command, ctrl_lumo_
     const Call call(link);
     if (call.code())
         return call.code();
-    if (!result)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "result is NULL");
-    if (!command)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "command is NULL");
-    const size_t length = strnlen(command, CTRL_LUMO_MAX_COMMAND_BYTES + 1);
-    if (length > CTRL_LUMO_MAX_COMMAND_BYTES)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "command is longer than 8192 bytes");
-    const std::optional<std::u16string> text = capi::FromUtf8({command, length});
-    if (!text)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "command is not UTF-8 text");
-    if (const int code = CheckOpen(link))
-        return code;
-    const session::SendResult sent = link->session.Send(*text);
-    FillResult(link, sent, result);
-    if (sent.outcome == session::SendOutcome::RefusedTooLong)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT, link->status);
-    return Finish(link, CTRL_LUMO_OK);
+    return Guarded(link, [&]() -> int {
+        if (!result)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "result is NULL");
+        if (!command)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "command is NULL");
+        const size_t length = strnlen(command, CTRL_LUMO_MAX_COMMAND_BYTES + 1);
+        if (length > CTRL_LUMO_MAX_COMMAND_BYTES)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "command is longer than 8192 bytes");
+        const std::optional<std::u16string> text = capi::FromUtf8({command, length});
+        if (!text)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "command is not UTF-8 text");
+        if (const int code = CheckOpen(link))
+            return code;
+        const session::SendResult sent = link->session.Send(*text);
+        FillResult(link, sent, result);
+        if (sent.outcome == session::SendOutcome::RefusedTooLong)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, link->status);
+        return Finish(link, CTRL_LUMO_OK);
+    });
 }
 
 int ctrl_lumo_send_frame(ctrl_lumo_link* link, const unsigned char* bytes, size_t count) {
     const Call call(link);
     if (call.code())
         return call.code();
-    if (!bytes)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "bytes is NULL");
-    if (count == 0 || count > CTRL_LUMO_MAX_FRAME_BYTES)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "count " + std::to_string(count) + " is not 1 to 30725");
-    if (const int code = CheckRawLink(link, "a raw frame"))
-        return code;
-    CLumo_Net& net = link->net;
-    if (link->session.Link().kind == LinkKind::Tcp) {
-        net.m_Client.SetRecvMode(RECV_COUNT, kAckLength);
-        net.Peltra_Senddata(0, const_cast<unsigned char*>(bytes), static_cast<unsigned int>(count));
-        if (!link->messages.empty()) // the device link could not send it
-            return Finish(link, Fail(link, CTRL_LUMO_ERR_SYSTEM, link->name + ": the frame did not go out"));
-    } else if (net.Senddata(bytes, static_cast<int>(count)) != static_cast<int>(count)) {
-        return Finish(
-            link, Fail(link, CTRL_LUMO_ERR_SYSTEM, link->name + ": the serial port did not take the frame"));
-    }
-    return Finish(link, CTRL_LUMO_OK);
+    return Guarded(link, [&]() -> int {
+        if (!bytes)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "bytes is NULL");
+        if (count == 0 || count > CTRL_LUMO_MAX_FRAME_BYTES)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT,
+                        "count " + std::to_string(count) + " is not 1 to 30725");
+        if (const int code = CheckRawLink(link, "a raw frame"))
+            return code;
+        CLumo_Net& net = link->net;
+        if (link->session.Link().kind == LinkKind::Tcp) {
+            net.m_Client.SetRecvMode(RECV_COUNT, kAckLength);
+            net.Peltra_Senddata(0, const_cast<unsigned char*>(bytes), static_cast<unsigned int>(count));
+            if (!link->messages.empty()) // the device link could not send it
+                return Finish(link,
+                              Fail(link, CTRL_LUMO_ERR_SYSTEM, link->name + ": the frame did not go out"));
+        } else if (net.Senddata(bytes, static_cast<int>(count)) != static_cast<int>(count)) {
+            return Finish(link, Fail(link, CTRL_LUMO_ERR_SYSTEM,
+                                     link->name + ": the serial port did not take the frame"));
+        }
+        return Finish(link, CTRL_LUMO_OK);
+    });
 }
 
 int ctrl_lumo_check_ack(ctrl_lumo_link* link, int limit_ms, int* status) {
@@ -356,64 +387,72 @@ int ctrl_lumo_check_ack(ctrl_lumo_link* link, int limit_ms, int* status) {
     const Call call(link);
     if (call.code())
         return call.code();
-    if (limit_ms < 1 || limit_ms > CTRL_LUMO_MAX_WAIT_MS)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT,
-                    "limit_ms " + std::to_string(limit_ms) + " is not 1 to 60000");
-    if (const int code = CheckRawLink(link, "the acknowledgement check"))
-        return code;
-    CLumo_Net& net = link->net;
-    const bool tcp = link->session.Link().kind == LinkKind::Tcp;
-    const int timeouts = net.m_TimeoutCounter;
-    const int got = net.Check_Return(CHECK_ACK, tcp ? net.m_ConnectToPcID : 255, limit_ms);
-    if (status)
-        *status = got;
-    if (got != 0)
-        return Finish(link, CTRL_LUMO_OK);
-    if (net.m_TimeoutCounter != timeouts)
-        return Finish(link,
-                      Fail(link, CTRL_LUMO_ERR_TIMEOUT,
+    return Guarded(link, [&]() -> int {
+        if (limit_ms < 1 || limit_ms > CTRL_LUMO_MAX_WAIT_MS)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT,
+                        "limit_ms " + std::to_string(limit_ms) + " is not 1 to 60000");
+        if (const int code = CheckRawLink(link, "the acknowledgement check"))
+            return code;
+        CLumo_Net& net = link->net;
+        const bool tcp = link->session.Link().kind == LinkKind::Tcp;
+        const int timeouts = net.m_TimeoutCounter;
+        const int got = net.Check_Return(CHECK_ACK, tcp ? net.m_ConnectToPcID : 255, limit_ms);
+        if (status)
+            *status = got;
+        if (got != 0)
+            return Finish(link, CTRL_LUMO_OK);
+        if (net.m_TimeoutCounter != timeouts)
+            return Finish(
+                link, Fail(link, CTRL_LUMO_ERR_TIMEOUT,
                            link->name + ": no acknowledgement within " + std::to_string(limit_ms) + " ms"));
-    if (tcp && net.m_bConnected.load(std::memory_order_acquire) == 0)
-        return Finish(link, Fail(link, CTRL_LUMO_ERR_LINK_LOST, link->name + ": the module closed the link"));
-    char text[96];
-    std::snprintf(text, sizeof text, ": not acknowledged (status byte 0x%02X, or no 00 FF 5A A5 before it)",
-                  net.m_LastStatus);
-    return Finish(link, Fail(link, CTRL_LUMO_ERR_NOT_ACKED, link->name + text));
+        if (tcp && net.m_bConnected.load(std::memory_order_acquire) == 0)
+            return Finish(link,
+                          Fail(link, CTRL_LUMO_ERR_LINK_LOST, link->name + ": the module closed the link"));
+        char text[96];
+        std::snprintf(text, sizeof text,
+                      ": not acknowledged (status byte 0x%02X, or no 00 FF 5A A5 before it)",
+                      net.m_LastStatus);
+        return Finish(link, Fail(link, CTRL_LUMO_ERR_NOT_ACKED, link->name + text));
+    });
 }
 
 int ctrl_lumo_device_query(ctrl_lumo_link* link, int kind, unsigned char out[2]) {
     const Call call(link);
     if (call.code())
         return call.code();
-    if (!out)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "out is NULL");
-    if (kind < 0 || kind > 255)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "kind " + std::to_string(kind) + " is not 0 to 255");
-    if (const int code = CheckRawLink(link, "the device query"))
-        return code;
-    const auto k = static_cast<unsigned char>(kind);
-    const int code = link->session.Link().kind == LinkKind::Tcp ? DeviceQueryTcp(link, k, out)
-                                                                : DeviceQuerySerial(link, k, out);
-    return Finish(link, code);
+    return Guarded(link, [&]() -> int {
+        if (!out)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "out is NULL");
+        if (kind < 0 || kind > 255)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "kind " + std::to_string(kind) + " is not 0 to 255");
+        if (const int code = CheckRawLink(link, "the device query"))
+            return code;
+        const auto k = static_cast<unsigned char>(kind);
+        const int code = link->session.Link().kind == LinkKind::Tcp ? DeviceQueryTcp(link, k, out)
+                                                                    : DeviceQuerySerial(link, k, out);
+        return Finish(link, code);
+    });
 }
 
 int ctrl_lumo_clear_socket(ctrl_lumo_link* link, const char* address) {
     const Call call(link);
     if (call.code())
         return call.code();
-    if (const int code = CheckAddress(link, address))
-        return code;
-    const uint32_t parts = *capi::ParseDotted(address);
-    bool sent;
-    {
-        const std::lock_guard lock(g_ClearSocketMutex);
-        sent = link->net.UDP_Clear_Socket(parts);
-    }
-    if (!sent)
-        return Finish(link, Fail(link, CTRL_LUMO_ERR_SYSTEM,
-                                 "the clear-socket datagrams did not go out (local port 60102 taken by "
-                                 "another program, or no route to the broadcast address)"));
-    return Finish(link, CTRL_LUMO_OK);
+    return Guarded(link, [&]() -> int {
+        if (const int code = CheckAddress(link, address))
+            return code;
+        const uint32_t parts = *capi::ParseDotted(address);
+        bool sent;
+        {
+            const std::lock_guard lock(g_ClearSocketMutex);
+            sent = link->net.UDP_Clear_Socket(parts);
+        }
+        if (!sent)
+            return Finish(link, Fail(link, CTRL_LUMO_ERR_SYSTEM,
+                                     "the clear-socket datagrams did not go out (local port 60102 taken by "
+                                     "another program, or no route to the broadcast address)"));
+        return Finish(link, CTRL_LUMO_OK);
+    });
 }
 
 int ctrl_lumo_get_info(ctrl_lumo_link* link, ctrl_lumo_info* info) {
@@ -422,32 +461,36 @@ int ctrl_lumo_get_info(ctrl_lumo_link* link, ctrl_lumo_info* info) {
     const Call call(link);
     if (call.code())
         return call.code();
-    if (!info)
-        return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "info is NULL");
-    const session::LinkRef& open = link->session.Link();
-    if (open.kind == LinkKind::None)
-        return Fail(link, CTRL_LUMO_ERR_NOT_OPEN, "no link is open");
-    const session::ConnectOutcome& o = link->opened;
-    info->kind = open.kind == LinkKind::Serial ? CTRL_LUMO_LINK_SERIAL
-                 : open.kind == LinkKind::Tcp  ? CTRL_LUMO_LINK_TCP
-                                               : CTRL_LUMO_LINK_UDP;
-    info->x_mode = open.xFrames ? 1 : 0;
-    info->module_id = o.moduleId;
-    info->style = o.style;
-    info->mode_char = o.modeChar;
-    info->prompt_seen = o.promptSeen ? 1 : 0;
-    info->name = link->name.c_str();
-    return CTRL_LUMO_OK;
+    return Guarded(link, [&]() -> int {
+        if (!info)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "info is NULL");
+        const session::LinkRef& open = link->session.Link();
+        if (open.kind == LinkKind::None)
+            return Fail(link, CTRL_LUMO_ERR_NOT_OPEN, "no link is open");
+        const session::ConnectOutcome& o = link->opened;
+        info->kind = open.kind == LinkKind::Serial ? CTRL_LUMO_LINK_SERIAL
+                     : open.kind == LinkKind::Tcp  ? CTRL_LUMO_LINK_TCP
+                                                   : CTRL_LUMO_LINK_UDP;
+        info->x_mode = open.xFrames ? 1 : 0;
+        info->module_id = o.moduleId;
+        info->style = o.style;
+        info->mode_char = o.modeChar;
+        info->prompt_seen = o.promptSeen ? 1 : 0;
+        info->name = link->name.c_str();
+        return CTRL_LUMO_OK;
+    });
 }
 
 int ctrl_lumo_close(ctrl_lumo_link* link) {
     const Call call(link);
     if (call.code())
         return call.code();
-    link->session.Disconnect();
-    link->opened = {};
-    link->name.clear();
-    return Finish(link, CTRL_LUMO_OK);
+    return Guarded(link, [&]() -> int {
+        link->session.Disconnect();
+        link->opened = {};
+        link->name.clear();
+        return Finish(link, CTRL_LUMO_OK);
+    });
 }
 
 const char* ctrl_lumo_last_error(const ctrl_lumo_link* link) {
@@ -455,9 +498,9 @@ const char* ctrl_lumo_last_error(const ctrl_lumo_link* link) {
     case capi::LinkState::Idle:
         return link->lastError.c_str();
     case capi::LinkState::InCall: // another thread's call: this thread's own refusal
-        return capi::ThreadError().c_str();
+        return capi::ThreadError();
     default:
-        return capi::ThreadError().empty() ? "not a link" : capi::ThreadError().c_str();
+        return *capi::ThreadError() ? capi::ThreadError() : "not a link";
     }
 }
 
