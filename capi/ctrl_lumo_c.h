@@ -146,7 +146,8 @@ CTRL_LUMO_C_API int ctrl_lumo_send_frame(ctrl_lumo_link* link, const unsigned ch
  * on a TCP or serial link. *status (may be NULL) gets the result of the
  * device link's acknowledgement check: S, or 0. CTRL_LUMO_OK when S is
  * nonzero, CTRL_LUMO_ERR_TIMEOUT when nothing came, CTRL_LUMO_ERR_NOT_ACKED
- * for status 0 or a malformed answer. */
+ * for status 0 or a malformed answer. On a serial link the check waits for a
+ * well-formed acknowledgement and reports 1 whatever its status byte. */
 CTRL_LUMO_C_API int ctrl_lumo_check_ack(ctrl_lumo_link* link, int limit_ms, int* status);
 
 /* Device query (frame 55 AA FF 00 01 FE 19 00): out[0] and out[1] get the
