@@ -2,11 +2,15 @@
 // "OK: command ..." line) costs through the Python package ctrl_lumo over the
 // same through the C interface, over UDP to lumo-module-sim on 127.0.48.1,
 // with a plain datagram socket exchanging the same bytes as the floor. The
-// goal: Python adds less than 50 us per command.
+// goal: Python adds less than 50 us per command. The bench, the simulator
+// and the Python child share one CPU, so that every round trip costs the
+// same two context switches: wake-ups across cores make the figures bimodal.
 //
 // usage: bench_capi_overhead [runs]   (default 3000 per way)
 #include "ctrl_lumo_c.h"
 #include "sim_process.h"
+
+#include <sched.h>
 
 #include <algorithm>
 #include <chrono>
@@ -47,13 +51,17 @@ void Print(const char* way, Figures f) {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3000;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(std::max(0, sched_getcpu()), &one);
+    const bool pinned = sched_setaffinity(0, sizeof one, &one) == 0; // children inherit it
     simtest::ChildProcess sim;
     if (!sim.Start(LUMO_MODULE_SIM, {"--address", kAddress, "--udp"})) {
         std::fprintf(stderr, "bench_capi_overhead: the simulator did not start on %s\n", kAddress);
         return 1;
     }
-    std::printf("acknowledged command \"za 1\" over UDP to lumo-module-sim on %s, %d runs each\n", kAddress,
-                runs);
+    std::printf("acknowledged command \"za 1\" over UDP to lumo-module-sim on %s, %d runs each, %s\n",
+                kAddress, runs, pinned ? "all on one CPU" : "not pinned to one CPU");
 
     // the floor: the same datagram and answer on a plain socket
     simtest::Fd plain = simtest::UdpSocketTo(kAddress, 20037);
