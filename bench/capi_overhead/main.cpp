@@ -1,8 +1,9 @@
 // bench_capi_overhead: what an acknowledged command ("za 1" answered with an
 // "OK: command ..." line) costs through the Python package ctrl_lumo over the
-// same through the C interface, over UDP to lumo-module-sim on 127.0.48.1,
-// with a plain datagram socket exchanging the same bytes as the floor. The
-// goal: Python adds less than 50 us per command. The bench, the simulator
+// same through the C interface and through lumo (when the tree has it), over
+// UDP to lumo-module-sim on 127.0.48.1, with a plain datagram socket
+// exchanging the same bytes as the floor. The goal: Python adds less than
+// 50 us per command. The bench, the simulator
 // and the Python child share one CPU, so that every round trip costs the
 // same two context switches: wake-ups across cores make the figures bimodal.
 //
@@ -10,7 +11,10 @@
 #include "ctrl_lumo_c.h"
 #include "sim_process.h"
 
+#include <fcntl.h>
 #include <sched.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -46,6 +50,29 @@ template <typename Once> Figures Time(int runs, Once once) {
 void Print(const char* way, Figures f) {
     std::printf("%-34s median %7.1f us  mean %7.1f us\n", way, f.median, f.mean);
 }
+
+#ifdef LUMO_CLI
+// Microseconds that `lumo send --udp A` takes for `commands` commands, its
+// printing (to /dev/null) included; -1 when it failed.
+double LumoRun(int commands) {
+    std::vector<std::string> args{LUMO_CLI, "send", "--udp", kAddress};
+    args.insert(args.end(), size_t(commands), "za 1");
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    const auto start = Clock::now();
+    pid_t pid = -1;
+    int status = -1;
+    const bool ran = posix_spawn(&pid, LUMO_CLI, &fa, nullptr, argv.data(), environ) == 0 &&
+                     waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    posix_spawn_file_actions_destroy(&fa);
+    return ran ? std::chrono::duration<double, std::micro>(Clock::now() - start).count() : -1;
+}
+#endif
 
 } // namespace
 
@@ -97,9 +124,23 @@ int main(int argc, char** argv) {
     pclose(out);
     Print("Python: ctrl_lumo.Link.send", py);
 
+#ifdef LUMO_CLI
+    // lumo sends every command it is given on one link: one more command
+    // costs the difference between runs + 1 commands and one, over runs
+    const double single = LumoRun(1), many = LumoRun(runs + 1);
+    if (single < 0 || many < 0) {
+        std::fprintf(stderr, "bench_capi_overhead: %s send failed\n", LUMO_CLI);
+        return 1;
+    }
+    const double lumo = (many - single) / runs;
+    std::printf("%-34s per command %7.1f us (one process for all)\n", "lumo send", lumo);
+#endif
     std::printf("C over the plain socket:      %+7.1f us per command (median)\n",
                 c.median - socketFigures.median);
     std::printf("Python over C:                %+7.1f us per command (median; goal under 50), x%.2f\n",
                 py.median - c.median, py.median / c.median);
+#ifdef LUMO_CLI
+    std::printf("Python over lumo:             %+7.1f us per command (goal under 50)\n", py.median - lumo);
+#endif
     return 0;
 }
