@@ -2,8 +2,10 @@
 #
 # Every installed file belongs to one install component, and each component
 # is one package (cmake/LumoPackaging.cmake):
-#   library      libctrl-lumo1     the versioned shared libraries
-#   development  libctrl-lumo-dev  headers, the .so links, CMake package, pkg-config file
+#   library      libctrl-lumo1     libCtrl_Lumo.so.1
+#   clibrary     libctrl-lumo-c1   libctrl_lumo_c.so.1, the C interface
+#   python       python3-ctrl-lumo the ctrl_lumo package over the C interface
+#   development  libctrl-lumo-dev  headers, the .so links, CMake package, pkg-config files
 #   console      cmdora            the programs, their man pages, desktop file, icons, metainfo
 #
 # A new program is one line after its add_executable:
@@ -100,11 +102,17 @@ function(lumo_install_library_package)
     install(FILES ${PROJECT_BINARY_DIR}/CtrlLumoConfig.cmake ${PROJECT_BINARY_DIR}/CtrlLumoConfigVersion.cmake
         DESTINATION ${LUMO_CMAKE_PACKAGE_DIR} COMPONENT development)
 
-    # pkg-config names absolute directories: written when the install runs,
-    # under that install's prefix (cmake/WritePkgConfig.cmake).
+    lumo_install_pkg_config(ctrl-lumo ${PROJECT_SOURCE_DIR}/cmake/ctrl-lumo.pc.in)
+endfunction()
+
+# lumo_install_pkg_config(<name> <template>): lib/pkgconfig/<name>.pc in the
+# development component. pkg-config names absolute directories: the file is
+# written when the install runs, under that install's prefix
+# (cmake/WritePkgConfig.cmake fills @prefix@, @libdir@, @includedir@, @version@).
+function(lumo_install_pkg_config name template)
     install(CODE "
-        set(LUMO_PC_TEMPLATE \"${PROJECT_SOURCE_DIR}/cmake/ctrl-lumo.pc.in\")
-        set(LUMO_PC_NAME ctrl-lumo)
+        set(LUMO_PC_TEMPLATE \"${template}\")
+        set(LUMO_PC_NAME ${name})
         set(LUMO_PC_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
         set(LUMO_PC_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
         set(LUMO_PC_VERSION \"${PROJECT_VERSION}\")

@@ -1,12 +1,14 @@
 # `cpack -G DEB` in a build tree: one Debian package per install component
 # (cmake/LumoInstall.cmake), installed under /usr.
 #   libctrl-lumo1     library      libCtrl_Lumo.so.1 (named after its SONAME)
-#   libctrl-lumo-dev  development  headers, libCtrl_Lumo.so, CMake package, ctrl-lumo.pc
+#   libctrl-lumo-c1   clibrary     libctrl_lumo_c.so.1 (the C interface)
+#   python3-ctrl-lumo python       the Python package ctrl_lumo over the C interface
+#   libctrl-lumo-dev  development  headers, both .so links, CMake package, ctrl-lumo.pc, ctrl-lumo-c.pc
 #   cmdora            console      Cmdora, lumo-module-sim, lumo-trace-viewer and their files
 # A program added with lumo_install_program() lands in cmdora by itself; a new
 # component needs a line in LUMO_PACKAGES and its name and description below.
 
-set(LUMO_PACKAGES library development)
+set(LUMO_PACKAGES library clibrary python development)
 if(LUMO_BUILD_CONSOLE)
     list(APPEND LUMO_PACKAGES console)
 endif()
@@ -38,14 +40,34 @@ string(CONCAT CPACK_COMPONENT_LIBRARY_DESCRIPTION
     "a TCP link or UDP to one module of a video-wall controller, sends\n"
     "frames, waits for acknowledgements and queries the module.")
 
+set(CPACK_DEBIAN_CLIBRARY_PACKAGE_NAME libctrl-lumo-c1)
+set(CPACK_DEBIAN_CLIBRARY_PACKAGE_SECTION libs)
+string(CONCAT CPACK_COMPONENT_CLIBRARY_DESCRIPTION
+    "C interface to the modules of a video-wall controller\n"
+    "libctrl_lumo_c.so opens a TCP, UDP or serial link to one module of a\n"
+    "video-wall controller and sends commands as the Cmdora console does,\n"
+    "for programs in C and languages with a C foreign-function interface.")
+
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-ctrl-lumo)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3 (>= 3.9)")
+set(CPACK_COMPONENT_PYTHON_DEPENDS clibrary)
+string(CONCAT CPACK_COMPONENT_PYTHON_DESCRIPTION
+    "Python access to the modules of a video-wall controller\n"
+    "The package ctrl_lumo sends commands to one module over TCP, UDP or a\n"
+    "serial port and returns its answers, through libctrl_lumo_c.so; made\n"
+    "for module tests written with pytest.")
+
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libctrl-lumo-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS library)
+set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS library clibrary)
 string(CONCAT CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
     "device link to video-wall controller modules (development files)\n"
-    "The headers, the CMake package (find_package(CtrlLumo) gives the target\n"
-    "CtrlLumo::Ctrl_Lumo) and the pkg-config file ctrl-lumo.pc for programs\n"
-    "built on libCtrl_Lumo.so.")
+    "The headers, the CMake package (find_package(CtrlLumo) gives the targets\n"
+    "CtrlLumo::Ctrl_Lumo and CtrlLumo::ctrl_lumo_c) and the pkg-config files\n"
+    "ctrl-lumo.pc and ctrl-lumo-c.pc for programs built on libCtrl_Lumo.so\n"
+    "or on its C interface libctrl_lumo_c.so.")
 
 set(CPACK_DEBIAN_CONSOLE_PACKAGE_NAME cmdora)
 set(CPACK_DEBIAN_CONSOLE_PACKAGE_SECTION electronics)

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # check_debs.sh BUILD WORK VERSION PROGRAM...
 # Builds the Debian packages of the built tree (`cpack -G DEB`, output under
-# WORK) and checks them: exactly libctrl-lumo1, libctrl-lumo-dev and cmdora;
-# the library under its SONAME with shlibs and ldconfig, nothing to build
-# with; the development files depending on that exact library version with a
-# pkg-config file for /usr; the programs, each with its man page, with the
-# menu entry, in cmdora; no file in two packages.
+# WORK) and checks them: exactly libctrl-lumo1, libctrl-lumo-c1,
+# python3-ctrl-lumo, libctrl-lumo-dev and cmdora; each library under its
+# SONAME with shlibs and ldconfig, nothing to build with; the Python package
+# for every architecture, needing the C library; the development files
+# depending on those exact library versions with pkg-config files for /usr;
+# the programs, each with its man page, with the menu entry, in cmdora; no
+# file in two packages.
 set -euo pipefail
 build=$1 work=$2 version=$3
 shift 3
@@ -19,10 +21,13 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/log" 2>&1 ||
 
 arch=$(dpkg --print-architecture)
 lib=$work/libctrl-lumo1_${version}_$arch.deb
+clib=$work/libctrl-lumo-c1_${version}_$arch.deb
+python=$work/python3-ctrl-lumo_${version}_all.deb
 dev=$work/libctrl-lumo-dev_${version}_$arch.deb
 console=$work/cmdora_${version}_$arch.deb
 debs=("$work"/*.deb)
-[[ ${#debs[@]} == 3 && -f $lib && -f $dev && -f $console ]] || fail "packages made: ${debs[*]}"
+[[ ${#debs[@]} == 5 && -f $lib && -f $clib && -f $python && -f $dev && -f $console ]] ||
+    fail "packages made: ${debs[*]}"
 
 # The files (not folders) of a package, as /usr/...
 files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print substr($6, 2) }' | sort; }
@@ -35,9 +40,20 @@ lacks "$lib" '^/usr/lib/libCtrl_Lumo.so$\|^/usr/include\|^/usr/bin'
 [[ $(dpkg-deb -I "$lib" shlibs) == "libCtrl_Lumo 1 libctrl-lumo1 (>= $version)" ]] || fail "shlibs: $(dpkg-deb -I "$lib" shlibs)"
 grep -q ldconfig <<<"$(dpkg-deb -I "$lib" postinst)" || fail "libctrl-lumo1 does not run ldconfig"
 
-[[ $(dpkg-deb -f "$dev" Depends) == "libctrl-lumo1 (= $version)" ]] || fail "libctrl-lumo-dev depends on: $(dpkg-deb -f "$dev" Depends)"
+has "$clib" /usr/lib/libctrl_lumo_c.so.1
+lacks "$clib" '^/usr/lib/libctrl_lumo_c.so$\|^/usr/include\|^/usr/bin'
+[[ $(dpkg-deb -I "$clib" shlibs) == "libctrl_lumo_c 1 libctrl-lumo-c1 (>= $version)" ]] ||
+    fail "shlibs: $(dpkg-deb -I "$clib" shlibs)"
+
+has "$python" /usr/lib/python3/dist-packages/ctrl_lumo/__init__.py
+[[ $(dpkg-deb -f "$python" Depends) == *"libctrl-lumo-c1 (= $version)"* ]] ||
+    fail "python3-ctrl-lumo depends on: $(dpkg-deb -f "$python" Depends)"
+
+[[ $(dpkg-deb -f "$dev" Depends) == "libctrl-lumo-c1 (= $version), libctrl-lumo1 (= $version)" ]] ||
+    fail "libctrl-lumo-dev depends on: $(dpkg-deb -f "$dev" Depends)"
 for file in /usr/lib/libCtrl_Lumo.so /usr/include/ctrl_lumo/lumo_net.h /usr/lib/cmake/CtrlLumo/CtrlLumoConfig.cmake \
-    /usr/lib/pkgconfig/ctrl-lumo.pc; do
+    /usr/lib/pkgconfig/ctrl-lumo.pc /usr/lib/libctrl_lumo_c.so /usr/include/ctrl_lumo/ctrl_lumo_c.h \
+    /usr/lib/pkgconfig/ctrl-lumo-c.pc; do
     has "$dev" "$file"
 done
 grep -qx 'prefix=/usr' <<<"$(dpkg-deb --fsys-tarfile "$dev" | tar -xO ./usr/lib/pkgconfig/ctrl-lumo.pc)" ||

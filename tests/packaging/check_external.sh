@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# check_external.sh STAGE LIBDIR SOURCE WORK CXX
-# Builds the program in SOURCE against the install tree STAGE (made by
+# check_external.sh STAGE LIBDIR SOURCE WORK CXX CC PYTHON
+# Builds the programs in SOURCE against the install tree STAGE (made by
 # check_install.sh) alone, once through find_package(CtrlLumo) and once
-# through `pkg-config ctrl-lumo`, and runs both against the installed module
-# simulator on their own loopback address: connect, greeting, acknowledged
-# disconnect.
+# through pkg-config (ctrl-lumo, ctrl-lumo-c), and runs them against the
+# installed module simulator on their own loopback address: connect,
+# greeting, acknowledged disconnect (C++), a device query (C). The installed
+# Python package asks the same.
 set -euo pipefail
-stage=$1 libdir=$2 source=$3 work=$4 cxx=$5
+stage=$1 libdir=$2 source=$3 work=$4 cxx=$5 cc=$6 python=$7
 address=127.0.21.5
 fail() {
     echo "FAIL: $*" >&2
@@ -15,7 +16,7 @@ fail() {
 rm -rf "$work"
 mkdir -p "$work"
 
-cmake -S "$source" -B "$work/cmake" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$source" -B "$work/cmake" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_COMPILER="$cc" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_PREFIX_PATH="$stage" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF >"$work/log" 2>&1 &&
     cmake --build "$work/cmake" >>"$work/log" 2>&1 || { cat "$work/log"; fail "build through the CMake package"; }
 found=$(sed -n 's/^CtrlLumo_DIR:PATH=//p' "$work/cmake/CMakeCache.txt")
@@ -25,6 +26,9 @@ export PKG_CONFIG_PATH=$stage/$libdir/pkgconfig
 # shellcheck disable=SC2046 # the flags are separate words
 "$cxx" -o "$work/lumo_hello_pc" "$source/lumo_hello.cpp" $(pkg-config --cflags --libs ctrl-lumo) ||
     fail "build through pkg-config"
+# shellcheck disable=SC2046
+"$cc" -std=c99 -pedantic-errors -o "$work/lumo_hello_c_pc" "$source/lumo_hello_c.c" \
+    $(pkg-config --cflags --libs ctrl-lumo-c) || fail "C build through pkg-config"
 
 sim_out=$work/sim.out
 "$stage/bin/lumo-module-sim" --address "$address" --tcp --id 5 --style 17 >"$sim_out" 2>&1 </dev/null &
@@ -38,15 +42,24 @@ done
 grep -q '^ready' "$sim_out" || fail "the simulator did not get ready"
 
 expected=$'module 5 style 17 mode z\ndisconnect acknowledged'
-# run PROGRAM [VAR=VALUE...]: it loads the staged library and talks to the simulator.
+# run PROGRAM LIBRARY EXPECTED [VAR=VALUE...]: it loads the staged LIBRARY and talks to the simulator.
 run() {
-    local program=$1 loaded out
-    shift
-    loaded=$(env "$@" ldd "$program" | awk '$1 == "libCtrl_Lumo.so.1" { print $3 }')
-    [[ $loaded == "$stage/$libdir/libCtrl_Lumo.so.1" ]] || fail "$program loads libCtrl_Lumo.so.1 from '$loaded'"
+    local program=$1 library=$2 expected=$3 loaded out
+    shift 3
+    loaded=$(env "$@" ldd "$program" | awk -v lib="$library" '$1 == lib { print $3 }')
+    [[ $loaded == "$stage/$libdir/$library" ]] || fail "$program loads $library from '$loaded'"
     out=$(env "$@" "$program" "$address") || fail "$program: status $? ($out)"
     [[ $out == "$expected" ]] || fail "$program printed: $out"
 }
-run "$work/cmake/lumo_hello" # CMake gave it a run path to the stage
-run "$work/lumo_hello_pc" LD_LIBRARY_PATH="$stage/$libdir" # as a library outside the system paths is used
-echo "built through CMake and pkg-config; both talked to the simulator on $address"
+info='Device Information: Device ID 5 Style 17 Ver 1.00'
+run "$work/cmake/lumo_hello" libCtrl_Lumo.so.1 "$expected" # CMake gave it a run path to the stage
+run "$work/lumo_hello_pc" libCtrl_Lumo.so.1 "$expected" LD_LIBRARY_PATH="$stage/$libdir" # outside the system paths
+run "$work/cmake/lumo_hello_c" libctrl_lumo_c.so.1 "$info"
+run "$work/lumo_hello_c_pc" libctrl_lumo_c.so.1 "$info" LD_LIBRARY_PATH="$stage/$libdir"
+out=$(LD_LIBRARY_PATH="$stage/$libdir" PYTHONPATH="$stage/lib/python3/dist-packages" PYTHONDONTWRITEBYTECODE=1 \
+    "$python" -c 'import sys, ctrl_lumo
+with ctrl_lumo.Link.tcp(sys.argv[1]) as link:
+    answer = link.send("zh")
+    print(f"{answer.caption}: {answer.data}")' "$address") || fail "the installed Python package: $out"
+[[ $out == "$info" ]] || fail "the installed Python package printed: $out"
+echo "built C++ and C programs through CMake and pkg-config; they and the Python package talked to the simulator on $address"

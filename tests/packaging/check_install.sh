@@ -17,13 +17,18 @@ rm -rf "$stage"
 cmake --install "$build" --prefix "$stage" >/dev/null
 cd "$stage"
 
-# libCtrl_Lumo.so -> .so.1 -> .so.VERSION, whose SONAME is libCtrl_Lumo.so.1.
-lib=$libdir/libCtrl_Lumo.so
-[[ -f $lib.$version && ! -L $lib.$version ]] || fail "$lib.$version is not installed"
-[[ $(readlink "$lib.1") == libCtrl_Lumo.so.$version ]] || fail "$lib.1 does not link to libCtrl_Lumo.so.$version"
-[[ $(readlink "$lib") == libCtrl_Lumo.so.1 ]] || fail "$lib does not link to libCtrl_Lumo.so.1"
-soname=$(objdump -p "$lib.$version" | awk '$1 == "SONAME" { print $2 }')
-[[ $soname == libCtrl_Lumo.so.1 ]] || fail "SONAME is '$soname'"
+# lib.so -> .so.1 -> .so.VERSION, whose SONAME is lib.so.1, for the C++ library and its C interface.
+for name in libCtrl_Lumo libctrl_lumo_c; do
+    lib=$libdir/$name.so
+    [[ -f $lib.$version && ! -L $lib.$version ]] || fail "$lib.$version is not installed"
+    [[ $(readlink "$lib.1") == $name.so.$version ]] || fail "$lib.1 does not link to $name.so.$version"
+    [[ $(readlink "$lib") == $name.so.1 ]] || fail "$lib does not link to $name.so.1"
+    soname=$(objdump -p "$lib.$version" | awk '$1 == "SONAME" { print $2 }')
+    [[ $soname == $name.so.1 ]] || fail "SONAME of $name is '$soname'"
+done
+[[ -f include/ctrl_lumo/ctrl_lumo_c.h ]] || fail "ctrl_lumo_c.h is not installed"
+[[ -f lib/python3/dist-packages/ctrl_lumo/__init__.py && -f lib/python3/dist-packages/ctrl_lumo/py.typed ]] ||
+    fail "the Python package ctrl_lumo is not installed"
 
 # A public header may include only headers installed beside it.
 for header in include/ctrl_lumo/*.h; do
@@ -37,6 +42,8 @@ done
 export PKG_CONFIG_PATH=$stage/$libdir/pkgconfig
 [[ $(pkg-config --modversion ctrl-lumo) == "$version" ]] || fail "ctrl-lumo.pc has another version"
 [[ $(pkg-config --variable=prefix ctrl-lumo) == "$stage" ]] || fail "ctrl-lumo.pc names another prefix"
+[[ $(pkg-config --modversion ctrl-lumo-c) == "$version" && $(pkg-config --libs ctrl-lumo-c) == *-lctrl_lumo_c* ]] ||
+    fail "ctrl-lumo-c.pc: $(pkg-config --modversion --libs ctrl-lumo-c)"
 
 # Every program answers --help and --version, refuses an unknown option with
 # its usage status (2; lumo, a tool for scripts, has 64 as in sysexits.h), and
@@ -83,4 +90,4 @@ grep -q "<release version=\"$version\"" share/metainfo/$app.metainfo.xml || fail
 rule=share/doc/cmdora/examples/70-cmdora-serial.rules
 grep -q 'GROUP="dialout".*SYMLINK+=.*ID_MM_DEVICE_IGNORE' "$rule" || fail "$rule is not installed"
 appstreamcli validate-tree --no-net "$stage" >"$home/appstream" 2>&1 || { cat "$home/appstream"; fail "appstream"; }
-echo "install tree under $stage: ${#@} programs, library, headers, packages for CMake and pkg-config, desktop files"
+echo "install tree under $stage: ${#@} programs, libraries, headers, Python package, packages for CMake and pkg-config, desktop files"

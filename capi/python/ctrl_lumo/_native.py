@@ -1,0 +1,79 @@
+"""The ctypes view of libctrl_lumo_c.so.1 (the C header ctrl_lumo_c.h)."""
+
+from __future__ import annotations
+
+import ctypes
+from ctypes import POINTER, c_char_p, c_int, c_size_t, c_ubyte, c_void_p
+
+LIBRARY = "libctrl_lumo_c.so.1"
+
+
+class Result(ctypes.Structure):
+    """struct ctrl_lumo_result"""
+
+    _fields_ = [
+        ("outcome", c_int),
+        ("is_query", c_int),
+        ("has_status", c_int),
+        ("status", c_char_p),
+        ("has_data", c_int),
+        ("data", c_char_p),
+        ("caption", c_char_p),
+        ("answer", POINTER(c_ubyte)),
+        ("answer_len", c_size_t),
+        ("sent", POINTER(c_ubyte)),
+        ("sent_len", c_size_t),
+        ("round_trip_ms", c_int),
+        ("warned_long", c_int),
+    ]
+
+
+class Info(ctypes.Structure):
+    """struct ctrl_lumo_info"""
+
+    _fields_ = [
+        ("kind", c_int),
+        ("x_mode", c_int),
+        ("module_id", c_int),
+        ("style", c_int),
+        ("mode_char", c_int),
+        ("prompt_seen", c_int),
+        ("name", c_char_p),
+    ]
+
+
+def _load() -> ctypes.CDLL:
+    # By its SONAME, so the dynamic loader's usual search applies
+    # (LD_LIBRARY_PATH, the ld.so cache, /usr/lib).
+    try:
+        lib = ctypes.CDLL(LIBRARY)
+    except OSError as error:
+        raise ImportError(
+            f"ctrl_lumo needs {LIBRARY}: install the package libctrl-lumo-c1, or put the folder "
+            f"that holds it in LD_LIBRARY_PATH ({error})"
+        ) from error
+    link = c_void_p
+    signatures = {
+        "ctrl_lumo_create": (link, []),
+        "ctrl_lumo_destroy": (None, [link]),
+        "ctrl_lumo_open_tcp": (c_int, [link, c_char_p, c_int]),
+        "ctrl_lumo_open_udp": (c_int, [link, c_char_p]),
+        "ctrl_lumo_open_serial": (c_int, [link, c_char_p, c_int]),
+        "ctrl_lumo_send_command": (c_int, [link, c_char_p, POINTER(Result)]),
+        "ctrl_lumo_send_frame": (c_int, [link, c_char_p, c_size_t]),
+        "ctrl_lumo_check_ack": (c_int, [link, c_int, POINTER(c_int)]),
+        "ctrl_lumo_device_query": (c_int, [link, c_int, POINTER(c_ubyte)]),
+        "ctrl_lumo_clear_socket": (c_int, [link, c_char_p]),
+        "ctrl_lumo_get_info": (c_int, [link, POINTER(Info)]),
+        "ctrl_lumo_close": (c_int, [link]),
+        "ctrl_lumo_last_error": (c_char_p, [link]),
+        "ctrl_lumo_version": (c_char_p, []),
+    }
+    for name, (restype, argtypes) in signatures.items():
+        function = getattr(lib, name)
+        function.restype = restype
+        function.argtypes = argtypes
+    return lib
+
+
+lib = _load()
