@@ -1,8 +1,6 @@
 // The process-wide stand-in for the device link's message boxes.
 #include "lumo_net.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -11,12 +9,6 @@
 
 namespace {
 
-// A program that loads only the shared library can receive the messages by
-// defining this function with default visibility (and exporting it from the
-// executable, e.g. -rdynamic); it is looked up once, when no sink is set.
-using HookFn = void (*)(const wchar_t* text, const wchar_t* caption);
-constexpr const char* HOOK_NAME = "Lumo_MessageSink";
-
 // Guards the sink variable only. A call runs outside the lock on its own
 // reference to the sink, so a sink may show a modal box (which runs an event
 // loop) while another thread shows a message, and replacing the sink never
@@ -24,11 +16,6 @@ constexpr const char* HOOK_NAME = "Lumo_MessageSink";
 // a call on another thread: sinks keep what they capture alive by value.
 std::mutex g_SinkMutex;
 std::shared_ptr<const LumoMessageSink> g_Sink;
-
-HookFn FindHook() {
-    static const HookFn hook = reinterpret_cast<HookFn>(dlsym(RTLD_DEFAULT, HOOK_NAME));
-    return hook;
-}
 
 void AppendUtf8(std::string& out, wchar_t wc) {
     auto c = static_cast<uint32_t>(wc);
@@ -65,6 +52,13 @@ void WriteToStderr(const std::wstring& text, const std::wstring& caption) {
 
 } // namespace
 
+// The program's own sink, when it defines one: a weak reference, null
+// otherwise. A program linked against the shared library exports its
+// definition by itself (the linker sees this reference); one that loads the
+// library with dlopen exports it explicitly. Adds nothing to the library's
+// exports.
+extern "C" __attribute__((weak)) void Lumo_MessageSink(const wchar_t* text, const wchar_t* caption);
+
 void SetLumoMessageSink(LumoMessageSink sink) {
     ExchangeLumoMessageSink(std::move(sink));
 }
@@ -87,8 +81,8 @@ void LumoShowMessage(const std::wstring& text, const std::wstring& caption) {
     }
     if (sink) {
         (*sink)(text, caption);
-    } else if (HookFn hook = FindHook()) {
-        hook(text.c_str(), caption.c_str());
+    } else if (Lumo_MessageSink != nullptr) {
+        Lumo_MessageSink(text.c_str(), caption.c_str());
     } else {
         WriteToStderr(text, caption);
     }

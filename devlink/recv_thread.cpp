@@ -37,6 +37,15 @@ void Publish(CLumo_Net* owner, Lumo_Client* source, const unsigned char* bytes, 
     owner->m_RecvReady.store(1, std::memory_order_release);
 }
 
+// Tells the processor that the thread spins on a flag.
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__) || defined(__arm__)
+    asm volatile("yield");
+#endif
+}
+
 } // namespace
 
 void Lumo_Client::LeaveObjects(uint32_t how) {
@@ -65,7 +74,7 @@ void Lumo_Client::RecvThreadMain() {
         // a consumer that shares this processor run.
         while (owner->m_RecvReady.load(std::memory_order_acquire) == 1 &&
                Clock::now() - since < HANDBACK_SPIN)
-            lumo::CpuRelax();
+            CpuRelax();
         for (int i = 0; i < HANDBACK_YIELDS && owner->m_RecvReady.load(std::memory_order_acquire) == 1; ++i)
             std::this_thread::yield();
         for (;;) {

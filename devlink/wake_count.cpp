@@ -1,4 +1,5 @@
-#include "wake_count.h"
+// The wake counter of the receive thread and the waiting side.
+#include "lumo_net.h"
 
 #include "posix_futex.h"
 

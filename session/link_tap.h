@@ -11,8 +11,9 @@
 #include <memory>
 #include <string>
 
+#include <ctrl_lumo/lumo_tap.h>
+
 #include "link.h"
-#include "lumo_tap.h"
 
 class CLumo_Net;
 

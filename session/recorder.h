@@ -19,10 +19,11 @@
 #include <string_view>
 #include <vector>
 
+#include <ctrl_lumo/lumo_tap.h>
+
 #include "connect.h"
 #include "link.h"
 #include "log_file.h"
-#include "lumo_tap.h"
 #include "send.h"
 #include "session_record.h"
 

@@ -1,7 +1,7 @@
 // A program that links only libCtrl_Lumo.so and uses nothing but its
 // exports: the library's message boxes reach the program's own
-// Lumo_MessageSink, found by name.
-#include "lumo_net.h"
+// Lumo_MessageSink, with no link flag.
+#include <ctrl_lumo/lumo_net.h>
 
 #include <gtest/gtest.h>
 
@@ -24,9 +24,8 @@ std::vector<std::pair<std::wstring, std::wstring>> g_Shown;
 
 } // namespace
 
-// Found by the library with dlsym because this program exports it.
-extern "C" __attribute__((visibility("default"))) void Lumo_MessageSink(const wchar_t* text,
-                                                                        const wchar_t* caption) {
+// Declared by the header; linking against the library exports it.
+extern "C" void Lumo_MessageSink(const wchar_t* text, const wchar_t* caption) {
     std::lock_guard lock(g_Mutex);
     g_Shown.emplace_back(text, caption);
 }

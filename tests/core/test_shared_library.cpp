@@ -1,6 +1,6 @@
 // A program that links only libCtrl_Lumo.so and uses nothing but its
 // exports: the object can be built, used and destroyed.
-#include "lumo_net.h"
+#include <ctrl_lumo/lumo_net.h>
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,8 @@
 // exports and public fields, driving the simulated module over TCP: connect
 // with greeting and mode query, a binary frame and its acknowledgement, the
 // acknowledged disconnect handshake and the close.
-#include "lumo_net.h"
+#include <ctrl_lumo/lumo_net.h>
+
 #include "sim_process.h"
 
 #include <gtest/gtest.h>
