@@ -41,7 +41,7 @@ run_config() {
         echo "=== $name: build"
         if cmake --build "$dir" -j"$jobs"; then
             echo "=== $name: test"
-            if (cd "$dir" && "${runner[@]}" ctest --output-on-failure -j2 --timeout 300 </dev/null) |
+            if (cd "$dir" && "${runner[@]}" ctest --output-on-failure -j4 --timeout 300 </dev/null) |
                 tee "$dir.ctest.log"; then
                 status[$name]=passed
             else
