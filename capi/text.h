@@ -7,15 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "utf8.h"
+
 namespace capi {
 
-// UTF-16 of well-formed UTF-8 (no overlong forms, surrogates or values above
-// U+10FFFF); nullopt for anything else.
-std::optional<std::u16string> FromUtf8(std::string_view text);
-
-// UTF-8 of UTF-16; a lone surrogate becomes U+FFFD.
-std::string ToUtf8(std::u16string_view text);
-std::string ToUtf8(std::wstring_view text);
+// UTF-16 of well-formed UTF-8 (nullopt for anything else), and UTF-8 of
+// UTF-16 or wide text.
+using lumo::FromUtf8;
+using lumo::ToUtf8;
 
 // The four parts of a dotted IPv4 address "a.b.c.d" (each 0 to 255, one to
 // three digits), the first in the top byte; nullopt for anything else.

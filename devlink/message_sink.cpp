@@ -1,5 +1,6 @@
 // The process-wide stand-in for the device link's message boxes.
 #include "lumo_net.h"
+#include "utf8.h"
 
 #include <cstdio>
 #include <memory>
@@ -17,35 +18,8 @@ namespace {
 std::mutex g_SinkMutex;
 std::shared_ptr<const LumoMessageSink> g_Sink;
 
-void AppendUtf8(std::string& out, wchar_t wc) {
-    auto c = static_cast<uint32_t>(wc);
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-        c = 0xFFFD;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 void WriteToStderr(const std::wstring& text, const std::wstring& caption) {
-    std::string line;
-    for (wchar_t c : caption)
-        AppendUtf8(line, c);
-    line += ": ";
-    for (wchar_t c : text)
-        AppendUtf8(line, c);
-    line += '\n';
+    const std::string line = lumo::ToUtf8(caption) + ": " + lumo::ToUtf8(text) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
 }

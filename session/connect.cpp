@@ -263,9 +263,14 @@ void closeIp(CLumo_Net& net, LinkRef& link) {
 
 } // namespace
 
-void Disconnect(CLumo_Net& net, LinkRef& link) {
+namespace {
+
+// Disconnect and Close differ only in the "ze 0000 1\r" that a disconnect
+// sends the serial console before it leaves.
+void endLink(CLumo_Net& net, LinkRef& link, bool echoOn) {
     if (link.kind == LinkKind::Serial) {
-        sendLiteral(net, kEchoOn);
+        if (echoOn)
+            sendLiteral(net, kEchoOn);
         sendLiteral(net, kLeaveMenu);
         sendLiteral(net, kExit);
         net.CloseCOM();
@@ -275,15 +280,14 @@ void Disconnect(CLumo_Net& net, LinkRef& link) {
     link.kind = LinkKind::None;
 }
 
+} // namespace
+
+void Disconnect(CLumo_Net& net, LinkRef& link) {
+    endLink(net, link, true);
+}
+
 void Close(CLumo_Net& net, LinkRef& link) {
-    if (link.kind == LinkKind::Serial) {
-        sendLiteral(net, kLeaveMenu);
-        sendLiteral(net, kExit);
-        net.CloseCOM();
-    } else {
-        closeIp(net, link);
-    }
-    link.kind = LinkKind::None;
+    endLink(net, link, false);
 }
 
 namespace {

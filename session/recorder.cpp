@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "link_tap.h"
+#include "utf8.h"
 
 namespace session {
 
@@ -31,7 +32,7 @@ LinkKind kindOf(LumoTapLink link) {
 }
 
 std::string reason(int osError) {
-    return Utf8(ReasonWords(osError));
+    return lumo::ToUtf8(ReasonWords(osError));
 }
 
 std::string modeCharWords(int modeChar) {
@@ -166,7 +167,7 @@ struct Recorder::Core {
     std::string where8(std::wstring_view where) {
         if (where != lastWhere) {
             lastWhere.assign(where);
-            lastWhere8 = Utf8(where);
+            lastWhere8 = lumo::ToUtf8(where);
         }
         return lastWhere8;
     }
@@ -227,7 +228,7 @@ void Recorder::Core::tap(const LumoTapRecord& t) {
         return;
     case LumoTapKind::Progress:
         r.kind = RecordKind::Progress;
-        r.text = Utf8(t.text);
+        r.text = lumo::ToUtf8(t.text);
         commit(std::move(r), [this, &t](Record& rec) {
             rec.link = t.where.empty() ? linkOfNow() : where8(t.where);
             if (rec.link.empty()) // a connect's first text comes before its link is named
@@ -236,8 +237,8 @@ void Recorder::Core::tap(const LumoTapRecord& t) {
         return;
     case LumoTapKind::Box:
         r.kind = RecordKind::Box;
-        r.text = Utf8(t.text);
-        r.note = Utf8(t.caption);
+        r.text = lumo::ToUtf8(t.text);
+        r.note = lumo::ToUtf8(t.caption);
         commit(std::move(r),
                [this, &t](Record& rec) { rec.link = t.where.empty() ? linkOfNow() : where8(t.where); });
         return;
@@ -403,7 +404,7 @@ void Recorder::ConnectDone(const ConnectOutcome& outcome) {
     Core& c = *m_Core;
     if (!c.listening.load(std::memory_order_relaxed))
         return;
-    const std::string name = Utf8(outcome.name);
+    const std::string name = lumo::ToUtf8(outcome.name);
     if (outcome.kind == LinkKind::Serial && outcome.ok()) {
         Record prompt;
         prompt.kind = RecordKind::Link;
@@ -458,21 +459,22 @@ void Recorder::SendDone(const SendResult& result) {
         return;
     Record r;
     r.kind = RecordKind::Send;
-    r.text = Utf8(result.command);
+    r.text = lumo::ToUtf8(result.command);
     r.bytes = result.sent;
     r.answer = result.answer;
     r.note = OutcomeWords(result.outcome);
     if (result.roundTripMs >= 0)
         r.note += " in " + std::to_string(result.roundTripMs) + " ms";
     if (result.status)
-        r.note += "; status " + Quoted(Utf8(*result.status));
+        r.note += "; status " + Quoted(lumo::ToUtf8(*result.status));
     if (result.boxText)
-        r.note += "; box " + Quoted(Utf8(result.boxCaption)) + " " + Quoted(Utf8(*result.boxText));
+        r.note +=
+            "; box " + Quoted(lumo::ToUtf8(result.boxCaption)) + " " + Quoted(lumo::ToUtf8(*result.boxText));
     if (result.warnedLong)
         r.note += "; warned: longer than 100 characters";
     if (result.outcome == SendOutcome::TimedOut || result.outcome == SendOutcome::RefusedTooLong)
         r.flags |= kRecordFailure;
-    const std::string link = Utf8(result.link);
+    const std::string link = lumo::ToUtf8(result.link);
     c.commit(std::move(r), [&c, &link](Record& rec) { rec.link = link.empty() ? link : c.resolve(link); });
 }
 
@@ -482,8 +484,8 @@ void Recorder::Box(std::u16string_view text, std::u16string_view caption) {
         return;
     Record r;
     r.kind = RecordKind::Box;
-    r.text = Utf8(text);
-    r.note = Utf8(caption);
+    r.text = lumo::ToUtf8(text);
+    r.note = lumo::ToUtf8(caption);
     c.commit(std::move(r), [&c](Record& rec) { rec.link = c.linkOfNow(); });
 }
 

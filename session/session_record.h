@@ -57,10 +57,6 @@ inline std::string PrintableText(const std::vector<uint8_t>& b) {
 // LF, TAB and other control bytes (\xHH), so that it stays on one line.
 std::string Quoted(std::string_view text);
 
-// UTF-8 of UTF-16 or wide text; a lone surrogate becomes U+FFFD.
-std::string Utf8(std::u16string_view text);
-std::string Utf8(std::wstring_view text);
-
 // "2026-12-07T14:31:22.123" from the local calendar time's parts.
 struct LocalStamp {
     int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0, ms = 0;

@@ -3,6 +3,7 @@
 // naming, clashes and pruning.
 #include "log_file.h"
 #include "recorder.h"
+#include "utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -79,7 +80,7 @@ TEST(SessionLogLine, OneLinePerKind) {
     };
     for (const auto& [record, line] : rows)
         EXPECT_EQ(session::FormatLine(record, stamp), stamp + " " + line);
-    EXPECT_EQ(session::Utf8(std::u16string(u"\u00e9\U0001F600\xD800")),
+    EXPECT_EQ(lumo::ToUtf8(std::u16string(u"\u00e9\U0001F600\xD800")),
               "\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBD");
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "answer_reading.h"
+#include "session_record.h"
 #include "text.h"
 
 namespace lumo_cli {
@@ -119,8 +120,8 @@ std::string JsonRecord(const CommandRecord& r, const std::string& link, bool ver
     const session::SendResult& s = r.result;
     std::string out = "{\"command\":" + Json(r.text);
     out += ",\"link\":" + Json(link);
-    out += ",\"frame\":\"" + Hex(s.sent) + "\"";
-    out += ",\"answer\":\"" + Hex(s.answer) + "\"";
+    out += ",\"frame\":\"" + session::HexBytes(s.sent) + "\"";
+    out += ",\"answer\":\"" + session::HexBytes(s.answer) + "\"";
     out += ",\"status\":" + JsonOptional(s.status);
     out += ",\"caption\":" + (s.boxText ? JsonString(s.boxCaption) : std::string("null"));
     out += ",\"data\":" + JsonOptional(s.boxText);
@@ -181,7 +182,8 @@ bool WriteJUnit(std::FILE* out, const std::string& suite, const std::string& lin
         }
         const char* type = r.result.outcome == session::SendOutcome::TimedOut ? "timeout" : "mismatch";
         xml += ">\n      <failure message=\"" + XmlEscape(r.message) + "\" type=\"" + type + "\">";
-        xml += XmlEscape("shown: " + ShownText(r.result) + "\nanswer bytes: " + Hex(r.result.answer));
+        xml += XmlEscape("shown: " + ShownText(r.result) +
+                         "\nanswer bytes: " + session::HexBytes(r.result.answer));
         xml += "</failure>\n    </testcase>\n";
     }
     xml += "  </testsuite>\n</testsuites>\n";
@@ -204,8 +206,8 @@ bool WriteCsv(std::FILE* out, const std::string& link, const std::vector<Command
             s.status ? OneLine(*s.status) : "",
             s.boxText ? OneLine(s.boxCaption) : "",
             s.boxText ? OneLine(*s.boxText) : "",
-            Hex(s.sent),
-            Hex(s.answer),
+            session::HexBytes(s.sent),
+            session::HexBytes(s.answer),
             r.expect == Expect::Pattern   ? r.pattern
             : r.expect == Expect::Timeout ? kTimeoutWord
                                           : "",

@@ -9,20 +9,19 @@
 #include <string_view>
 #include <vector>
 
+#include "utf8.h"
+
 namespace lumo_cli {
 
 // UTF-8 to UTF-16; a byte that starts no valid sequence stands for itself
 // (as Latin-1), so any file yields a command.
 std::u16string FromUtf8(std::string_view s);
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string ToUtf8(std::u16string_view s);
+using lumo::ToUtf8;
 
 // A text on one line: \r, \n, \t, \\ and other control characters as \xNN;
 // the rest as UTF-8.
 std::string OneLine(std::u16string_view s);
-
-// Bytes as upper-case hexadecimal pairs separated by spaces ("55 AA 18").
-std::string Hex(const std::vector<uint8_t>& bytes);
 
 // A JSON string literal, quotes included.
 std::string JsonString(std::u16string_view s);
