@@ -40,9 +40,13 @@ constexpr int kDeviceAnswerMs = 10000; // the device link's acknowledgement limi
 constexpr int kMaxBaud = 4000000;
 const unsigned char kNoBytes[1] = {0};
 
-// Runs the body of an entered call; what it throws (memory ran out) becomes
-// an error instead of crossing into C.
-template <class Body> int Guarded(ctrl_lumo_link* link, Body body) noexcept {
+// Enters a call on the link and runs its body. A link that cannot be entered
+// (NULL, unknown, busy) gives its code; what the body throws (memory ran out)
+// becomes an error instead of crossing into C.
+template <class Body> int Run(ctrl_lumo_link* link, Body body) noexcept {
+    const Call call(link);
+    if (call.code())
+        return call.code();
     try {
         return body();
     } catch (const std::exception& e) {
@@ -285,10 +289,7 @@ void ctrl_lumo_destroy(ctrl_lumo_link* link) {
 }
 
 int ctrl_lumo_open_tcp(ctrl_lumo_link* link, const char* address, int x_mode) {
-    const Call call(link);
-    if (call.code())
-        return call.code();
-    return Guarded(link, [&]() -> int {
+    return Run(link, [&]() -> int {
         if (const int code = CheckAddress(link, address))
             return code;
         if (x_mode != 0 && x_mode != 1)
@@ -298,10 +299,7 @@ int ctrl_lumo_open_tcp(ctrl_lumo_link* link, const char* address, int x_mode) {
 }
 
 int ctrl_lumo_open_udp(ctrl_lumo_link* link, const char* address) {
-    const Call call(link);
-    if (call.code())
-        return call.code();
-    return Guarded(link, [&]() -> int {
+    return Run(link, [&]() -> int {
         if (const int code = CheckAddress(link, address))
             return code;
         return OpenLink(link, {}, [&] { return link->session.OpenUdp(Ascii16(address)); });
@@ -309,10 +307,7 @@ int ctrl_lumo_open_udp(ctrl_lumo_link* link, const char* address) {
 }
 
 int ctrl_lumo_open_serial(ctrl_lumo_link* link, const char* port, int baud) {
-    const Call call(link);
-    if (call.code())
-        return call.code();
-    return Guarded(link, [&]() -> int {
+    return Run(link, [&]() -> int {
         if (!port)
             return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "port is NULL");
         const size_t length = strnlen(port, 4097);
@@ -330,10 +325,7 @@ int ctrl_lumo_open_serial(ctrl_lumo_link* link, const char* port, int baud) {
 int ctrl_lumo_send_command(ctrl_lumo_link* link, const char* command, ctrl_lumo_result* result) {
     if (result)
         ClearResult(result);
-    const Call call(link);
-    if (call.code())
-        return call.code();
-    return Guarded(link, [&]() -> int {
+    return Run(link, [&]() -> int {
         if (!result)
             return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "result is NULL");
         if (!command)
@@ -355,10 +347,7 @@ int ctrl_lumo_send_command(ctrl_lumo_link* link, const char* command, ctrl_lumo_
 }
 
 int ctrl_lumo_send_frame(ctrl_lumo_link* link, const unsigned char* bytes, size_t count) {
-    const Call call(link);
-    if (call.code())
-        return call.code();
-    return Guarded(link, [&]() -> int {
+    return Run(link, [&]() -> int {
         if (!bytes)
             return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "bytes is NULL");
         if (count == 0 || count > CTRL_LUMO_MAX_FRAME_BYTES)
@@ -384,10 +373,7 @@ int ctrl_lumo_send_frame(ctrl_lumo_link* link, const unsigned char* bytes, size_
 int ctrl_lumo_check_ack(ctrl_lumo_link* link, int limit_ms, int* status) {
     if (status)
         *status = 0;
-    const Call call(link);
-    if (call.code())
-        return call.code();
-    return Guarded(link, [&]() -> int {
+    return Run(link, [&]() -> int {
         if (limit_ms < 1 || limit_ms > CTRL_LUMO_MAX_WAIT_MS)
             return Fail(link, CTRL_LUMO_ERR_ARGUMENT,
                         "limit_ms " + std::to_string(limit_ms) + " is not 1 to 60000");
@@ -417,10 +403,7 @@ int ctrl_lumo_check_ack(ctrl_lumo_link* link, int limit_ms, int* status) {
 }
 
 int ctrl_lumo_device_query(ctrl_lumo_link* link, int kind, unsigned char out[2]) {
-    const Call call(link);
-    if (call.code())
-        return call.code();
-    return Guarded(link, [&]() -> int {
+    return Run(link, [&]() -> int {
         if (!out)
             return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "out is NULL");
         if (kind < 0 || kind > 255)
@@ -435,10 +418,7 @@ int ctrl_lumo_device_query(ctrl_lumo_link* link, int kind, unsigned char out[2])
 }
 
 int ctrl_lumo_clear_socket(ctrl_lumo_link* link, const char* address) {
-    const Call call(link);
-    if (call.code())
-        return call.code();
-    return Guarded(link, [&]() -> int {
+    return Run(link, [&]() -> int {
         if (const int code = CheckAddress(link, address))
             return code;
         const uint32_t parts = *capi::ParseDotted(address);
@@ -458,10 +438,7 @@ int ctrl_lumo_clear_socket(ctrl_lumo_link* link, const char* address) {
 int ctrl_lumo_get_info(ctrl_lumo_link* link, ctrl_lumo_info* info) {
     if (info)
         *info = ctrl_lumo_info{CTRL_LUMO_LINK_NONE, 0, -1, -1, 0, 0, ""};
-    const Call call(link);
-    if (call.code())
-        return call.code();
-    return Guarded(link, [&]() -> int {
+    return Run(link, [&]() -> int {
         if (!info)
             return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "info is NULL");
         const session::LinkRef& open = link->session.Link();
@@ -482,10 +459,7 @@ int ctrl_lumo_get_info(ctrl_lumo_link* link, ctrl_lumo_info* info) {
 }
 
 int ctrl_lumo_close(ctrl_lumo_link* link) {
-    const Call call(link);
-    if (call.code())
-        return call.code();
-    return Guarded(link, [&]() -> int {
+    return Run(link, [&]() -> int {
         link->session.Disconnect();
         link->opened = {};
         link->name.clear();
