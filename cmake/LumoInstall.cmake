@@ -14,6 +14,12 @@
 #   lumo_install_library(<target> SOVERSION <n> HEADERS <public headers>)
 # exports it as CtrlLumo::<target> from find_package(CtrlLumo).
 
+# Debian keeps libraries in its multiarch folder (lib/x86_64-linux-gnu) under
+# any prefix, and its own builds name it; so do we, unless a libdir is given.
+# (GNUInstallDirs picks it by itself only for the prefix /usr.)
+if(NOT DEFINED CMAKE_INSTALL_LIBDIR AND CMAKE_LIBRARY_ARCHITECTURE AND EXISTS /etc/debian_version)
+    set(CMAKE_INSTALL_LIBDIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}" CACHE PATH "Object code libraries")
+endif()
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 

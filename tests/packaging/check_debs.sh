@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# check_debs.sh BUILD WORK VERSION PROGRAM...
+# check_debs.sh BUILD WORK VERSION LIBDIR PROGRAM...
 # Builds the Debian packages of the built tree (`cpack -G DEB`, output under
 # WORK) and checks them: exactly libctrl-lumo1, libctrl-lumo-c1,
 # python3-ctrl-lumo, libctrl-lumo-dev and cmdora; each library under its
@@ -9,8 +9,8 @@
 # the programs, each with its man page, with the menu entry, in cmdora; no
 # file in two packages.
 set -euo pipefail
-build=$1 work=$2 version=$3
-shift 3
+build=$1 work=$2 version=$3 libdir=/usr/$4
+shift 4
 fail() {
     echo "FAIL: $*" >&2
     exit 1
@@ -34,14 +34,14 @@ files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print substr($6, 2) }' | sort; }
 has() { grep -qx "$2" <<<"$(files "$1")" || fail "$(basename "$1") lacks $2"; }
 lacks() { ! grep -q "$2" <<<"$(files "$1")" || fail "$(basename "$1") holds $2"; }
 
-has "$lib" /usr/lib/libCtrl_Lumo.so.$version
-has "$lib" /usr/lib/libCtrl_Lumo.so.1
-lacks "$lib" '^/usr/lib/libCtrl_Lumo.so$\|^/usr/include\|^/usr/bin'
+has "$lib" $libdir/libCtrl_Lumo.so.$version
+has "$lib" $libdir/libCtrl_Lumo.so.1
+lacks "$lib" "^$libdir/libCtrl_Lumo.so\$\|^/usr/include\|^/usr/bin"
 [[ $(dpkg-deb -I "$lib" shlibs) == "libCtrl_Lumo 1 libctrl-lumo1 (>= $version)" ]] || fail "shlibs: $(dpkg-deb -I "$lib" shlibs)"
 grep -q ldconfig <<<"$(dpkg-deb -I "$lib" postinst)" || fail "libctrl-lumo1 does not run ldconfig"
 
-has "$clib" /usr/lib/libctrl_lumo_c.so.1
-lacks "$clib" '^/usr/lib/libctrl_lumo_c.so$\|^/usr/include\|^/usr/bin'
+has "$clib" $libdir/libctrl_lumo_c.so.1
+lacks "$clib" "^$libdir/libctrl_lumo_c.so\$\|^/usr/include\|^/usr/bin"
 [[ $(dpkg-deb -I "$clib" shlibs) == "libctrl_lumo_c 1 libctrl-lumo-c1 (>= $version)" ]] ||
     fail "shlibs: $(dpkg-deb -I "$clib" shlibs)"
 
@@ -51,12 +51,12 @@ has "$python" /usr/lib/python3/dist-packages/ctrl_lumo/__init__.py
 
 [[ $(dpkg-deb -f "$dev" Depends) == "libctrl-lumo-c1 (= $version), libctrl-lumo1 (= $version)" ]] ||
     fail "libctrl-lumo-dev depends on: $(dpkg-deb -f "$dev" Depends)"
-for file in /usr/lib/libCtrl_Lumo.so /usr/include/ctrl_lumo/lumo_net.h /usr/lib/cmake/CtrlLumo/CtrlLumoConfig.cmake \
-    /usr/lib/pkgconfig/ctrl-lumo.pc /usr/lib/libctrl_lumo_c.so /usr/include/ctrl_lumo/ctrl_lumo_c.h \
-    /usr/lib/pkgconfig/ctrl-lumo-c.pc; do
+for file in $libdir/libCtrl_Lumo.so /usr/include/ctrl_lumo/lumo_net.h $libdir/cmake/CtrlLumo/CtrlLumoConfig.cmake \
+    $libdir/pkgconfig/ctrl-lumo.pc $libdir/libctrl_lumo_c.so /usr/include/ctrl_lumo/ctrl_lumo_c.h \
+    $libdir/pkgconfig/ctrl-lumo-c.pc; do
     has "$dev" "$file"
 done
-grep -qx 'prefix=/usr' <<<"$(dpkg-deb --fsys-tarfile "$dev" | tar -xO ./usr/lib/pkgconfig/ctrl-lumo.pc)" ||
+grep -qx 'prefix=/usr' <<<"$(dpkg-deb --fsys-tarfile "$dev" | tar -xO .$libdir/pkgconfig/ctrl-lumo.pc)" ||
     fail "ctrl-lumo.pc in libctrl-lumo-dev is not for /usr"
 
 for program in "$@"; do
