@@ -1,12 +1,13 @@
 // bench_session_chunks: exchanges of normal commands, end-mark queries
 // (style 17, mode 'z') and line queries (style 5) through the link session
-// against lumo-module-sim answering every reply in 7-byte pieces 20 ms apart,
+// against lumo-module-sim answering every reply in pieces 20 ms apart,
 // on 127.0.5.210 and .211. Prints the wrong answers and the time per
 // exchange, beside the same exchanges read the earlier way (the first
 // publication taken as the whole answer). Pauses run at a tenth of their
 // length so a run takes minutes, not hours.
 //
-// usage: bench_session_chunks [exchanges]   (default 1000, half per module)
+// usage: bench_session_chunks [exchanges [piece bytes]]   (default 1000, half per
+// module, in the simulator's 2-byte pieces)
 #include "answer_reading.h"
 #include "frames.h"
 #include "lumo_net.h"
@@ -117,7 +118,8 @@ void print(const char* what, const Figures& f) {
 
 int main(int argc, char** argv) {
     const int total = argc > 1 ? std::max(2, std::atoi(argv[1])) : 1000;
-    const std::vector<std::string> chunks{"--tcp", "--misbehave", "chunks", "--chunk", "7"};
+    const std::string piece = argc > 2 ? std::to_string(std::max(1, std::atoi(argv[2]))) : "2";
+    const std::vector<std::string> chunks{"--tcp", "--misbehave", "chunks", "--chunk", piece};
     auto start = [&](simtest::ChildProcess& sim, const std::string& address, const char* style) {
         std::vector<std::string> args{"--address", address, "--id", "6", "--style", style};
         args.insert(args.end(), chunks.begin(), chunks.end());
@@ -138,8 +140,8 @@ int main(int argc, char** argv) {
         {u"zh", u"Ack : OK: command zh done\r", u"Device Information: Device ID 6 Style 5 Ver 1.00\r"},
         {u"zs", u"Ack : OK: command zs done\r", u"Signal Type: Signal 1920x1080 60Hz\r"},
     };
-    std::printf("bench_session_chunks: replies in 7-byte pieces 20 ms apart, pauses at %.0f%%\n",
-                kPauseScale * 100);
+    std::printf("bench_session_chunks: replies in %s-byte pieces 20 ms apart, pauses at %.0f%%\n",
+                piece.c_str(), kPauseScale * 100);
     const int half = total / 2, earlier = std::max(1, half / 10);
     print("style 17 'z', first publication", run("127.0.5.210", endMark, earlier, true));
     print("style 17 'z', link session", run("127.0.5.210", endMark, half, false));
