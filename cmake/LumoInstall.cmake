@@ -37,6 +37,14 @@ if(LUMO_MAN_PAGES)
         message(FATAL_ERROR "scdoc and gzip are needed for the man pages: run scripts/install-deps.sh "
                             "(or configure with -DLUMO_MAN_PAGES=OFF)")
     endif()
+    # scdoc dates a page by SOURCE_DATE_EPOCH, else by today: a package build
+    # sets it; otherwise the release date stands.
+    if(DEFINED ENV{SOURCE_DATE_EPOCH})
+        set(LUMO_MAN_EPOCH $ENV{SOURCE_DATE_EPOCH})
+    else()
+        execute_process(COMMAND date -u -d "${LUMO_RELEASE_DATE} 12:00" +%s
+            OUTPUT_VARIABLE LUMO_MAN_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    endif()
 endif()
 
 set(LUMO_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/CtrlLumo)
@@ -55,7 +63,8 @@ function(lumo_add_man_page name component)
     set(page ${PROJECT_BINARY_DIR}/man/${name}.1)
     configure_file(${source} ${scd} @ONLY)
     add_custom_command(OUTPUT ${page}.gz
-        COMMAND sh -c "\"$0\" <\"$1\" >\"$2\"" ${LUMO_SCDOC} ${scd} ${page}
+        COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${LUMO_MAN_EPOCH}
+                sh -c "\"$0\" <\"$1\" >\"$2\"" ${LUMO_SCDOC} ${scd} ${page}
         COMMAND ${LUMO_GZIP} -9nf ${page}
         DEPENDS ${scd}
         COMMENT "Man page ${name}(1)"
