@@ -193,7 +193,7 @@ void FillResult(ctrl_lumo_link* link, const session::SendResult& r, ctrl_lumo_re
     out->answer_len = link->answer.size();
     out->sent = link->sent.empty() ? kNoBytes : link->sent.data();
     out->sent_len = link->sent.size();
-    out->round_trip_ms = r.roundTripMs;
+    out->round_trip_ms = r.roundTripUs < 0 ? -1 : static_cast<int>(r.roundTripUs / 1000);
     out->warned_long = r.warnedLong ? 1 : 0;
 }
 

@@ -133,8 +133,8 @@ void D_ASCIICMD_AUTOTEST::countSend() {
         ++m_RunAnswered;
     else if (r.outcome == session::SendOutcome::TimedOut)
         ++m_RunTimedOut;
-    if (r.roundTripMs >= 0 && r.outcome != session::SendOutcome::TimedOut)
-        m_RunLastRoundTripMs = r.roundTripMs;
+    if (r.roundTripUs >= 0 && r.outcome != session::SendOutcome::TimedOut)
+        m_RunLastRoundTripMs = static_cast<int>(r.roundTripUs / 1000);
     showCounts();
 }
 

@@ -463,8 +463,8 @@ void Recorder::SendDone(const SendResult& result) {
     r.bytes = result.sent;
     r.answer = result.answer;
     r.note = OutcomeWords(result.outcome);
-    if (result.roundTripMs >= 0)
-        r.note += " in " + std::to_string(result.roundTripMs) + " ms";
+    if (result.roundTripUs >= 0)
+        r.note += " in " + RoundTripMs(result.roundTripUs) + " ms";
     if (result.status)
         r.note += "; status " + Quoted(lumo::ToUtf8(*result.status));
     if (result.boxText)

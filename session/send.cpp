@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "answer_reading.h"
@@ -57,8 +58,7 @@ public:
     // The answer bytes the reading took; the round trip ends here.
     void took(const unsigned char* p, long n) {
         r.answer.assign(p, p + std::max(0L, n));
-        r.roundTripMs = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_SentAt).count());
+        r.roundTripUs = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - m_SentAt).count();
     }
     void show(const answer::Outcome& o) {
         r.status = o.status;
@@ -196,6 +196,12 @@ void sendZFrame(Exchange& ex, std::u16string_view text, char16_t letter) {
 }
 
 } // namespace
+
+std::string RoundTripMs(long long us) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(us) / 1000.0);
+    return text;
+}
 
 std::string TraceText(std::u16string_view command) {
     std::string out;

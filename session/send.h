@@ -42,8 +42,11 @@ struct SendResult {
     std::optional<std::u16string> boxText; // answer box, if one was shown
     std::u16string boxCaption;
     bool warnedLong = false; // the "Error" box for a command above 100 characters
-    int roundTripMs = -1;    // send to answer taken (or given up); -1 when not read
+    long long roundTripUs = -1; // send to answer taken (or given up), in microseconds; -1 when not read
 };
+
+// A round trip in milliseconds as the tools print it: "0.072", "500.310".
+std::string RoundTripMs(long long us);
 
 // The command as the trace report carries it: at most 255 characters, each
 // above 0xFF as '?'.

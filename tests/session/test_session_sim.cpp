@@ -66,7 +66,7 @@ TEST(Session, TcpConnectAndSendRecords) {
     EXPECT_EQ(normal.sent, Z(4, u"za 1"));
     EXPECT_EQ(normal.answer, B("OK: command za 1 done\r\n"));
     EXPECT_EQ(normal.status, u"Ack : OK: command za 1 done\r");
-    EXPECT_GE(normal.roundTripMs, 0);
+    EXPECT_GE(normal.roundTripUs, 0);
 
     const session::SendResult query = link.Send(u"zh");
     EXPECT_EQ(query.outcome, session::SendOutcome::Answered);

@@ -11,9 +11,9 @@ namespace lumo_cli {
 
 namespace {
 
-std::string Seconds(int ms) {
+std::string Seconds(long long us) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3f", ms < 0 ? 0.0 : ms / 1000.0);
+    std::snprintf(buf, sizeof buf, "%.6f", us < 0 ? 0.0 : us / 1e6);
     return buf;
 }
 
@@ -125,7 +125,7 @@ std::string JsonRecord(const CommandRecord& r, const std::string& link, bool ver
     out += ",\"status\":" + JsonOptional(s.status);
     out += ",\"caption\":" + (s.boxText ? JsonString(s.boxCaption) : std::string("null"));
     out += ",\"data\":" + JsonOptional(s.boxText);
-    out += ",\"round_trip_ms\":" + (s.roundTripMs < 0 ? std::string("null") : std::to_string(s.roundTripMs));
+    out += ",\"round_trip_ms\":" + (s.roundTripUs < 0 ? std::string("null") : session::RoundTripMs(s.roundTripUs));
     out += ",\"outcome\":\"" + std::string(OutcomeName(s.outcome)) + "\"";
     if (verdict) {
         out += ",\"line\":" + std::to_string(r.line) + ",\"round\":" + std::to_string(r.round);
@@ -175,7 +175,7 @@ bool WriteJUnit(std::FILE* out, const std::string& suite, const std::string& lin
         if (r.round > 1)
             caseName += " (round " + std::to_string(r.round) + ")";
         xml += "    <testcase name=\"" + XmlEscape(caseName) + "\" classname=\"" + className + "\" time=\"" +
-               Seconds(r.result.roundTripMs) + "\"";
+               Seconds(r.result.roundTripUs) + "\"";
         if (r.passed) {
             xml += "/>\n";
             continue;
@@ -202,7 +202,7 @@ bool WriteCsv(std::FILE* out, const std::string& link, const std::vector<Command
             link,
             OutcomeName(s.outcome),
             r.passed ? "true" : "false",
-            s.roundTripMs < 0 ? "" : std::to_string(s.roundTripMs),
+            s.roundTripUs < 0 ? "" : session::RoundTripMs(s.roundTripUs),
             s.status ? OneLine(*s.status) : "",
             s.boxText ? OneLine(s.boxCaption) : "",
             s.boxText ? OneLine(*s.boxText) : "",

@@ -210,8 +210,9 @@ int DoSend(const Invocation& inv) {
             status = kExitFailed;
         if (inv.json)
             std::printf("%s\n", JsonRecord(r, link.label, false).c_str());
-        else if (r.result.roundTripMs >= 0)
-            std::printf("round trip: %d ms (%s)\n", r.result.roundTripMs, OutcomeName(r.result.outcome));
+        else if (r.result.roundTripUs >= 0)
+            std::printf("round trip: %s ms (%s)\n", session::RoundTripMs(r.result.roundTripUs).c_str(),
+                        OutcomeName(r.result.outcome));
         else
             std::printf("round trip: - (%s)\n", OutcomeName(r.result.outcome));
         std::fflush(stdout);
@@ -259,7 +260,7 @@ struct OutFile {
 void PrintRunLine(const CommandRecord& r, bool rounds) {
     const std::string round = rounds ? "[round " + std::to_string(r.round) + "] " : "";
     const std::string time =
-        r.result.roundTripMs >= 0 ? std::to_string(r.result.roundTripMs) + " ms" : "sent";
+        r.result.roundTripUs >= 0 ? session::RoundTripMs(r.result.roundTripUs) + " ms" : "sent";
     std::printf("%s %s%s (%s): %s\n", r.passed ? "PASS" : "FAIL", round.c_str(),
                 OneLine(FromUtf8(r.text)).c_str(), time.c_str(),
                 r.passed ? ShownText(r.result).c_str() : r.message.c_str());
