@@ -89,4 +89,16 @@ std::optional<std::u16string> FromUtf8(std::string_view text) {
     return out;
 }
 
+std::u16string FromUtf8OrLatin1(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        char32_t c = 0;
+        const size_t len = DecodeUtf8(text, i, &c);
+        AppendUtf16(out, len ? c : static_cast<unsigned char>(text[i]));
+        i += len ? len : 1;
+    }
+    return out;
+}
+
 } // namespace lumo

@@ -42,4 +42,8 @@ void AppendUtf16(std::u16string& out, char32_t c);
 // UTF-16 of well-formed UTF-8; nullopt for anything else.
 std::optional<std::u16string> FromUtf8(std::string_view text);
 
+// UTF-16 of any bytes: UTF-8 where they are, each other byte standing for
+// itself (as Latin-1), so every file name and every file yields a text.
+std::u16string FromUtf8OrLatin1(std::string_view text);
+
 } // namespace lumo

@@ -10,6 +10,7 @@
 #include "lumo_net.h"
 #include "port_map.h"
 #include "posix_serial.h"
+#include "utf8.h"
 
 namespace session {
 
@@ -69,35 +70,6 @@ void fail(FrontEnd& front, ConnectOutcome& o, ConnectStatus status, const char16
         front.ShowBox(o.boxText, o.boxCaption, BoxIcon::Error);
     else if (text)
         front.ShowDetailedBox(o.boxText, o.boxCaption, BoxIcon::Error, o.boxDetails);
-}
-
-// A path's bytes as UTF-16: UTF-8 where it is, one byte per character where not.
-std::u16string FromBytes(const std::string& bytes) {
-    std::u16string out;
-    for (size_t i = 0; i < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        const size_t more = lead >= 0xF0 && lead < 0xF5 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
-        char32_t c = lead & (0x3F >> more);
-        bool ok = lead >= 0x80 && more > 0 && i + more < bytes.size();
-        for (size_t k = 1; ok && k <= more; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            ok = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3F);
-        }
-        if (!ok) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        if (c >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c));
-        }
-        i += more + 1;
-    }
-    return out;
 }
 
 // After a carriage return: up to 15 attempts, 500 ms apart, to see the
@@ -312,10 +284,10 @@ std::u16string FailureDetails(const std::u16string& where, LinkKind kind, int os
 
 std::u16string SerialWhere(int port) {
     std::u16string text =
-        u"Serial port: " + SerialLinkName(port) + u"\nDevice: " + FromBytes(lumo_serial::PortDevice(port));
+        u"Serial port: " + SerialLinkName(port) + u"\nDevice: " + lumo::FromUtf8OrLatin1(lumo_serial::PortDevice(port));
     switch (PortDeviceOrigin(port)) {
     case PortOrigin::Environment:
-        text += u" (set by " + FromBytes(PortEnvironmentName(port)) + u")";
+        text += u" (set by " + lumo::FromUtf8OrLatin1(PortEnvironmentName(port)) + u")";
         break;
     case PortOrigin::Chosen:
         text += u" (chosen for this port)";

@@ -44,7 +44,7 @@ bool WaitLine(std::string_view line, int* ms, bool* bad) {
 } // namespace
 
 bool CheckCommand(const std::string& text, int maxCommandChars, std::u16string* command, std::string* error) {
-    *command = FromUtf8(text);
+    *command = FromUtf8OrLatin1(text);
     if (command->size() > static_cast<size_t>(maxCommandChars)) {
         *error = "command of " + std::to_string(command->size()) + " characters; this link carries at most " +
                  std::to_string(maxCommandChars);

@@ -18,7 +18,7 @@ std::string Seconds(long long us) {
 }
 
 std::string Json(const std::string& utf8) {
-    return JsonString(FromUtf8(utf8));
+    return JsonString(FromUtf8OrLatin1(utf8));
 }
 
 std::string JsonOptional(const std::optional<std::u16string>& s) {
@@ -156,22 +156,22 @@ bool WriteJUnit(std::FILE* out, const std::string& suite, const std::string& lin
     std::snprintf(total, sizeof total, "%.3f", seconds);
     const std::string counts = " tests=\"" + std::to_string(records.size()) + "\" failures=\"" +
                                std::to_string(failures) + "\" errors=\"0\"";
-    const std::string name = XmlEscape(OneLine(FromUtf8(suite)));
+    const std::string name = XmlEscape(OneLine(FromUtf8OrLatin1(suite)));
     // test cases are grouped by the file's base name without its extension
     std::string base =
         suite.substr(suite.find_last_of('/') == std::string::npos ? 0 : suite.find_last_of('/') + 1);
     if (const size_t dot = base.find_last_of('.'); dot != std::string::npos && dot > 0)
         base.resize(dot);
-    const std::string className = XmlEscape(OneLine(FromUtf8(base)));
+    const std::string className = XmlEscape(OneLine(FromUtf8OrLatin1(base)));
 
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     xml += "<testsuites name=\"lumo run\"" + counts + " time=\"" + total + "\">\n";
     xml += "  <testsuite name=\"" + name + "\"" + counts + " skipped=\"0\" time=\"" + total +
            "\" timestamp=\"" + stamp + "\" hostname=\"" + XmlEscape(host) + "\">\n";
-    xml += "    <properties>\n      <property name=\"link\" value=\"" + XmlEscape(OneLine(FromUtf8(link))) +
+    xml += "    <properties>\n      <property name=\"link\" value=\"" + XmlEscape(OneLine(FromUtf8OrLatin1(link))) +
            "\"/>\n    </properties>\n";
     for (const CommandRecord& r : records) {
-        std::string caseName = "line " + std::to_string(r.line) + ": " + OneLine(FromUtf8(r.text));
+        std::string caseName = "line " + std::to_string(r.line) + ": " + OneLine(FromUtf8OrLatin1(r.text));
         if (r.round > 1)
             caseName += " (round " + std::to_string(r.round) + ")";
         xml += "    <testcase name=\"" + XmlEscape(caseName) + "\" classname=\"" + className + "\" time=\"" +
@@ -198,7 +198,7 @@ bool WriteCsv(std::FILE* out, const std::string& link, const std::vector<Command
         const std::string fields[] = {
             std::to_string(r.round),
             std::to_string(r.line),
-            OneLine(FromUtf8(r.text)),
+            OneLine(FromUtf8OrLatin1(r.text)),
             link,
             OutcomeName(s.outcome),
             r.passed ? "true" : "false",

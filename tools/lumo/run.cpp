@@ -92,7 +92,7 @@ std::string Reason(const session::ConnectOutcome& o, const TapSeen& seen) {
 }
 
 bool Link::Open(const LinkChoice& choice, session::ConnectOutcome* outcome) {
-    const std::u16string address = FromUtf8(choice.address);
+    const std::u16string address = FromUtf8OrLatin1(choice.address);
     switch (choice.kind) {
     case session::LinkKind::Serial: {
         int port = choice.port;
@@ -160,9 +160,9 @@ int DoConnect(const Invocation& inv) {
     const std::string mode = o.modeChar ? std::string(1, static_cast<char>(o.modeChar)) : std::string();
     if (inv.json) {
         std::printf("{\"link\":%s,\"id\":%s,\"style\":%s,\"mode\":%s,\"prompt_seen\":%s}\n",
-                    JsonString(FromUtf8(link.label)).c_str(), JsonNumberOrNull(o.moduleId).c_str(),
+                    JsonString(FromUtf8OrLatin1(link.label)).c_str(), JsonNumberOrNull(o.moduleId).c_str(),
                     JsonNumberOrNull(o.style).c_str(),
-                    mode.empty() ? "null" : JsonString(FromUtf8(mode)).c_str(),
+                    mode.empty() ? "null" : JsonString(FromUtf8OrLatin1(mode)).c_str(),
                     serial ? (o.promptSeen ? "true" : "false") : "null");
     } else {
         std::printf("link: %s\n", link.label.c_str());
@@ -170,7 +170,7 @@ int DoConnect(const Invocation& inv) {
             std::printf("prompt seen: %s\n", o.promptSeen ? "yes" : "no");
         } else if (known) {
             std::printf("module id: %d\nstyle: %d\nmode: %s\n", o.moduleId, o.style,
-                        mode.empty() ? "-" : OneLine(FromUtf8(mode)).c_str());
+                        mode.empty() ? "-" : OneLine(FromUtf8OrLatin1(mode)).c_str());
         } else {
             std::printf("module id: - (no answer to the TCP probe)\n");
         }
@@ -189,7 +189,7 @@ int DoSend(const Invocation& inv) {
         std::u16string command;
         std::string why;
         if (!CheckCommand(text, maxChars, &command, &why)) {
-            std::fprintf(stderr, "lumo: send: '%s': %s\n", OneLine(FromUtf8(text)).c_str(), why.c_str());
+            std::fprintf(stderr, "lumo: send: '%s': %s\n", OneLine(FromUtf8OrLatin1(text)).c_str(), why.c_str());
             return kExitUsage;
         }
         commands.push_back(std::move(command));
@@ -262,7 +262,7 @@ void PrintRunLine(const CommandRecord& r, bool rounds) {
     const std::string time =
         r.result.roundTripUs >= 0 ? session::RoundTripMs(r.result.roundTripUs) + " ms" : "sent";
     std::printf("%s %s%s (%s): %s\n", r.passed ? "PASS" : "FAIL", round.c_str(),
-                OneLine(FromUtf8(r.text)).c_str(), time.c_str(),
+                OneLine(FromUtf8OrLatin1(r.text)).c_str(), time.c_str(),
                 r.passed ? ShownText(r.result).c_str() : r.message.c_str());
     std::fflush(stdout);
 }

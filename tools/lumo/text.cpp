@@ -16,18 +16,6 @@ std::string HexByte(unsigned v, const char* format) {
 
 } // namespace
 
-std::u16string FromUtf8(std::string_view s) {
-    std::u16string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size();) {
-        char32_t c = 0;
-        const size_t len = lumo::DecodeUtf8(s, i, &c);
-        lumo::AppendUtf16(out, len ? c : static_cast<unsigned char>(s[i])); // else a byte as Latin-1
-        i += len ? len : 1;
-    }
-    return out;
-}
-
 std::string OneLine(std::u16string_view s) {
     std::string out;
     lumo::ForEachCodePoint(s, [&](char32_t c) {

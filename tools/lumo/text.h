@@ -15,7 +15,7 @@ namespace lumo_cli {
 
 // UTF-8 to UTF-16; a byte that starts no valid sequence stands for itself
 // (as Latin-1), so any file yields a command.
-std::u16string FromUtf8(std::string_view s);
+using lumo::FromUtf8OrLatin1;
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 using lumo::ToUtf8;
 
