@@ -1,6 +1,5 @@
 #include "serial_ports.h"
 
-#include <cstdlib>
 #include <map>
 #include <mutex>
 
@@ -18,7 +17,7 @@ int g_NextNumber = kMaxTypedPort + 1;
 int FreeNumber() {
     for (;;) {
         const int n = g_NextNumber++;
-        if (!std::getenv(("LUMO_COM" + std::to_string(n)).c_str()))
+        if (lumo_serial::PortEnvironmentDevice(n).empty())
             return n;
     }
 }

@@ -79,14 +79,17 @@ void CLumo_Net::SendProgress(const std::wstring& prefix, const wchar_t* literal)
 }
 
 void CLumo_Net::ShowBox(const std::wstring& text, const std::wstring& caption) {
-    if (m_hTap) {
-        LumoTapRecord r;
-        r.kind = LumoTapKind::Box;
-        r.text = text;
-        r.caption = caption;
-        m_hTap(r);
-    }
+    if (m_hTap)
+        TapBox(text, caption);
     LumoShowMessage(text, caption);
+}
+
+void CLumo_Net::TapBox(const std::wstring& text, const std::wstring& caption) const {
+    LumoTapRecord r;
+    r.kind = LumoTapKind::Box;
+    r.text = text;
+    r.caption = caption;
+    m_hTap(r);
 }
 
 void CLumo_Net::TapBytes(LumoTapKind kind, LumoTapLink link, const std::wstring& where,

@@ -184,14 +184,26 @@ std::map<int, std::string> g_Devices; // SetPortDevice's mappings
 } // namespace
 
 std::string PortDevice(int port) {
-    const std::string key = "LUMO_COM" + std::to_string(port);
-    if (const char* mapped = std::getenv(key.c_str()); mapped && *mapped)
-        return mapped;
+    if (std::string set = PortEnvironmentDevice(port); !set.empty())
+        return set;
     {
         std::lock_guard lock(g_DeviceMutex);
         if (auto it = g_Devices.find(port); it != g_Devices.end())
             return it->second;
     }
+    return DefaultPortDevice(port);
+}
+
+std::string PortEnvironmentName(int port) {
+    return "LUMO_COM" + std::to_string(port);
+}
+
+std::string PortEnvironmentDevice(int port) {
+    const char* set = std::getenv(PortEnvironmentName(port).c_str());
+    return set ? set : "";
+}
+
+std::string DefaultPortDevice(int port) {
     return "/dev/ttyS" + std::to_string(port - 1);
 }
 

@@ -12,6 +12,12 @@ namespace lumo_serial {
 // set, else the device a program put behind that number with SetPortDevice,
 // else /dev/ttyS<port-1>. Any thread.
 std::string PortDevice(int port);
+// "LUMO_COM<port>", the environment variable that wins for port `port`.
+std::string PortEnvironmentName(int port);
+// The device that variable names; empty when it is unset or empty.
+std::string PortEnvironmentDevice(int port);
+// /dev/ttyS<port-1>, the device of a number nothing else names.
+std::string DefaultPortDevice(int port);
 
 // Puts `device` (a path such as /dev/serial/by-id/...) behind port number
 // `port` for this process; an empty device takes the mapping away. Any thread.

@@ -44,6 +44,12 @@ int AboveStdio(int fd) {
     return moved;
 }
 
+// The receive thread blocks in recv, and sends block until taken: once
+// connected the socket is blocking again. 0 or errno.
+int MakeBlocking(int fd) {
+    return fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) < 0 ? errno : 0;
+}
+
 } // namespace
 
 int TcpConnectStart(const char* address, int port, int* error) {
@@ -62,17 +68,14 @@ int TcpConnectStart(const char* address, int port, int* error) {
     // A non-blocking connect interrupted by a signal goes on in the
     // background, like one that reports EINPROGRESS.
     if (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
-        *error = 0;
+        *error = MakeBlocking(fd); // connected at once, as loopback may be
     } else if (errno == EINPROGRESS || errno == EINTR) {
         *error = EINPROGRESS;
         return fd;
     } else {
         *error = errno;
-        close(fd);
-        return -1;
     }
-    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) < 0) {
-        *error = errno;
+    if (*error != 0) {
         close(fd);
         return -1;
     }
@@ -90,12 +93,7 @@ int TcpConnectWait(int fd, int timeoutMs) {
     socklen_t len = sizeof err;
     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
         return errno;
-    if (err != 0)
-        return err;
-    // The receive thread blocks in recv, and sends block until taken.
-    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) < 0)
-        return errno;
-    return 0;
+    return err != 0 ? err : MakeBlocking(fd);
 }
 
 int TcpShutdownBoth(int fd) {

@@ -117,13 +117,8 @@ void Lumo_Client::RecvThreadMain() {
                 LeaveObjects(RECV_LAST_CALL);
                 notice(LUMO_WM_LINK_LOST, 2, 0);
             } else if (!text.empty()) {
-                if (owner->m_hTap) {
-                    LumoTapRecord r;
-                    r.kind = LumoTapKind::Box;
-                    r.text = text;
-                    r.caption = L"Error";
-                    owner->m_hTap(r);
-                }
+                if (owner->m_hTap)
+                    owner->TapBox(text, L"Error"); // while the thread still holds the object
                 LeaveObjects(RECV_LAST_CALL);
                 LumoShowMessage(text, L"Error");
             } else {

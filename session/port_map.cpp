@@ -1,7 +1,6 @@
 #include "port_map.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -107,15 +106,11 @@ void ApplyPortMap(const PortMap& map) {
     }
 }
 
-std::string PortEnvironmentName(int port) {
-    return "LUMO_COM" + std::to_string(port);
-}
-
 PortOrigin PortDeviceOrigin(int port) {
-    if (const char* set = std::getenv(PortEnvironmentName(port).c_str()); set && *set)
+    if (!lumo_serial::PortEnvironmentDevice(port).empty())
         return PortOrigin::Environment;
-    return lumo_serial::PortDevice(port) == "/dev/ttyS" + std::to_string(port - 1) ? PortOrigin::Default
-                                                                                   : PortOrigin::Chosen;
+    return lumo_serial::PortDevice(port) == lumo_serial::DefaultPortDevice(port) ? PortOrigin::Default
+                                                                                 : PortOrigin::Chosen;
 }
 
 } // namespace session

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "posix_serial.h"
+
 namespace session {
 
 inline constexpr int kPortNumbers = 8; // the port list's entries "1" to "8"
@@ -42,6 +44,6 @@ enum class PortOrigin {
 // Where the device that port `port` opens now comes from.
 PortOrigin PortDeviceOrigin(int port);
 // The environment variable that overrides port `port`: "LUMO_COM<port>".
-std::string PortEnvironmentName(int port);
+using lumo_serial::PortEnvironmentName;
 
 } // namespace session

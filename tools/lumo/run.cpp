@@ -58,8 +58,7 @@ private:
 // A port number whose LUMO_COM<N> is unset, with device put behind it; 0 when none is free.
 int PortForDevice(const std::string& device) {
     for (int n = 1; n <= kMaxSerialPort; ++n) {
-        const std::string name = "LUMO_COM" + std::to_string(n);
-        if (!std::getenv(name.c_str())) {
+        if (lumo_serial::PortEnvironmentDevice(n).empty()) {
             lumo_serial::SetPortDevice(n, device);
             return n;
         }

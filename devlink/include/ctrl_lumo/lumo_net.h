@@ -352,6 +352,7 @@ public:
                   size_t size, int error = 0) const;
     void TapEvent(LumoTapEvent event, LumoTapLink link, const std::wstring& where, int error = 0) const;
     void TapGreeting(const std::wstring& where, int socketId) const;
+    void TapBox(const std::wstring& text, const std::wstring& caption) const;
     // ShutDown on m_Client, recorded as Closed when a socket was open.
     void CloseSocket();
     // The links as the tap names them: "COM1 /dev/ttyUSB0", "TCP 10.0.0.5:20036".
