@@ -7,7 +7,7 @@
 
 #include "link_handle.h"
 #include "lumo_net.h"
-#include "text.h"
+#include "utf8.h"
 
 namespace capi {
 
@@ -29,7 +29,7 @@ thread_local const char* t_Error = "";          // a literal: setting it cannot 
 // thread has none to show: every link sets m_hOwnerWnd), so the link whose
 // call runs on this thread is the one to tell.
 void RouteMessage(const std::wstring& text, const std::wstring& caption) {
-    std::string line = ToUtf8(caption) + ": " + ToUtf8(text);
+    std::string line = lumo::ToUtf8(caption) + ": " + lumo::ToUtf8(text);
     if (t_Route) {
         t_Route->messages.push_back(std::move(line));
         return;

@@ -15,7 +15,8 @@
 #include "link_tap.h"
 #include "lumo_version.h"
 #include "serial_ports.h"
-#include "text.h"
+#include "session_record.h"
+#include "utf8.h"
 
 using capi::Call;
 using session::LinkKind;
@@ -117,14 +118,14 @@ std::u16string Ascii16(const char* text) {
 
 // "TCP 10.0.0.5:20036: refused (Connect failure!!)" and the like.
 std::string DescribeFailure(const std::string& name, const session::ConnectOutcome& o) {
-    std::string what = capi::ToUtf8(o.boxText);
+    std::string what = lumo::ToUtf8(o.boxText);
     if (o.status == session::ConnectStatus::ToldByDeviceLink)
         what = "the module's X greeting was refused";
     else if (o.status == session::ConnectStatus::UdpTimeoutNotSet)
         what = "the receive time-out of the datagram socket could not be set";
-    const std::string reason = capi::ToUtf8(session::ReasonWords(o.osError));
+    const std::string reason = lumo::ToUtf8(session::ReasonWords(o.osError));
     std::string text = name + ": " + (reason.empty() ? what : reason + " (" + what + ")");
-    const std::string hint = capi::ToUtf8(session::ReasonHint(o.osError, o.kind));
+    const std::string hint = lumo::ToUtf8(session::ReasonHint(o.osError, o.kind));
     if (!hint.empty())
         text += ". " + hint;
     return text;
@@ -135,7 +136,7 @@ template <class Open> int OpenLink(ctrl_lumo_link* link, const std::string& devi
     link->opened = {};
     link->name.clear();
     const session::ConnectOutcome o = open();
-    const std::string name = device.empty() ? capi::ToUtf8(o.name) : device;
+    const std::string name = device.empty() ? lumo::ToUtf8(o.name) : device;
     if (!o.ok())
         return Finish(link, Fail(link, CTRL_LUMO_ERR_CONNECT, DescribeFailure(name, o)));
     link->opened = o;
@@ -146,7 +147,7 @@ template <class Open> int OpenLink(ctrl_lumo_link* link, const std::string& devi
 int CheckAddress(ctrl_lumo_link* link, const char* address) {
     if (!address)
         return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "address is NULL");
-    if (!capi::ParseDotted({address, strnlen(address, 16)}) || strnlen(address, 16) > 15)
+    if (!session::ParseDottedAddress({address, strnlen(address, 16)}))
         return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "address is not a dotted IPv4 address such as 10.0.0.5");
     return CTRL_LUMO_OK;
 }
@@ -177,9 +178,9 @@ int OutcomeCode(session::SendOutcome o) {
 
 // Keeps the record in the link and points the caller's result at it.
 void FillResult(ctrl_lumo_link* link, const session::SendResult& r, ctrl_lumo_result* out) {
-    link->status = r.status ? capi::ToUtf8(*r.status) : std::string();
-    link->data = r.boxText ? capi::ToUtf8(*r.boxText) : std::string();
-    link->caption = r.boxText ? capi::ToUtf8(r.boxCaption) : std::string();
+    link->status = r.status ? lumo::ToUtf8(*r.status) : std::string();
+    link->data = r.boxText ? lumo::ToUtf8(*r.boxText) : std::string();
+    link->caption = r.boxText ? lumo::ToUtf8(r.boxCaption) : std::string();
     link->answer = r.answer;
     link->sent = r.sent;
     out->outcome = OutcomeCode(r.outcome);
@@ -197,14 +198,11 @@ void FillResult(ctrl_lumo_link* link, const session::SendResult& r, ctrl_lumo_re
     out->warned_long = r.warnedLong ? 1 : 0;
 }
 
+// The first 32 bytes in hex, for an error text.
 std::string Hex(const std::vector<unsigned char>& bytes) {
-    std::string out;
-    char two[4];
-    for (size_t i = 0; i < bytes.size() && i < 32; ++i) {
-        std::snprintf(two, sizeof two, i ? " %02X" : "%02X", bytes[i]);
-        out += two;
-    }
-    return bytes.size() > 32 ? out + " ..." : out;
+    constexpr size_t kShown = 32;
+    const std::string hex = session::HexBytes(bytes.data(), std::min(bytes.size(), kShown));
+    return bytes.size() > kShown ? hex + " ..." : hex;
 }
 
 // The device query's answer D0 D1 00 FF 5A A5 S, from the serial reads the
@@ -333,7 +331,7 @@ int ctrl_lumo_send_command(ctrl_lumo_link* link, const char* command, ctrl_lumo_
         const size_t length = strnlen(command, CTRL_LUMO_MAX_COMMAND_BYTES + 1);
         if (length > CTRL_LUMO_MAX_COMMAND_BYTES)
             return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "command is longer than 8192 bytes");
-        const std::optional<std::u16string> text = capi::FromUtf8({command, length});
+        const std::optional<std::u16string> text = lumo::FromUtf8({command, length});
         if (!text)
             return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "command is not UTF-8 text");
         if (const int code = CheckOpen(link))
@@ -421,7 +419,7 @@ int ctrl_lumo_clear_socket(ctrl_lumo_link* link, const char* address) {
     return Run(link, [&]() -> int {
         if (const int code = CheckAddress(link, address))
             return code;
-        const uint32_t parts = *capi::ParseDotted(address);
+        const uint32_t parts = *session::ParseDottedAddress(address);
         bool sent;
         {
             const std::lock_guard lock(g_ClearSocketMutex);

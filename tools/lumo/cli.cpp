@@ -202,7 +202,7 @@ bool Parser::Option(std::string_view name, const std::string* inlineValue) {
         if (!SetLink(name == "tcp" ? session::LinkKind::Tcp : session::LinkKind::Udp, name) ||
             !Value(name, inlineValue, &v))
             return false;
-        if (!IsDottedAddress(v))
+        if (!session::ParseDottedAddress(v))
             return Fail("--" + std::string(name) + ": not a dotted IPv4 address: " + Quoted(v));
         inv.link.address = v;
     } else if (name == "serial") {
@@ -273,7 +273,7 @@ bool Parser::Check() {
     case Command::ClearSocket:
         if (n != 1)
             return Fail(n == 0 ? "clear-socket needs an address" : "clear-socket takes one address");
-        if (!IsDottedAddress(inv.arguments[0]))
+        if (!session::ParseDottedAddress(inv.arguments[0]))
             return Fail("clear-socket: not a dotted IPv4 address: " + Quoted(inv.arguments[0]));
         break;
     case Command::None:
@@ -373,23 +373,6 @@ std::string UsageText(Command command) {
         break;
     }
     return kProgramUsage;
-}
-
-bool IsDottedAddress(const std::string& text) {
-    size_t start = 0;
-    for (int part = 0; part < 4; ++part) {
-        const size_t dot = text.find('.', start);
-        if ((part < 3) != (dot != std::string::npos))
-            return false;
-        const std::string_view digits =
-            std::string_view(text).substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-        long v = 0;
-        // no leading zeros: elsewhere they may read as octal
-        if (digits.size() > 3 || (digits.size() > 1 && digits[0] == '0') || !ParseNumber(digits, 0, 255, &v))
-            return false;
-        start = dot + 1;
-    }
-    return true;
 }
 
 } // namespace lumo_cli

@@ -61,7 +61,4 @@ std::string UsageText(Command command);
 // "send", "run", ...; "lumo" for Command::None.
 const char* CommandName(Command command);
 
-// Whether text is an IPv4 address in dotted form (four decimal parts 0-255).
-bool IsDottedAddress(const std::string& text);
-
 } // namespace lumo_cli

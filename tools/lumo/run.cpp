@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -342,13 +341,7 @@ int DoRun(const Invocation& inv) {
 // ---- clear-socket, device-query ----
 
 int DoClearSocket(const Invocation& inv) {
-    unsigned long address = 0;
-    const std::string& dotted = inv.arguments[0];
-    size_t start = 0;
-    for (int part = 0; part < 4; ++part) {
-        address = (address << 8) | std::strtoul(dotted.c_str() + start, nullptr, 10);
-        start = dotted.find('.', start) + 1;
-    }
+    const unsigned long address = *session::ParseDottedAddress(inv.arguments[0]); // checked with the options
     CLumo_Net net;
     const std::string dest = std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) +
                              ".255.255:" + std::to_string(LUMO_CLEAR_DEST_PORT);
