@@ -12,6 +12,7 @@
 #include <QScrollArea>
 #include <QThread>
 
+#include "front_end.h"
 #include "trace.h"
 
 namespace {
@@ -20,8 +21,6 @@ namespace {
 // inside the box instead of growing it past the screen.
 constexpr int kScrollTextChars = 1000;
 constexpr int kScrollTextLines = 25;
-// The longest the window goes unpainted while a handler waits for a condition.
-constexpr int kAwaitSliceMs = 10;
 
 // Puts the box's text label into a scroll area in the same place; the text
 // and the caption stay as they are.
@@ -110,7 +109,7 @@ public:
         for (;;) {
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
             const qint64 left = deadline.remainingTime();
-            const int slice = static_cast<int>(qBound(qint64(0), left, qint64(kAwaitSliceMs)));
+            const int slice = static_cast<int>(qBound(qint64(0), left, qint64(session::kAwaitSliceMs)));
             QElapsedTimer used;
             used.start();
             if (ready(slice)) {

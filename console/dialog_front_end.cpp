@@ -27,10 +27,9 @@ void DialogFrontEnd::ShowBox(const std::u16string& text, const std::u16string& c
 
 void DialogFrontEnd::ShowDetailedBox(const std::u16string& text, const std::u16string& caption,
                                      session::BoxIcon icon, const std::u16string& details) {
-    consoleUi().messageBoxWithDetails(
-        &m_Dlg, QString::fromStdU16String(text), QString::fromStdU16String(caption),
-        icon == session::BoxIcon::Error ? ConsoleUi::Icon::Error : ConsoleUi::Icon::None,
-        QString::fromStdU16String(details));
+    ShowConsoleBox(&m_Dlg, QString::fromStdU16String(text), QString::fromStdU16String(caption),
+                   icon == session::BoxIcon::Error ? ConsoleUi::Icon::Error : ConsoleUi::Icon::None,
+                   QString::fromStdU16String(details));
 }
 
 void DialogFrontEnd::Sleep(int ms) {

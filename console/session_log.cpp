@@ -119,7 +119,8 @@ QString SessionLog::fileProblem() const {
     return error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : QString();
 }
 
-void ShowConsoleBox(QWidget* owner, const QString& text, const QString& caption, ConsoleUi::Icon icon) {
+void ShowConsoleBox(QWidget* owner, const QString& text, const QString& caption, ConsoleUi::Icon icon,
+                    const QString& details) {
     for (QWidget* w = owner; w; w = w->parentWidget()) {
         if (auto* dlg = dynamic_cast<D_CMDORA*>(w)) {
             if (dlg->m_SessionLog)
@@ -127,5 +128,8 @@ void ShowConsoleBox(QWidget* owner, const QString& text, const QString& caption,
             break;
         }
     }
-    consoleUi().messageBox(owner, text, caption, icon);
+    if (details.isEmpty())
+        consoleUi().messageBox(owner, text, caption, icon);
+    else
+        consoleUi().messageBoxWithDetails(owner, text, caption, icon, details);
 }

@@ -70,6 +70,8 @@ private:
     uint64_t m_ShownVersion = ~0ull;
 };
 
-// Shows a message box through consoleUi() and records it in the session log
-// of the main dialog that owner belongs to (if any). UI thread.
-void ShowConsoleBox(QWidget* owner, const QString& text, const QString& caption, ConsoleUi::Icon icon);
+// Shows a message box through consoleUi() (with details behind its button
+// when there are any) and records it in the session log of the main dialog
+// that owner belongs to (if any). UI thread.
+void ShowConsoleBox(QWidget* owner, const QString& text, const QString& caption, ConsoleUi::Icon icon,
+                    const QString& details = QString());

@@ -268,6 +268,13 @@ void TestSessionLog::udpAndSerialLinks() {
     VERIFY_HAS(records, "rx " + com + "4F 4B 3A 20 63 6F 6D 6D 61 6E 64 20 7A 61 20 37 ");
     VERIFY_HAS(records, "send " + com + "\"za 7\" answered in ");
     QCOMPARE(r.fileLines(), records);
+
+    // A port that does not open: its box (shown with details) is in the log too.
+    qputenv("LUMO_COM1", (link + "-gone").toLocal8Bit());
+    r.click(r.dlg->m_Connect);
+    qunsetenv("LUMO_COM1");
+    QCOMPARE(r.dlg->m_Connect->text(), QStringLiteral("Connect"));
+    VERIFY_HAS(r.records(), QStringLiteral("box COM1 %1-gone \"Error\" \"Connect Error!!\"").arg(link));
 }
 
 void TestSessionLog::serialWithNothingAttached() {
