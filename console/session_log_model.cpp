@@ -56,14 +56,6 @@ bool bytesHoldHex(const std::vector<uint8_t>& b, const std::string& digits) {
     return false;
 }
 
-QString csvField(const QString& s) {
-    if (!s.contains(u',') && !s.contains(u'"') && !s.contains(u'\n') && !s.contains(u'\r'))
-        return s;
-    QString q = s;
-    q.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + q + u'"';
-}
-
 } // namespace
 
 SessionLogModel::SessionLogModel(size_t cap, QObject* parent)
@@ -310,10 +302,10 @@ QString SessionLogModel::save(const QString& path, bool csv) const {
         const QStringList fields{
             stamp,
             r.sinceOpenMs >= 0 ? QString::number(r.sinceOpenMs) : QString(),
-            csvField(fromUtf8(r.link)),
+            fromUtf8(session::CsvField(r.link)),
             QString::fromLatin1(session::KindWord(r.kind)),
             QString::fromLatin1(session::HexBytes(r.bytes)),
-            csvField(fromUtf8(session::DisplayText(r, std::numeric_limits<size_t>::max()))),
+            fromUtf8(session::CsvField(session::DisplayText(r, std::numeric_limits<size_t>::max()))),
             QString::fromLatin1(session::HexBytes(r.answer)),
         };
         file.write((fields.join(u',') + QStringLiteral("\r\n")).toUtf8());

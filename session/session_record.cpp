@@ -96,6 +96,18 @@ std::string Quoted(std::string_view text) {
     return out;
 }
 
+std::string CsvField(std::string_view s) {
+    if (s.find_first_of(",\"\r\n") == std::string_view::npos)
+        return std::string(s);
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"')
+            out.push_back('"');
+        out.push_back(c);
+    }
+    return out + "\"";
+}
+
 std::string StampText(const LocalStamp& t) {
     char buf[40];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", t.year, t.month, t.day, t.hour,

@@ -57,6 +57,9 @@ inline std::string PrintableText(const std::vector<uint8_t>& b) {
 // LF, TAB and other control bytes (\xHH), so that it stays on one line.
 std::string Quoted(std::string_view text);
 
+// One CSV field (RFC 4180): quoted when it holds a comma, quote or line break.
+std::string CsvField(std::string_view s);
+
 // "2026-12-07T14:31:22.123" from the local calendar time's parts.
 struct LocalStamp {
     int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0, ms = 0;

@@ -215,7 +215,7 @@ bool WriteCsv(std::FILE* out, const std::string& link, const std::vector<Command
         };
         bool first = true;
         for (const std::string& f : fields) {
-            csv += (first ? "" : ",") + CsvField(f);
+            csv += (first ? "" : ",") + session::CsvField(f);
             first = false;
         }
         csv += "\r\n";

@@ -98,16 +98,4 @@ std::string XmlEscape(std::string_view s) {
     return out;
 }
 
-std::string CsvField(std::string_view s) {
-    if (s.find_first_of(",\"\r\n") == std::string_view::npos)
-        return std::string(s);
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"')
-            out.push_back('"');
-        out.push_back(c);
-    }
-    return out + "\"";
-}
-
 } // namespace lumo_cli

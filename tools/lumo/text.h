@@ -27,7 +27,5 @@ std::string OneLine(std::u16string_view s);
 std::string JsonString(std::u16string_view s);
 // Escapes &, <, >, " and ' for XML text and attribute values.
 std::string XmlEscape(std::string_view s);
-// One CSV field (RFC 4180): quoted when it holds a comma, quote or line break.
-std::string CsvField(std::string_view s);
 
 } // namespace lumo_cli
