@@ -12,13 +12,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-namespace {
-
 QString FromPath(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
-
-} // namespace
 
 D_SERIALPORTS::D_SERIALPORTS(const session::PortMap& map, session::SerialScanRoots roots, QWidget* parent)
     : QDialog(parent), m_Roots(std::move(roots)) {

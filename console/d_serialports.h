@@ -17,6 +17,9 @@ class QLabel;
 class QPushButton;
 class QTreeWidget;
 
+// A device path as the console shows it (the file system's encoding).
+QString FromPath(const std::string& path);
+
 class D_SERIALPORTS : public QDialog {
 public:
     // map: the devices chosen so far; roots: where the device list looks.

@@ -14,10 +14,6 @@
 
 namespace {
 
-QString FromPath(const std::string& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
 // "Port 3 opens /dev/ttyUSB0, chosen with "Devices...". It is not present now."
 QString PortToolTip(int port, const session::PortMap& map) {
     const QString device = FromPath(lumo_serial::PortDevice(port));
