@@ -11,10 +11,8 @@
 set -euo pipefail
 build=$1 work=$2 version=$3 libdir=/usr/$4
 shift 4
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+# shellcheck source=tests/packaging/common.sh
+source "$(dirname "$0")/common.sh"
 rm -rf "$work"
 mkdir -p "$work"
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/log" 2>&1 || { cat "$work/log"; fail "cpack"; }

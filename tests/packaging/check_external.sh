@@ -9,10 +9,8 @@
 set -euo pipefail
 stage=$1 libdir=$2 source=$3 work=$4 cxx=$5 cc=$6 python=$7
 address=127.0.21.5
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+# shellcheck source=tests/packaging/common.sh
+source "$(dirname "$0")/common.sh"
 rm -rf "$work"
 mkdir -p "$work"
 
@@ -30,16 +28,7 @@ export PKG_CONFIG_PATH=$stage/$libdir/pkgconfig
 "$cc" -std=c99 -pedantic-errors -o "$work/lumo_hello_c_pc" "$source/lumo_hello_c.c" \
     $(pkg-config --cflags --libs ctrl-lumo-c) || fail "C build through pkg-config"
 
-sim_out=$work/sim.out
-"$stage/bin/lumo-module-sim" --address "$address" --tcp --id 5 --style 17 >"$sim_out" 2>&1 </dev/null &
-sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
-for _ in $(seq 200); do
-    grep -q '^ready' "$sim_out" && break
-    kill -0 $sim 2>/dev/null || { cat "$sim_out"; fail "the simulator stopped"; }
-    sleep 0.05
-done
-grep -q '^ready' "$sim_out" || fail "the simulator did not get ready"
+start_sim "$stage/bin/lumo-module-sim" "$work/sim.out" --address "$address" --tcp --id 5 --style 17
 
 expected=$'module 5 style 17 mode z\ndisconnect acknowledged'
 # run PROGRAM LIBRARY EXPECTED [VAR=VALUE...]: it loads the staged LIBRARY and talks to the simulator.

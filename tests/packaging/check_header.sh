@@ -9,10 +9,8 @@ set -euo pipefail
 stage=$1 libdir=$2 work=$3 cxx=$4
 here=$(cd "$(dirname "$0")" && pwd)
 address=127.0.21.6
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+# shellcheck source=tests/packaging/common.sh
+source "$(dirname "$0")/common.sh"
 rm -rf "$work"
 mkdir -p "$work"
 compile() { "$cxx" -std=c++17 -Wall -Wextra -Wpedantic -Werror -fsyntax-only -I"$stage/include" "$@"; }
@@ -51,15 +49,7 @@ done
 "$cxx" -std=c++17 -o "$work/lumo_sink" "$here/header/lumo_sink.cpp" -I"$stage/include" \
     -L"$stage/$libdir" -lCtrl_Lumo -Wl,-rpath,"$stage/$libdir" || fail "lumo_sink does not build"
 
-sim_out=$work/sim.out
-"$stage/bin/lumo-module-sim" --address "$address" --tcp --misbehave ffff >"$sim_out" 2>&1 </dev/null &
-sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
-for _ in $(seq 200); do
-    grep -q '^ready' "$sim_out" && break
-    kill -0 $sim 2>/dev/null || { cat "$sim_out"; fail "the simulator stopped"; }
-    sleep 0.05
-done
+start_sim "$stage/bin/lumo-module-sim" "$work/sim.out" --address "$address" --tcp --misbehave ffff
 out=$("$work/lumo_sink" "$address") || fail "lumo_sink: status $?"
 [[ $out == "Error: 3 Didn't Connect to $address"$'\n'"result 0" ]] || fail "lumo_sink printed: $out"
 echo "installed headers: C++17 on their own, $((${#calls[@]} - 1)) internal calls refused; a plain program received the box"

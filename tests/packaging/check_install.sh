@@ -8,10 +8,8 @@
 set -euo pipefail
 build=$1 stage=$2 version=$3 libdir=$4
 shift 4
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+# shellcheck source=tests/packaging/common.sh
+source "$(dirname "$0")/common.sh"
 
 rm -rf "$stage"
 cmake --install "$build" --prefix "$stage" >/dev/null

@@ -5,10 +5,8 @@
 # imports it there with the built C library on LD_LIBRARY_PATH.
 set -euo pipefail
 source=$1 work=$2 libdir=$3 python=$4
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+# shellcheck source=tests/packaging/common.sh
+source "$(dirname "$0")/common.sh"
 rm -rf "$work"
 mkdir -p "$work"
 cp -r "$source" "$work/src" # pip builds in the tree it is given
