@@ -30,6 +30,13 @@ fi
 release_flags="-O2 -g1 -DNDEBUG"
 sanitizer_flags="-O0 -g1 -DNDEBUG"
 
+# A compiler cache, when one is installed, makes rebuilds after small changes
+# cheap; a clean machine simply compiles everything.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 declare -A status seconds
 run_config() {
     local name=$1
@@ -37,7 +44,7 @@ run_config() {
     local dir=build/$name start=$SECONDS runner=()
     [[ $name == tsan ]] && runner=("${tsan_runner[@]}")
     echo "=== $name: configure"
-    if cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$dir.configure.log" 2>&1 ||
+    if cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >"$dir.configure.log" 2>&1 ||
         { cat "$dir.configure.log"; false; }; then
         echo "=== $name: build"
         if cmake --build "$dir" -j"$jobs"; then
