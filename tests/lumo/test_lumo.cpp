@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -268,7 +269,10 @@ TEST(Lumo, ResetModuleStopsTheRun) {
     const std::string list = TempFile("reset.txt", "zs => Signal\nzs\n");
     const Outcome reset = Lumo({"run", "--tcp", "127.0.8.5", "--keep-going", list});
     EXPECT_EQ(reset.status, 1);
-    EXPECT_NE(reset.out.find("FAIL zs (10"), std::string::npos) << reset.out;
+    // the whole bound, or more on a loaded machine
+    const size_t shown = reset.out.find("FAIL zs (");
+    ASSERT_NE(shown, std::string::npos) << reset.out;
+    EXPECT_GE(std::atof(reset.out.c_str() + shown + 9), 9500.0) << reset.out;
     EXPECT_NE(reset.out.find("timed out; expected /Signal/"), std::string::npos);
     EXPECT_NE(reset.out.find("\n0 passed, 1 failed\n"), std::string::npos);
     EXPECT_NE(reset.err.find("the module closed the link; stopping"), std::string::npos) << reset.err;
