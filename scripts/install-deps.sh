@@ -5,11 +5,12 @@ set -euo pipefail
 
 # scdoc turns the man pages into roff; dpkg-dev and file serve cpack; the
 # packaging tests validate with desktop-file-utils, appstream, pkgconf and groff;
-# libxml2-utils gives xmllint, which checks the JUnit reports of lumo. The
+# libxml2-utils gives xmllint, which checks the JUnit reports of lumo, and
+# libre2-dev the regular expressions of lumo's command lists. The
 # Python package is tested with pytest and installed with pip into a venv
 # (setuptools and wheel build it without the network).
 packages=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth binutils
-    scdoc dpkg-dev file desktop-file-utils appstream pkgconf groff-base libxml2-utils
+    scdoc dpkg-dev file desktop-file-utils appstream pkgconf groff-base libxml2-utils libre2-dev
     python3 python3-pytest python3-pip python3-venv python3-setuptools python3-wheel)
 
 missing=()

@@ -1,5 +1,7 @@
 #include "command_file.h"
 
+#include <re2/re2.h>
+
 #include "text.h"
 
 namespace lumo_cli {
@@ -41,9 +43,26 @@ bool WaitLine(std::string_view line, int* ms, bool* bad) {
     return true;
 }
 
+// The expectation compiled, or null with the reason in *error. The pattern
+// is read as the commands are (UTF-8, else Latin-1) and matched against the
+// answer's text in UTF-8.
+std::shared_ptr<const re2::RE2> Compile(const std::string& pattern, std::string* error) {
+    re2::RE2::Options options;
+    options.set_log_errors(false);
+    auto re = std::make_shared<const re2::RE2>(ToUtf8(FromUtf8OrLatin1(pattern)), options);
+    if (re->ok())
+        return re;
+    *error = "bad regular expression '" + Excerpt(pattern) + "': " + Excerpt(re->error());
+    return nullptr;
+}
+
 } // namespace
 
 bool CheckCommand(const std::string& text, int maxCommandChars, std::u16string* command, std::string* error) {
+    if (text.find('\0') != std::string::npos) {
+        *error = "the command holds a NUL byte";
+        return false;
+    }
     *command = FromUtf8OrLatin1(text);
     if (command->size() > static_cast<size_t>(maxCommandChars)) {
         *error = "command of " + std::to_string(command->size()) + " characters; this link carries at most " +
@@ -94,11 +113,9 @@ bool ParseCommandFile(std::string_view text, const std::string& name, int maxCom
                 step.expect = Expect::Timeout;
             } else {
                 step.expect = Expect::Pattern;
-                try {
-                    step.re = std::make_shared<const std::regex>(step.pattern, std::regex::ECMAScript);
-                } catch (const std::regex_error& e) {
-                    return fail("bad regular expression '" + step.pattern + "': " + e.what());
-                }
+                std::string why;
+                if (!(step.re = Compile(step.pattern, &why)))
+                    return fail(why);
             }
         }
         std::string why;

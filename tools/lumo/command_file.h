@@ -1,14 +1,18 @@
 // The command list that `lumo run` reads: one command per line, '#'
 // comments, blank lines, "wait MS" pauses, and an optional expectation after
-// " => " (a regular expression, or "timeout" for no answer). Parsed whole,
-// and every line checked, before any link is opened. Plain C++; any thread.
+// " => " (a regular expression in RE2's syntax, matched in time linear in
+// the answer, or "timeout" for no answer). Parsed whole, and every line
+// checked, before any link is opened. Plain C++; any thread.
 #pragma once
 
 #include <memory>
-#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace re2 {
+class RE2;
+}
 
 namespace lumo_cli {
 
@@ -29,8 +33,8 @@ struct Step {
     std::string text;       // the command as written (UTF-8)
     std::u16string command; // the command as the session sends it
     Expect expect = Expect::Answer;
-    std::string pattern;                  // as written, for reports
-    std::shared_ptr<const std::regex> re; // compiled pattern (ECMAScript)
+    std::string pattern;                // as written, for reports
+    std::shared_ptr<const re2::RE2> re; // compiled pattern
 };
 
 // Parses the file's text. maxCommandChars is the longest command the chosen
@@ -38,7 +42,8 @@ struct Step {
 bool ParseCommandFile(std::string_view text, const std::string& name, int maxCommandChars,
                       std::vector<Step>* steps, std::string* error);
 
-// Checks one command given on the command line; false with *error as above.
+// Checks one command (from the file or the command line): it must hold no
+// NUL byte and fit the link. False with the reason in *error.
 bool CheckCommand(const std::string& text, int maxCommandChars, std::u16string* command, std::string* error);
 
 } // namespace lumo_cli

@@ -9,14 +9,14 @@
 namespace lumo_cli {
 
 void PrintBox(std::FILE* stream, const std::u16string& text, const std::u16string& caption) {
-    std::fprintf(stream, "caption: %s\nbox: %s\n", OneLine(caption).c_str(), OneLine(text).c_str());
+    std::fprintf(stream, "caption: %s\nbox: %s\n", OneLine(caption).c_str(), ReadableLine(text).c_str());
     std::fflush(stream);
 }
 
 void PrintFrontEnd::ShowStatus(const std::u16string& text) {
     // the console clears its status line before each send: nothing to print
     if (m_Out && !text.empty()) {
-        std::fprintf(m_Out, "status: %s\n", OneLine(text).c_str());
+        std::fprintf(m_Out, "status: %s\n", ReadableLine(text).c_str());
         std::fflush(m_Out);
     }
 }

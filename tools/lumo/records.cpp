@@ -3,6 +3,8 @@
 #include <ctime>
 #include <unistd.h>
 
+#include <re2/re2.h>
+
 #include "answer_reading.h"
 #include "session_record.h"
 #include "text.h"
@@ -28,7 +30,7 @@ std::string JsonOptional(const std::optional<std::u16string>& s) {
 std::string ExpectText(const CommandRecord& r) {
     switch (r.expect) {
     case Expect::Pattern:
-        return "/" + r.pattern + "/";
+        return "/" + Excerpt(r.pattern) + "/";
     case Expect::Timeout:
         return "no answer";
     case Expect::Answer:
@@ -67,7 +69,7 @@ std::u16string MatchSubject(const session::SendResult& result) {
     return s.starts_with(prefix) ? s.substr(prefix.size()) : s;
 }
 
-void Judge(CommandRecord& r, const std::regex* re) {
+void Judge(CommandRecord& r, const re2::RE2* re) {
     const session::SendOutcome o = r.result.outcome;
     const bool timedOut = o == session::SendOutcome::TimedOut;
     const bool answered = o == session::SendOutcome::Answered || o == session::SendOutcome::AckedSilently;
@@ -81,7 +83,7 @@ void Judge(CommandRecord& r, const std::regex* re) {
         r.passed = timedOut;
         break;
     case Expect::Pattern:
-        r.passed = answered && re && std::regex_search(ToUtf8(MatchSubject(r.result)), *re);
+        r.passed = answered && re && re2::RE2::PartialMatch(ToUtf8(MatchSubject(r.result)), *re);
         break;
     }
     if (r.passed) {
@@ -101,9 +103,9 @@ void Judge(CommandRecord& r, const std::regex* re) {
 std::string ShownText(const session::SendResult& r) {
     std::string out;
     if (r.boxText)
-        out = "[" + OneLine(r.boxCaption) + "] " + OneLine(*r.boxText);
+        out = "[" + OneLine(r.boxCaption) + "] " + ReadableLine(*r.boxText);
     if (r.status && !r.status->empty())
-        out += (out.empty() ? "" : "  ") + OneLine(*r.status);
+        out += (out.empty() ? "" : "  ") + ReadableLine(*r.status);
     if (!out.empty())
         return out;
     switch (r.outcome) {

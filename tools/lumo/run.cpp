@@ -54,15 +54,26 @@ private:
     std::shared_ptr<TapSeen> m_Seen = std::make_shared<TapSeen>();
 };
 
-// A port number whose LUMO_COM<N> is unset, with device put behind it; 0 when none is free.
-int PortForDevice(const std::string& device) {
+// The port number of a serial choice: --serial N, or for a device the first
+// number whose LUMO_COM<N> is unset, with the device put behind it. 0 (said
+// on standard error) when none is free.
+int SerialPort(const LinkChoice& choice) {
+    if (choice.device.empty())
+        return choice.port;
     for (int n = 1; n <= kMaxSerialPort; ++n) {
         if (lumo_serial::PortEnvironmentDevice(n).empty()) {
-            lumo_serial::SetPortDevice(n, device);
+            lumo_serial::SetPortDevice(n, choice.device);
             return n;
         }
     }
+    std::fprintf(stderr, "lumo: no free port number for %s (LUMO_COM1 to LUMO_COM255 are all set)\n",
+                 choice.device.c_str());
     return 0;
+}
+
+// A serial link as lumo names it: the port and the device it opens.
+std::string SerialLabel(int port) {
+    return ToUtf8(session::SerialLinkName(port)) + " " + lumo_serial::PortDevice(port);
 }
 
 std::string Reason(const session::ConnectOutcome& o, const TapSeen& seen) {
@@ -93,13 +104,10 @@ bool Link::Open(const LinkChoice& choice, session::ConnectOutcome* outcome) {
     const std::u16string address = FromUtf8OrLatin1(choice.address);
     switch (choice.kind) {
     case session::LinkKind::Serial: {
-        int port = choice.port;
-        if (!choice.device.empty() && (port = PortForDevice(choice.device)) == 0) {
-            std::fprintf(stderr, "lumo: no free port number for %s (LUMO_COM1 to LUMO_COM255 are all set)\n",
-                         choice.device.c_str());
+        const int port = SerialPort(choice);
+        if (port == 0)
             return false;
-        }
-        label = ToUtf8(session::SerialLinkName(port)) + (choice.device.empty() ? "" : " " + choice.device);
+        label = SerialLabel(port);
         *outcome = session.OpenSerial(port, choice.baud);
         break;
     }
@@ -359,10 +367,11 @@ int DoDeviceQuery(const Invocation& inv) {
     CLumo_Net net;
     session::LinkTap tap(net);
     const LinkChoice& choice = inv.link;
-    const int port = choice.device.empty() ? choice.port : PortForDevice(choice.device);
-    const std::string label =
-        ToUtf8(session::SerialLinkName(port)) + (choice.device.empty() ? "" : " " + choice.device);
-    if (port == 0 || net.OpenCOM_IPConverter(port, choice.baud) == 0) {
+    const int port = SerialPort(choice);
+    if (port == 0)
+        return kExitNoLink;
+    const std::string label = SerialLabel(port);
+    if (net.OpenCOM_IPConverter(port, choice.baud) == 0) {
         std::fprintf(stderr, "lumo: cannot open %s: %s\n", label.c_str(),
                      tap.ConnectError() ? ToUtf8(session::ReasonWords(tap.ConnectError())).c_str()
                                         : "the port did not open");
