@@ -145,9 +145,7 @@ int CLumo_Net::Senddata(const unsigned char* data, int count) {
             return 0;
         for (int i = 0; i < count; ++i)
             WriteComByte(data[i]);
-        if (m_hTap)
-            TapBytes(LumoTapKind::Sent, LumoTapLink::Serial, SerialWhere(m_ComPort), data,
-                     static_cast<size_t>(count));
+        TapBytes(LumoTapKind::Sent, SerialSite(m_ComPort), data, static_cast<size_t>(count));
         return count;
     }
     // Every TCP send starts with an empty mailbox; that also releases a
@@ -184,8 +182,8 @@ int Lumo_Client::SendData(CLumo_Net* owner, const unsigned char* data, int count
                 deadline = lumo::WaitClock::now() + std::chrono::milliseconds(LUMO_SEND_LIMIT_MS);
         }
     }
-    if (owner && owner->m_hTap)
-        owner->TapBytes(LumoTapKind::Sent, LumoTapLink::Tcp, CLumo_Net::TcpWhere(m_strAddr, m_Port), data,
+    if (owner)
+        owner->TapBytes(LumoTapKind::Sent, CLumo_Net::TcpSite(m_strAddr, m_Port), data,
                         static_cast<size_t>(count), err);
     if (err == 0)
         return 1;
