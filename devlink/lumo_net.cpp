@@ -3,6 +3,7 @@
 #include "lumo_net.h"
 #include "frames.h"
 #include "posix_serial.h"
+#include "recv_assembly.h"
 #include "waits.h"
 
 #include <algorithm>
@@ -189,6 +190,13 @@ bool CLumo_Net::WaitMailbox(int timeoutMs) {
         m_Client.WaitPublication(seen, ticker.SliceMs(std::min(left, lumo::MISSED_WAKE_RECHECK_MS)));
         ticker.Tick();
     }
+}
+
+bool CLumo_Net::PublishedMessageEnds() const {
+    // The thread stored the mode before it published and leaves it alone
+    // until the message is handed back.
+    return lumo::EndsMessage(m_Client.pRecv.type.load(std::memory_order_relaxed),
+                             m_Client.pRecv.len.load(std::memory_order_relaxed));
 }
 
 void CLumo_Net::SendState(char value) {

@@ -10,18 +10,6 @@ namespace session {
 
 namespace {
 
-// Whether the message just published is one the receive thread has finished:
-// it then switches to mode 99 with 1000 bytes to go (counted messages) or to
-// mode 0 with none (until-ack and 13-byte messages), and its next publication
-// starts afresh. A partial publication leaves bytes to go in a counting mode.
-// Read while the message is published: the thread stored both before it
-// raised the flag and leaves them alone until the flag is lowered.
-bool PublicationEndsMessage(const CLumo_Net& net) {
-    const int32_t type = net.m_Client.pRecv.type.load(std::memory_order_relaxed);
-    const int32_t len = net.m_Client.pRecv.len.load(std::memory_order_relaxed);
-    return (type == RECV_IDLE && len == 1000) || (type == RECV_COUNT && len == 0);
-}
-
 bool IsAckFrame(const uint8_t* p, size_t n) {
     return n >= static_cast<size_t>(lumo::ACK_FRAME_LEN) && lumo::AckHeader(p);
 }
@@ -65,7 +53,7 @@ std::vector<uint8_t> TakeTcpAnswer(CLumo_Net& net, FrontEnd& front, TcpReading r
         // read once: a torn or out-of-range value must never size the copy
         const int len = std::clamp(net.m_RecvLen.load(std::memory_order_acquire), 0, LUMO_MAILBOX_SIZE);
         if (len > 0) {
-            const bool ends = PublicationEndsMessage(net);
+            const bool ends = net.PublishedMessageEnds();
             const size_t room = static_cast<size_t>(LUMO_MAILBOX_SIZE) - finished.size();
             answer = finished;
             answer.insert(answer.end(), net.m_RecvBuf, net.m_RecvBuf + std::min<size_t>(len, room));

@@ -382,5 +382,10 @@ public:
     // (m_RecvReady 1: true) or the TCP link is down (false; false on time-out
     // too). Ticks the wait hook. The caller's thread.
     bool WaitMailbox(int timeoutMs);
+    // Whether the message now published is one the receive thread has
+    // finished (its next publication starts a new message) rather than part
+    // of one that the next publication repeats and extends. Ask while the
+    // message is published, before handing it back. Any thread.
+    bool PublishedMessageEnds() const;
 #endif
 };
