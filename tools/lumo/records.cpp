@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "answer_reading.h"
-#include "session_record.h"
+#include "log/session_record.h"
 #include "text.h"
 
 namespace lumo_cli {
