@@ -29,7 +29,7 @@ long long TickMs() {
 
 // A greeting shorter than its full length (the 14-byte X-mode refusal, an
 // empty one) is taken once this long has passed without another piece.
-constexpr auto GREETING_QUIET = std::chrono::milliseconds(250);
+constexpr auto GREETING_QUIET = std::chrono::milliseconds(LUMO_QUIET_MS);
 
 // "IP:%s ---------" without an identifier (255), else "IP:%s ID%2d ---".
 std::wstring CheckLabel(const std::wstring& ip, int id) {

@@ -45,6 +45,7 @@ std::chrono::microseconds WaitPublication(CLumo_Net& net, FrontEnd& front, int m
 }
 
 std::vector<uint8_t> TakeTcpAnswer(CLumo_Net& net, FrontEnd& front, TcpReading reading) {
+    using Clock = std::chrono::steady_clock;
     std::vector<uint8_t> finished; // messages the receive thread has finished, joined
     std::vector<uint8_t> answer;   // finished + the latest publication
     const std::chrono::microseconds limit = std::chrono::milliseconds(kTcpWaitLimitMs);
@@ -68,8 +69,19 @@ std::vector<uint8_t> TakeTcpAnswer(CLumo_Net& net, FrontEnd& front, TcpReading r
         }
         if (waited >= limit)
             break;
-        // steps of 500 ms as the console always polled, the last one cut to the bound
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(limit - waited).count();
+        if (!answer.empty()) {
+            // An answer that stops short is all the module says once it has
+            // been quiet for LUMO_QUIET_MS: the module's own pace, in real
+            // time whatever pace the front end keeps (its wait hook repaints).
+            const auto start = Clock::now();
+            const bool more = net.WaitMailbox(static_cast<int>(std::min<long long>(LUMO_QUIET_MS, left)));
+            waited += std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+            if (!more)
+                break; // quiet, or the link is down
+            continue;
+        }
+        // steps of 500 ms as the console always polled, the last one cut to the bound
         waited += WaitPublication(net, front, static_cast<int>(std::min<long long>(kTcpWaitStepMs, left)));
     }
     // the mailbox goes back even when nothing came

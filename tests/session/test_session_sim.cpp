@@ -1,5 +1,6 @@
 // The link session as a program without a window uses it: connect outcomes
 // and Send records over TCP, the serial port and UDP against the simulator.
+#include "answer_reading.h"
 #include "frames.h"
 #include "lumo_net.h"
 #include "session.h"
@@ -160,5 +161,24 @@ TEST(Session, TcpWaitWakesOnTheAnswerAndWaitsOutADroppedLink) {
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(link.Send(u"zh").outcome, session::SendOutcome::Answered);
     EXPECT_EQ(front.slept, 0);
+    net.m_ToPCStyle = 0;
+}
+
+// An answer that stops short is taken once the module has been quiet for a
+// quarter of a second, and then read as the console reads it: the line feed
+// the module sends a second and a half later is no longer part of it.
+TEST(Session, ShortAnswerIsTakenAfterAQuietPause) {
+    ChildProcess sim;
+    ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", "127.0.6.5", "--tcp", "--misbehave", "chunks", "--chunk",
+                                            "20", "--chunk-pause", "1500"}));
+    CLumo_Net net;
+    Front front;
+    session::Session link(net, front);
+    ASSERT_TRUE(link.OpenTcp(u"127.0.6.5", false).ok());
+    ASSERT_EQ(net.m_ModeChar, 'z');
+    const session::SendResult r = link.Send(u"n3"); // "OK: command n3 done\r", then "\n"
+    EXPECT_EQ(r.answer, B("OK: command n3 done\r"));
+    EXPECT_EQ(r.outcome, session::SendOutcome::TimedOut);
+    EXPECT_EQ(r.status, std::u16string(answer::kTimedOutText));
     net.m_ToPCStyle = 0;
 }
