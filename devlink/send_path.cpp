@@ -143,9 +143,9 @@ int CLumo_Net::Senddata(const unsigned char* data, int count) {
         ReadComData(drain, sizeof drain);
         if (m_ComOpen == 0 || m_hCom == 0 || count <= 0)
             return 0;
+        TapBytes(LumoTapKind::Sent, SerialSite(m_ComPort), data, static_cast<size_t>(count));
         for (int i = 0; i < count; ++i)
             WriteComByte(data[i]);
-        TapBytes(LumoTapKind::Sent, SerialSite(m_ComPort), data, static_cast<size_t>(count));
         return count;
     }
     // Every TCP send starts with an empty mailbox; that also releases a
@@ -161,6 +161,14 @@ int Lumo_Client::SendData(CLumo_Net* owner, const unsigned char* data, int count
     m_RecvGot.store(0, std::memory_order_relaxed); // drop a half-built message
     if (count <= 0)
         return 1;
+    // The bytes are recorded before they leave, so that no record of their
+    // answer (the receive thread's) can come first; a send that fails then
+    // adds a record of the failure. With no receive thread nothing can come
+    // between, and one record after the send also tells how it ended.
+    const CLumo_Net::TapSite site = CLumo_Net::TcpSite(m_strAddr, m_Port);
+    const bool answerable = owner && m_RecvEnd.load(std::memory_order_acquire) == RECV_RUNNING;
+    if (answerable)
+        owner->TapBytes(LumoTapKind::Sent, site, data, static_cast<size_t>(count));
     int err = EBADF;
     if (m_Socket >= 0) {
         size_t sent = 0;
@@ -182,9 +190,10 @@ int Lumo_Client::SendData(CLumo_Net* owner, const unsigned char* data, int count
                 deadline = lumo::WaitClock::now() + std::chrono::milliseconds(LUMO_SEND_LIMIT_MS);
         }
     }
-    if (owner)
-        owner->TapBytes(LumoTapKind::Sent, CLumo_Net::TcpSite(m_strAddr, m_Port), data,
-                        static_cast<size_t>(count), err);
+    if (owner && !answerable)
+        owner->TapBytes(LumoTapKind::Sent, site, data, static_cast<size_t>(count), err);
+    else if (answerable && err != 0)
+        owner->TapBytes(LumoTapKind::Sent, site, nullptr, 0, err);
     if (err == 0)
         return 1;
     const std::wstring text =

@@ -241,11 +241,12 @@ struct Recorder::Core {
     // Numbers, times, writes and keeps r; effect(r) runs first, under the lock,
     // to update the link state and fill in what depends on it.
     template <typename Effect> void commit(Record&& r, Effect effect) {
-        const SteadyClock::time_point now = SteadyClock::now();
-        r.wallMs = wallNowMs();
         const std::lock_guard<std::mutex> lock(mutex);
         if (!listening.load(std::memory_order_relaxed))
             return;
+        // stamped in the order the records are numbered
+        const SteadyClock::time_point now = SteadyClock::now();
+        r.wallMs = wallNowMs();
         effect(r);
         r.seq = ++seq;
         if (hasOpened) // a link that opened within effect() counts from 0
