@@ -6,7 +6,7 @@
 #include <re2/re2.h>
 
 #include "answer_reading.h"
-#include "session_record.h"
+#include "log/session_record.h"
 #include "text.h"
 
 namespace lumo_cli {
