@@ -13,10 +13,8 @@
 // figures then stand for that many modules only).
 //
 // usage: bench_fleet [modules [processes]]   (default 1000 and 100; at most 1024)
+#include "lumo_bench.h"
 #include "sim_process.h"
-
-#include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -32,15 +30,14 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr uint32_t kBase = 0x7F030000; // 127.3.0.0/22
 constexpr int kAddresses = 1024;
 int g_SingleProcessesAtMost = 100;
 constexpr int kSendJobs = 64;
 
 std::string Dotted(uint32_t a) {
-    return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) +
-           "." + std::to_string(a & 0xFF);
+    return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." +
+           std::to_string((a >> 8) & 0xFF) + "." + std::to_string(a & 0xFF);
 }
 
 std::string ReadAll(const std::string& path) {
@@ -48,60 +45,20 @@ std::string ReadAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-struct Figures {
-    int status = -1;
-    double seconds = 0;
-    long peakKb = 0;
-    int mostThreads = 0;
+struct Figures : bench::Measured {
     std::string out, err;
 };
 
-int Threads(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("Threads:", 0) == 0)
-            return std::atoi(line.c_str() + 8);
-    return 0;
-}
-
-// Runs lumo with args; its output in files (read afterwards), its threads
-// sampled while it runs.
+// Runs lumo with args, its threads sampled while it runs, its output read afterwards.
 Figures RunLumo(const std::vector<std::string>& args) {
-    Figures f;
     const std::string base = "/tmp/bench_fleet_" + std::to_string(getpid());
-    const std::string outPath = base + ".out", errPath = base + ".err";
-    std::vector<std::string> all{LUMO_PROGRAM};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const auto t0 = Clock::now();
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, LUMO_PROGRAM, &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0)
-        return f;
-    int st = 0;
-    rusage usage{};
-    for (;;) {
-        const pid_t done = wait4(pid, &st, WNOHANG, &usage);
-        if (done == pid)
-            break;
-        f.mostThreads = std::max(f.mostThreads, Threads(pid));
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    f.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-    f.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    f.peakKb = usage.ru_maxrss;
-    f.out = ReadAll(outPath);
-    f.err = ReadAll(errPath);
-    std::remove(outPath.c_str());
-    std::remove(errPath.c_str());
+    Figures f;
+    static_cast<bench::Measured&>(f) =
+        bench::RunMeasured(LUMO_PROGRAM, args, true, base + ".out", base + ".err");
+    f.out = ReadAll(base + ".out");
+    f.err = ReadAll(base + ".err");
+    std::remove((base + ".out").c_str());
+    std::remove((base + ".err").c_str());
     return f;
 }
 
@@ -186,9 +143,10 @@ int main(int argc, char** argv) {
                     modules);
         const Figures send = RunLumo({"send", "--json", "--tcp", Range(modules), "zh"});
         PrintFigures(("send zh to " + std::to_string(modules) + " modules").c_str(), send);
-        std::printf("    %zu device-information answers; goal: all in at most 2 s, at most 200 MB, at most %d "
-                    "threads\n",
-                    Count(send.out, "\"caption\":\"Device Information\""), 2 * kSendJobs + 8);
+        std::printf(
+            "    %zu device-information answers; goal: all in at most 2 s, at most 200 MB, at most %d "
+            "threads\n",
+            Count(send.out, "\"caption\":\"Device Information\""), 2 * kSendJobs + 8);
     }
 
     // a tenth in trouble: the last twentieth silent, the one before resetting
@@ -202,10 +160,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     const Figures bad = RunLumo({"send", "--json", "--tcp", Range(modules), "zh"});
-    PrintFigures(("send zh, " + std::to_string(trouble) + " of " + std::to_string(modules) + " in trouble").c_str(),
-                 bad);
+    PrintFigures(
+        ("send zh, " + std::to_string(trouble) + " of " + std::to_string(modules) + " in trouble").c_str(),
+        bad);
     const size_t answers = Count(bad.out, "\"caption\":\"Device Information\"");
-    const size_t named = Count(bad.out, "\"outcome\":\"no_link\"") + Count(bad.out, "\"outcome\":\"timed_out\"");
+    const size_t named =
+        Count(bad.out, "\"outcome\":\"no_link\"") + Count(bad.out, "\"outcome\":\"timed_out\"");
     std::printf("    %zu answers from %d healthy modules; %zu failed targets named with their reason of %d\n",
                 answers, healthy, named, trouble);
     const size_t closing = bad.err.find(" targets: ");
