@@ -83,6 +83,8 @@ int RunMany(const Invocation& inv, const std::vector<uint32_t>& addresses,
     const auto done = [&](size_t i, TargetReport&& r) {
         ++(!r.tally.opened ? unreachable : r.tally.Passed() ? passed : failed);
         r.out.MoveTo(out);
+        if (out.Failed())
+            runner.Stop(); // nobody reads on (| head): no further link is worth opening
         r.csv.MoveTo(csv);
         if (!files.junit)
             return;

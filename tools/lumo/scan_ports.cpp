@@ -146,6 +146,8 @@ int DoScan(const Invocation& inv) {
                 return;
             ++found;
             out.Write(ScanLine(r, inv));
+            if (out.Failed())
+                runner.Stop(); // nobody reads on (| head)
         },
         session::Delivery::InOrder);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
