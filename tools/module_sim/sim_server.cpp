@@ -1,7 +1,8 @@
-// The socket side of lumo-module-sim: listeners on the loopback address,
-// the connections they accept, the datagram socket and the pseudo-terminal,
-// served by one poll() loop that feeds what arrives to sim_protocol and
-// writes its answers back, piece by piece when they are due.
+// The socket side of lumo-module-sim: for every module its listeners on its
+// loopback address, the connections they accept and its datagram socket,
+// and the pseudo-terminal of a single module, all served by one poll() loop
+// that feeds what arrives to sim_protocol and writes its answers back, piece
+// by piece when they are due.
 
 #include "sim_server.h"
 
@@ -11,6 +12,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -37,6 +39,9 @@ constexpr int CONVERTER_PORT = 1024;
 constexpr int UDP_PORT = 20037;
 constexpr size_t QUEUE_LIMIT = 4u << 20; // bytes waiting per endpoint before replies are dropped
 constexpr auto SERIAL_EIO_PAUSE = std::chrono::milliseconds(100);
+constexpr auto ACCEPT_PAUSE = std::chrono::milliseconds(100);   // out of descriptors: accept again later
+constexpr auto ACCEPT_COMPLAINT_GAP = std::chrono::seconds(10); // between two such complaints
+constexpr uint64_t SPARE_FILES = 16; // standard streams, the signal pipe, the pty pair, a few more
 
 volatile sig_atomic_t g_SignalFd = -1;
 
@@ -60,8 +65,8 @@ void SetNonBlocking(int fd) {
         Die("fcntl");
 }
 
-int Listen(const in_addr& addr, int type, int port) {
-    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+int Listen(const in_addr& addr, const std::string& address, int type, int port) {
+    int fd = socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         Die("socket");
     int one = 1;
@@ -72,12 +77,12 @@ int Listen(const in_addr& addr, int type, int port) {
     sa.sin_port = htons(static_cast<uint16_t>(port));
     sa.sin_addr = addr;
     if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) {
-        std::fprintf(stderr, "lumo-module-sim: bind port %d: %s\n", port, std::strerror(errno));
+        std::fprintf(stderr, "lumo-module-sim: %s: bind port %d: %s\n", address.c_str(), port,
+                     std::strerror(errno));
         std::exit(1);
     }
     if (type == SOCK_STREAM && listen(fd, 16) < 0)
         Die("listen");
-    SetNonBlocking(fd);
     return fd;
 }
 
@@ -89,9 +94,22 @@ struct OutPiece {
     sockaddr_in dest{}; // UDP only
 };
 
-// A byte-stream peer: an accepted TCP connection or the pty master.
+// One simulated module: what it says of itself, its listeners and the
+// datagrams it has still to send.
+struct Module {
+    in_addr addr{};
+    std::string address; // dotted, for messages
+    std::string logName; // "127.0.92.5 " when the process plays a range, else empty
+    SimConfig cfg;
+    int tcp = -1, conv = -1, udp = -1;
+    std::deque<OutPiece> udpOut;
+    size_t udpQueued = 0;
+};
+
+// A byte-stream peer of a module: an accepted TCP connection or the pty master.
 struct Stream {
     enum Kind { MODULE, CONVERTER, SERIAL } kind;
+    Module* module = nullptr;
     int fd = -1;
     std::string name;
     StreamCutter cutter;
@@ -100,6 +118,13 @@ struct Stream {
     bool commanded = false; // a first command arrived (for the reset fault)
     bool dead = false;
     Clock::time_point pausedUntil{}; // serial: no slave reader (EIO)
+};
+
+// What an entry of the poll set stands for.
+struct Slot {
+    enum What { SIGNAL, MODULE_LISTENER, CONVERTER_LISTENER, DATAGRAM, STREAM } what;
+    Module* module = nullptr;
+    Stream* stream = nullptr;
 };
 
 class Simulator {
@@ -113,37 +138,42 @@ private:
             std::fprintf(stderr, "%s %s %s\n", dir, who.c_str(), Hex(p, n).c_str());
     }
     void Queue(std::deque<OutPiece>& q, size_t& queued, const std::string& who, const Bytes& reply,
-               const sockaddr_in* dest);
-    void QueueStream(Stream& s, const Bytes& reply) { Queue(s.out, s.queued, s.name, reply, nullptr); }
-    void Accept(int lfd, Stream::Kind kind);
+               const SimConfig& cfg, const sockaddr_in* dest);
+    void QueueStream(Stream& s, const Bytes& reply) {
+        Queue(s.out, s.queued, s.name, reply, s.module->cfg, nullptr);
+    }
+    void Accept(Module& m, Stream::Kind kind);
+    void PauseAccepting();
     void ReadStream(Stream& s);
     bool FlushStream(Stream& s); // false when the front piece must wait for POLLOUT
-    void ReadUdp();
-    bool FlushUdp();
+    void ReadUdp(Module& m);
+    bool FlushUdp(Module& m);
     void CloseStream(Stream& s, bool reset);
-    void OpenSerial();
+    void OpenSerial(Module& m);
 
-    // Run's steps: the signal pipe, the listeners, one poll set (returns the
+    // Run's steps: the open-files limit (false, told, when too low), the
+    // signal pipe, the modules and their listeners, one poll set (returns the
     // poll time-out: the next piece due), what poll reported (false once a
     // signal came), closing everything.
+    bool RaiseFileLimit() const;
     void CatchSignals();
     void Open();
-    int PollSet(std::vector<pollfd>& fds, std::vector<Stream*>& owners);
-    bool Dispatch(const std::vector<pollfd>& fds, const std::vector<Stream*>& owners);
+    int PollSet(std::vector<pollfd>& fds, std::vector<Slot>& slots);
+    bool Dispatch(const std::vector<pollfd>& fds, const std::vector<Slot>& slots);
     void Close();
 
     Options m_Opt;
-    in_addr m_Addr{};
-    int m_Tcp = -1, m_Conv = -1, m_Udp = -1, m_SlaveFd = -1;
+    std::vector<Module> m_Modules; // never resized once open: streams and slots point into it
+    int m_SlaveFd = -1;
     int m_SigPipe[2] = {-1, -1};
     std::list<Stream> m_Streams;
-    std::deque<OutPiece> m_UdpOut;
-    size_t m_UdpQueued = 0;
     std::string m_SlavePath;
+    Clock::time_point m_AcceptPausedUntil{};
+    Clock::time_point m_NextAcceptComplaint{};
 };
 
 void Simulator::Queue(std::deque<OutPiece>& q, size_t& queued, const std::string& who, const Bytes& reply,
-                      const sockaddr_in* dest) {
+                      const SimConfig& cfg, const sockaddr_in* dest) {
     if (reply.empty())
         return;
     if (queued + reply.size() > QUEUE_LIMIT) {
@@ -156,8 +186,8 @@ void Simulator::Queue(std::deque<OutPiece>& q, size_t& queued, const std::string
     if (!q.empty() && q.back().due > due)
         due = q.back().due;
     bool first = true;
-    for (auto& piece : Pieces(reply, m_Opt.cfg)) {
-        if (!first || m_Opt.cfg.Has(MIS_CHUNKS))
+    for (auto& piece : Pieces(reply, cfg)) {
+        if (!first || cfg.Has(MIS_CHUNKS))
             due += std::chrono::milliseconds(first ? 0 : m_Opt.chunkPauseMs);
         first = false;
         queued += piece.size();
@@ -170,33 +200,50 @@ void Simulator::Queue(std::deque<OutPiece>& q, size_t& queued, const std::string
     }
 }
 
-void Simulator::Accept(int lfd, Stream::Kind kind) {
+void Simulator::Accept(Module& m, Stream::Kind kind) {
+    const int lfd = kind == Stream::MODULE ? m.tcp : m.conv;
     for (;;) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
         int fd = accept4(lfd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
-                std::fprintf(stderr, "lumo-module-sim: accept: %s\n", std::strerror(errno));
+            if (errno == EMFILE || errno == ENFILE)
+                PauseAccepting();
+            else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
+                std::fprintf(stderr, "lumo-module-sim: %s: accept: %s\n", m.address.c_str(),
+                             std::strerror(errno));
             return;
         }
         char pa[INET_ADDRSTRLEN] = "?";
         inet_ntop(AF_INET, &peer.sin_addr, pa, sizeof pa);
-        std::string name = std::string(kind == Stream::MODULE ? "tcp " : "conv ") + pa + ":" +
+        std::string name = m.logName + (kind == Stream::MODULE ? "tcp " : "conv ") + pa + ":" +
                            std::to_string(ntohs(peer.sin_port));
         if (m_Opt.verbose)
             std::fprintf(stderr, "accept %s\n", name.c_str());
-        if (kind == Stream::MODULE && m_Opt.cfg.Has(MIS_EMPTY_GREETING)) {
+        if (kind == Stream::MODULE && m.cfg.Has(MIS_EMPTY_GREETING)) {
             close(fd);
             continue;
         }
         Stream& s = m_Streams.emplace_back();
         s.kind = kind;
+        s.module = &m;
         s.fd = fd;
         s.name = std::move(name);
         if (kind == Stream::MODULE)
-            QueueStream(s, Greeting(m_Opt.cfg));
+            QueueStream(s, Greeting(m.cfg));
     }
+}
+
+// Out of descriptors: the connection stays queued, and the listeners stay out
+// of the poll set for a while instead of waking it at once, again and again.
+void Simulator::PauseAccepting() {
+    const auto now = Clock::now();
+    m_AcceptPausedUntil = now + ACCEPT_PAUSE;
+    if (now < m_NextAcceptComplaint)
+        return;
+    m_NextAcceptComplaint = now + ACCEPT_COMPLAINT_GAP;
+    std::fprintf(stderr, "lumo-module-sim: accept: %s; new connections wait until others close\n",
+                 std::strerror(errno));
 }
 
 void Simulator::CloseStream(Stream& s, bool reset) {
@@ -236,12 +283,12 @@ void Simulator::ReadStream(Stream& s) {
     Unit u;
     while (s.cutter.Next(&u)) {
         Log("rx", s.name, u.raw.data(), u.raw.size());
-        if (s.kind != Stream::SERIAL && !s.commanded && m_Opt.cfg.Has(MIS_RESET)) {
+        if (s.kind != Stream::SERIAL && !s.commanded && s.module->cfg.Has(MIS_RESET)) {
             CloseStream(s, true);
             return;
         }
         s.commanded = true;
-        QueueStream(s, Answer(u, m_Opt.cfg));
+        QueueStream(s, Answer(u, s.module->cfg));
     }
 }
 
@@ -272,12 +319,12 @@ bool Simulator::FlushStream(Stream& s) {
     return true;
 }
 
-void Simulator::ReadUdp() {
+void Simulator::ReadUdp(Module& m) {
     for (;;) {
         static uint8_t buf[65536];
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
-        ssize_t n = recvfrom(m_Udp, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&peer), &len);
+        ssize_t n = recvfrom(m.udp, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&peer), &len);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -285,31 +332,32 @@ void Simulator::ReadUdp() {
         }
         char pa[INET_ADDRSTRLEN] = "?";
         inet_ntop(AF_INET, &peer.sin_addr, pa, sizeof pa);
-        std::string who = std::string("udp ") + pa + ":" + std::to_string(ntohs(peer.sin_port));
+        std::string who = m.logName + "udp " + pa + ":" + std::to_string(ntohs(peer.sin_port));
         Log("rx", who, buf, size_t(n));
-        Queue(m_UdpOut, m_UdpQueued, who, DatagramAnswer(buf, size_t(n), m_Opt.cfg), &peer);
+        Queue(m.udpOut, m.udpQueued, who, DatagramAnswer(buf, size_t(n), m.cfg), m.cfg, &peer);
     }
 }
 
-bool Simulator::FlushUdp() {
+bool Simulator::FlushUdp(Module& m) {
     auto now = Clock::now();
-    while (!m_UdpOut.empty() && m_UdpOut.front().due <= now) {
-        OutPiece& p = m_UdpOut.front();
-        ssize_t n = sendto(m_Udp, p.bytes.data(), p.bytes.size(), 0, reinterpret_cast<sockaddr*>(&p.dest),
+    while (!m.udpOut.empty() && m.udpOut.front().due <= now) {
+        OutPiece& p = m.udpOut.front();
+        ssize_t n = sendto(m.udp, p.bytes.data(), p.bytes.size(), 0, reinterpret_cast<sockaddr*>(&p.dest),
                            sizeof p.dest);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return false;
         if (n < 0)
-            std::fprintf(stderr, "lumo-module-sim: udp send: %s\n", std::strerror(errno));
-        m_UdpQueued -= p.bytes.size();
-        m_UdpOut.pop_front();
+            std::fprintf(stderr, "lumo-module-sim: %s: udp send: %s\n", m.address.c_str(),
+                         std::strerror(errno));
+        m.udpQueued -= p.bytes.size();
+        m.udpOut.pop_front();
     }
     return true;
 }
 
-void Simulator::OpenSerial() {
+void Simulator::OpenSerial(Module& m) {
     int master = -1;
     char name[256] = {};
     if (openpty(&master, &m_SlaveFd, name, nullptr, nullptr) < 0)
@@ -341,6 +389,7 @@ void Simulator::OpenSerial() {
     }
     Stream& s = m_Streams.emplace_back();
     s.kind = Stream::SERIAL;
+    s.module = &m;
     s.fd = master;
     s.name = std::string("serial ") + name;
     std::printf("serial: %s\n", name);
@@ -348,30 +397,48 @@ void Simulator::OpenSerial() {
 }
 
 int Simulator::Run() {
-    if (inet_pton(AF_INET, m_Opt.address.c_str(), &m_Addr) != 1 || (ntohl(m_Addr.s_addr) >> 24) != 127) {
-        std::fprintf(stderr, "lumo-module-sim: %s is not a loopback address (127.0.0.0/8)\n",
-                     m_Opt.address.c_str());
-        return 2;
-    }
+    if (!RaiseFileLimit())
+        return 1;
     CatchSignals();
     Open();
     std::printf("ready\n");
     std::fflush(stdout);
 
     std::vector<pollfd> fds;
-    std::vector<Stream*> owners; // parallel to fds; null for listeners, the UDP socket and the pipe
+    std::vector<Slot> slots; // parallel to fds
     for (;;) {
-        const int timeoutMs = PollSet(fds, owners);
+        const int timeoutMs = PollSet(fds, slots);
         if (poll(fds.data(), fds.size(), timeoutMs) < 0) {
             if (errno == EINTR)
                 continue;
             Die("poll");
         }
-        if (!Dispatch(fds, owners))
+        if (!Dispatch(fds, slots))
             break;
     }
     Close();
     return 0;
+}
+
+bool Simulator::RaiseFileLimit() const {
+    const uint64_t modules = m_Opt.addresses.Count();
+    const uint64_t need = modules * (uint64_t(m_Opt.tcp) + m_Opt.converter + m_Opt.udp + 1) + SPARE_FILES;
+    rlimit rl{};
+    if (getrlimit(RLIMIT_NOFILE, &rl) < 0)
+        Die("getrlimit");
+    if (rl.rlim_cur < rl.rlim_max) {
+        rl.rlim_cur = rl.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &rl) < 0)
+            Die("setrlimit");
+    }
+    if (rl.rlim_cur >= need)
+        return true;
+    std::fprintf(stderr,
+                 "lumo-module-sim: %llu modules need %llu open files, but the hard limit is %llu: "
+                 "raise it (ulimit -Hn, LimitNOFILE=) or give a smaller range\n",
+                 static_cast<unsigned long long>(modules), static_cast<unsigned long long>(need),
+                 static_cast<unsigned long long>(rl.rlim_cur));
+    return false;
 }
 
 void Simulator::CatchSignals() {
@@ -387,17 +454,28 @@ void Simulator::CatchSignals() {
 }
 
 void Simulator::Open() {
-    if (m_Opt.tcp)
-        m_Tcp = Listen(m_Addr, SOCK_STREAM, MODULE_PORT);
-    if (m_Opt.converter)
-        m_Conv = Listen(m_Addr, SOCK_STREAM, CONVERTER_PORT);
-    if (m_Opt.udp)
-        m_Udp = Listen(m_Addr, SOCK_DGRAM, UDP_PORT);
+    const uint64_t count = m_Opt.addresses.Count();
+    m_Modules.resize(count);
+    for (uint64_t k = 0; k < count; ++k) {
+        Module& m = m_Modules[k];
+        const uint32_t a = m_Opt.addresses.At(k);
+        m.addr.s_addr = htonl(a);
+        m.address = AddressText(a);
+        if (count > 1)
+            m.logName = m.address + " ";
+        m.cfg = ModuleConfig(m_Opt, k);
+        if (m_Opt.tcp)
+            m.tcp = Listen(m.addr, m.address, SOCK_STREAM, MODULE_PORT);
+        if (m_Opt.converter)
+            m.conv = Listen(m.addr, m.address, SOCK_STREAM, CONVERTER_PORT);
+        if (m_Opt.udp)
+            m.udp = Listen(m.addr, m.address, SOCK_DGRAM, UDP_PORT);
+    }
     if (m_Opt.serial)
-        OpenSerial();
+        OpenSerial(m_Modules.front());
 }
 
-int Simulator::PollSet(std::vector<pollfd>& fds, std::vector<Stream*>& owners) {
+int Simulator::PollSet(std::vector<pollfd>& fds, std::vector<Slot>& slots) {
     const auto now = Clock::now();
     int timeoutMs = 1000;
     auto consider = [&](Clock::time_point t) {
@@ -406,13 +484,29 @@ int Simulator::PollSet(std::vector<pollfd>& fds, std::vector<Stream*>& owners) {
             timeoutMs = ms < 0 ? 0 : static_cast<int>(ms);
     };
     fds.clear();
-    owners.clear();
+    slots.clear();
     fds.push_back({m_SigPipe[0], POLLIN, 0});
-    owners.push_back(nullptr);
-    for (int lfd : {m_Tcp, m_Conv}) {
-        if (lfd >= 0) {
-            fds.push_back({lfd, POLLIN, 0});
-            owners.push_back(nullptr);
+    slots.push_back({Slot::SIGNAL});
+    const bool accepting = m_AcceptPausedUntil <= now;
+    if (!accepting)
+        consider(m_AcceptPausedUntil);
+    for (Module& m : m_Modules) {
+        if (accepting && m.tcp >= 0) {
+            fds.push_back({m.tcp, POLLIN, 0});
+            slots.push_back({Slot::MODULE_LISTENER, &m});
+        }
+        if (accepting && m.conv >= 0) {
+            fds.push_back({m.conv, POLLIN, 0});
+            slots.push_back({Slot::CONVERTER_LISTENER, &m});
+        }
+        if (m.udp >= 0) {
+            short ev = POLLIN;
+            if (!FlushUdp(m))
+                ev |= POLLOUT;
+            else if (!m.udpOut.empty())
+                consider(m.udpOut.front().due);
+            fds.push_back({m.udp, ev, 0});
+            slots.push_back({Slot::DATAGRAM, &m});
         }
     }
     for (Stream& s : m_Streams) {
@@ -430,39 +524,37 @@ int Simulator::PollSet(std::vector<pollfd>& fds, std::vector<Stream*>& owners) {
         }
         // A paused pty stays out of the poll set: a hung-up master would report POLLHUP at once.
         fds.push_back({ev ? s.fd : -1, ev, 0});
-        owners.push_back(&s);
-    }
-    if (m_Udp >= 0) {
-        short ev = POLLIN;
-        if (!FlushUdp())
-            ev |= POLLOUT;
-        else if (!m_UdpOut.empty())
-            consider(m_UdpOut.front().due);
-        fds.push_back({m_Udp, ev, 0});
-        owners.push_back(nullptr);
+        slots.push_back({Slot::STREAM, s.module, &s});
     }
     m_Streams.remove_if([](const Stream& s) { return s.dead; });
     return timeoutMs;
 }
 
-bool Simulator::Dispatch(const std::vector<pollfd>& fds, const std::vector<Stream*>& owners) {
+bool Simulator::Dispatch(const std::vector<pollfd>& fds, const std::vector<Slot>& slots) {
     bool running = true;
     for (size_t i = 0; i < fds.size(); ++i) {
-        const pollfd& p = fds[i];
-        if (!p.revents)
+        const short revents = fds[i].revents;
+        if (!revents)
             continue;
-        if (p.fd == m_SigPipe[0]) {
+        const Slot& slot = slots[i];
+        switch (slot.what) {
+        case Slot::SIGNAL:
             running = false;
-        } else if (p.fd == m_Tcp) {
-            Accept(m_Tcp, Stream::MODULE);
-        } else if (p.fd == m_Conv) {
-            Accept(m_Conv, Stream::CONVERTER);
-        } else if (p.fd == m_Udp) {
-            if (p.revents & (POLLIN | POLLERR))
-                ReadUdp(); // the receive also takes a pending socket error
-        } else if (Stream* s = owners[i]) {
-            if (p.revents & (POLLIN | POLLHUP | POLLERR))
-                ReadStream(*s);
+            break;
+        case Slot::MODULE_LISTENER:
+            Accept(*slot.module, Stream::MODULE);
+            break;
+        case Slot::CONVERTER_LISTENER:
+            Accept(*slot.module, Stream::CONVERTER);
+            break;
+        case Slot::DATAGRAM:
+            if (revents & (POLLIN | POLLERR))
+                ReadUdp(*slot.module); // the receive also takes a pending socket error
+            break;
+        case Slot::STREAM:
+            if (revents & (POLLIN | POLLHUP | POLLERR))
+                ReadStream(*slot.stream);
+            break;
         }
     }
     return running;
@@ -472,7 +564,11 @@ void Simulator::Close() {
     for (Stream& s : m_Streams)
         if (s.fd >= 0)
             close(s.fd);
-    for (int fd : {m_Tcp, m_Conv, m_Udp, m_SlaveFd, m_SigPipe[0], m_SigPipe[1]})
+    for (const Module& m : m_Modules)
+        for (int fd : {m.tcp, m.conv, m.udp})
+            if (fd >= 0)
+                close(fd);
+    for (int fd : {m_SlaveFd, m_SigPipe[0], m_SigPipe[1]})
         if (fd >= 0)
             close(fd);
     if (!m_Opt.serialLink.empty()) {
