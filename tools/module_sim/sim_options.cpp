@@ -80,7 +80,8 @@ Misbehaviours (--misbehave WHAT, repeatable or comma-separated):
   nolf            text answers carry no line feed (every side)
   oversize        text commands get 40000 bytes of text without ack
 
---verbose logs every received and sent unit in hex on standard error.
+--verbose logs every received and sent unit in hex on standard error (with a
+range, each line led by the module's address).
 )";
 
 constexpr int USAGE_ERROR = 2;

@@ -1,17 +1,18 @@
 // The socket side of lumo-module-sim: for every module its listeners on its
 // loopback address, the connections they accept and its datagram socket,
-// and the pseudo-terminal of a single module, all served by one poll() loop
+// and the pseudo-terminal of a single module, all served by one epoll loop
 // that feeds what arrives to sim_protocol and writes its answers back, piece
-// by piece when they are due.
+// by piece when they are due. With epoll a wake-up costs what is ready, not
+// what is open: a module among a thousand answers as fast as a lone one.
 
 #include "sim_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <list>
 #include <string>
 #include <vector>
@@ -94,14 +96,27 @@ struct OutPiece {
     sockaddr_in dest{}; // UDP only
 };
 
-// One simulated module: what it says of itself, its listeners and the
-// datagrams it has still to send.
+struct Module;
+struct Stream;
+
+// A descriptor the loop waits on, as epoll hands it back (its data.ptr).
+struct Slot {
+    enum What { SIGNAL, MODULE_LISTENER, CONVERTER_LISTENER, DATAGRAM, STREAM } what = SIGNAL;
+    int fd = -1;
+    uint32_t events = 0;  // what epoll waits for on it; 0: not in the epoll set
+    bool pending = false; // in the busy list: output queued, blocked or a pause to end
+    Module* module = nullptr;
+    Stream* stream = nullptr;
+};
+
+// One simulated module: what it says of itself, its listeners and its
+// datagram socket (fd -1 for a side not served), the datagrams still to send.
 struct Module {
     in_addr addr{};
     std::string address; // dotted, for messages
     std::string logName; // "127.0.92.5 " when the process plays a range, else empty
     SimConfig cfg;
-    int tcp = -1, conv = -1, udp = -1;
+    Slot tcp, conv, udp;
     std::deque<OutPiece> udpOut;
     size_t udpQueued = 0;
 };
@@ -109,8 +124,7 @@ struct Module {
 // A byte-stream peer of a module: an accepted TCP connection or the pty master.
 struct Stream {
     enum Kind { MODULE, CONVERTER, SERIAL } kind;
-    Module* module = nullptr;
-    int fd = -1;
+    Slot slot; // its module in slot.module
     std::string name;
     StreamCutter cutter;
     std::deque<OutPiece> out;
@@ -120,57 +134,81 @@ struct Stream {
     Clock::time_point pausedUntil{}; // serial: no slave reader (EIO)
 };
 
-// What an entry of the poll set stands for.
-struct Slot {
-    enum What { SIGNAL, MODULE_LISTENER, CONVERTER_LISTENER, DATAGRAM, STREAM } what;
-    Module* module = nullptr;
-    Stream* stream = nullptr;
-};
-
 class Simulator {
 public:
     explicit Simulator(Options o) : m_Opt(std::move(o)) {}
     int Run();
 
 private:
+    using TimePoint = Clock::time_point;
+
     void Log(const char* dir, const std::string& who, const uint8_t* p, size_t n) {
         if (m_Opt.verbose)
             std::fprintf(stderr, "%s %s %s\n", dir, who.c_str(), Hex(p, n).c_str());
     }
+    // Sets what epoll waits for on `slot` (0 takes it out of the set).
+    void Watch(Slot& slot, uint32_t events);
+    // Puts `slot` on the busy list that Service looks at before each wait.
+    void MarkPending(Slot& slot);
     void Queue(std::deque<OutPiece>& q, size_t& queued, const std::string& who, const Bytes& reply,
                const SimConfig& cfg, const sockaddr_in* dest);
-    void QueueStream(Stream& s, const Bytes& reply) {
-        Queue(s.out, s.queued, s.name, reply, s.module->cfg, nullptr);
-    }
+    void QueueStream(Stream& s, const Bytes& reply);
     void Accept(Module& m, Stream::Kind kind);
     void PauseAccepting();
     void ReadStream(Stream& s);
-    bool FlushStream(Stream& s); // false when the front piece must wait for POLLOUT
+    bool FlushStream(Stream& s); // false when the front piece must wait until the peer reads
     void ReadUdp(Module& m);
     bool FlushUdp(Module& m);
     void CloseStream(Stream& s, bool reset);
     void OpenSerial(Module& m);
+    // Service steps for one busy endpoint: write what is due, wait for what
+    // is needed, move *wake to its next due piece; false once it is idle.
+    bool ServiceStream(Stream& s, TimePoint now, TimePoint* wake);
+    bool ServiceUdp(Module& m, TimePoint* wake);
 
     // Run's steps: the open-files limit (false, told, when too low), the
-    // signal pipe, the modules and their listeners, one poll set (returns the
-    // poll time-out: the next piece due), what poll reported (false once a
-    // signal came), closing everything.
+    // signal pipe, the modules and their listeners, the busy endpoints before
+    // a wait (returns the wait's time-out: the next piece or pause due), what
+    // epoll reported (false once a signal came), closing everything.
     bool RaiseFileLimit() const;
     void CatchSignals();
     void Open();
-    int PollSet(std::vector<pollfd>& fds, std::vector<Slot>& slots);
-    bool Dispatch(const std::vector<pollfd>& fds, const std::vector<Slot>& slots);
+    int Service();
+    bool Dispatch(const epoll_event* events, int n);
     void Close();
 
     Options m_Opt;
     std::vector<Module> m_Modules; // never resized once open: streams and slots point into it
+    int m_Epoll = -1;
     int m_SlaveFd = -1;
     int m_SigPipe[2] = {-1, -1};
+    Slot m_SignalSlot;
     std::list<Stream> m_Streams;
+    std::vector<Slot*> m_Pending; // the busy list
     std::string m_SlavePath;
-    Clock::time_point m_AcceptPausedUntil{};
-    Clock::time_point m_NextAcceptComplaint{};
+    bool m_AcceptPaused = false; // out of descriptors: listeners out of the epoll set
+    TimePoint m_AcceptPausedUntil{};
+    TimePoint m_NextAcceptComplaint{};
 };
+
+void Simulator::Watch(Slot& slot, uint32_t events) {
+    if (events == slot.events)
+        return;
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.ptr = &slot;
+    const int op = !events ? EPOLL_CTL_DEL : slot.events ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+    if (epoll_ctl(m_Epoll, op, slot.fd, &ev) < 0)
+        Die("epoll_ctl");
+    slot.events = events;
+}
+
+void Simulator::MarkPending(Slot& slot) {
+    if (!slot.pending) {
+        slot.pending = true;
+        m_Pending.push_back(&slot);
+    }
+}
 
 void Simulator::Queue(std::deque<OutPiece>& q, size_t& queued, const std::string& who, const Bytes& reply,
                       const SimConfig& cfg, const sockaddr_in* dest) {
@@ -201,7 +239,7 @@ void Simulator::Queue(std::deque<OutPiece>& q, size_t& queued, const std::string
 }
 
 void Simulator::Accept(Module& m, Stream::Kind kind) {
-    const int lfd = kind == Stream::MODULE ? m.tcp : m.conv;
+    const int lfd = kind == Stream::MODULE ? m.tcp.fd : m.conv.fd;
     for (;;) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
@@ -226,18 +264,31 @@ void Simulator::Accept(Module& m, Stream::Kind kind) {
         }
         Stream& s = m_Streams.emplace_back();
         s.kind = kind;
-        s.module = &m;
-        s.fd = fd;
+        s.slot = {Slot::STREAM, fd, 0, false, &m, &s};
         s.name = std::move(name);
+        Watch(s.slot, EPOLLIN);
         if (kind == Stream::MODULE)
             QueueStream(s, Greeting(m.cfg));
     }
 }
 
+void Simulator::QueueStream(Stream& s, const Bytes& reply) {
+    Queue(s.out, s.queued, s.name, reply, s.slot.module->cfg, nullptr);
+    if (!s.out.empty())
+        MarkPending(s.slot);
+}
+
 // Out of descriptors: the connection stays queued, and the listeners stay out
-// of the poll set for a while instead of waking it at once, again and again.
+// of the epoll set for a while instead of waking it at once, again and again.
 void Simulator::PauseAccepting() {
     const auto now = Clock::now();
+    if (!m_AcceptPaused) {
+        for (Module& m : m_Modules)
+            for (Slot* l : {&m.tcp, &m.conv})
+                if (l->fd >= 0)
+                    Watch(*l, 0);
+    }
+    m_AcceptPaused = true;
     m_AcceptPausedUntil = now + ACCEPT_PAUSE;
     if (now < m_NextAcceptComplaint)
         return;
@@ -247,23 +298,24 @@ void Simulator::PauseAccepting() {
 }
 
 void Simulator::CloseStream(Stream& s, bool reset) {
-    if (s.fd >= 0) {
+    if (s.slot.fd >= 0) {
         if (reset) {
             linger lg{1, 0};
-            setsockopt(s.fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+            setsockopt(s.slot.fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
         }
-        close(s.fd);
+        close(s.slot.fd); // also takes it out of the epoll set
     }
     if (m_Opt.verbose)
         std::fprintf(stderr, "%s %s\n", reset ? "reset" : "close", s.name.c_str());
-    s.fd = -1;
+    s.slot.fd = -1;
+    s.slot.events = 0;
     s.dead = true;
 }
 
 void Simulator::ReadStream(Stream& s) {
     uint8_t buf[4096];
     for (;;) {
-        ssize_t n = read(s.fd, buf, sizeof buf);
+        ssize_t n = read(s.slot.fd, buf, sizeof buf);
         if (n > 0) {
             s.cutter.Feed(buf, size_t(n));
             continue;
@@ -275,6 +327,7 @@ void Simulator::ReadStream(Stream& s) {
         if (s.kind == Stream::SERIAL) {
             // No one holds the slave open: wait a little instead of spinning.
             s.pausedUntil = Clock::now() + SERIAL_EIO_PAUSE;
+            MarkPending(s.slot);
             break;
         }
         CloseStream(s, false); // peer closed or failed
@@ -283,22 +336,22 @@ void Simulator::ReadStream(Stream& s) {
     Unit u;
     while (s.cutter.Next(&u)) {
         Log("rx", s.name, u.raw.data(), u.raw.size());
-        if (s.kind != Stream::SERIAL && !s.commanded && s.module->cfg.Has(MIS_RESET)) {
+        if (s.kind != Stream::SERIAL && !s.commanded && s.slot.module->cfg.Has(MIS_RESET)) {
             CloseStream(s, true);
             return;
         }
         s.commanded = true;
-        QueueStream(s, Answer(u, s.module->cfg));
+        QueueStream(s, Answer(u, s.slot.module->cfg));
     }
 }
 
 bool Simulator::FlushStream(Stream& s) {
     auto now = Clock::now();
-    while (!s.out.empty() && s.out.front().due <= now && s.fd >= 0) {
+    while (!s.out.empty() && s.out.front().due <= now && s.slot.fd >= 0) {
         OutPiece& p = s.out.front();
         ssize_t n = s.kind == Stream::SERIAL
-                        ? write(s.fd, p.bytes.data() + p.off, p.bytes.size() - p.off)
-                        : send(s.fd, p.bytes.data() + p.off, p.bytes.size() - p.off, MSG_NOSIGNAL);
+                        ? write(s.slot.fd, p.bytes.data() + p.off, p.bytes.size() - p.off)
+                        : send(s.slot.fd, p.bytes.data() + p.off, p.bytes.size() - p.off, MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -324,7 +377,7 @@ void Simulator::ReadUdp(Module& m) {
         static uint8_t buf[65536];
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
-        ssize_t n = recvfrom(m.udp, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&peer), &len);
+        ssize_t n = recvfrom(m.udp.fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&peer), &len);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -335,6 +388,8 @@ void Simulator::ReadUdp(Module& m) {
         std::string who = m.logName + "udp " + pa + ":" + std::to_string(ntohs(peer.sin_port));
         Log("rx", who, buf, size_t(n));
         Queue(m.udpOut, m.udpQueued, who, DatagramAnswer(buf, size_t(n), m.cfg), m.cfg, &peer);
+        if (!m.udpOut.empty())
+            MarkPending(m.udp);
     }
 }
 
@@ -342,7 +397,7 @@ bool Simulator::FlushUdp(Module& m) {
     auto now = Clock::now();
     while (!m.udpOut.empty() && m.udpOut.front().due <= now) {
         OutPiece& p = m.udpOut.front();
-        ssize_t n = sendto(m.udp, p.bytes.data(), p.bytes.size(), 0, reinterpret_cast<sockaddr*>(&p.dest),
+        ssize_t n = sendto(m.udp.fd, p.bytes.data(), p.bytes.size(), 0, reinterpret_cast<sockaddr*>(&p.dest),
                            sizeof p.dest);
         if (n < 0 && errno == EINTR)
             continue;
@@ -389,9 +444,9 @@ void Simulator::OpenSerial(Module& m) {
     }
     Stream& s = m_Streams.emplace_back();
     s.kind = Stream::SERIAL;
-    s.module = &m;
-    s.fd = master;
+    s.slot = {Slot::STREAM, master, 0, false, &m, &s};
     s.name = std::string("serial ") + name;
+    Watch(s.slot, EPOLLIN);
     std::printf("serial: %s\n", name);
     std::fflush(stdout);
 }
@@ -399,21 +454,24 @@ void Simulator::OpenSerial(Module& m) {
 int Simulator::Run() {
     if (!RaiseFileLimit())
         return 1;
+    m_Epoll = epoll_create1(EPOLL_CLOEXEC);
+    if (m_Epoll < 0)
+        Die("epoll_create1");
     CatchSignals();
     Open();
     std::printf("ready\n");
     std::fflush(stdout);
 
-    std::vector<pollfd> fds;
-    std::vector<Slot> slots; // parallel to fds
+    std::vector<epoll_event> events(256);
     for (;;) {
-        const int timeoutMs = PollSet(fds, slots);
-        if (poll(fds.data(), fds.size(), timeoutMs) < 0) {
+        const int timeoutMs = Service();
+        const int n = epoll_wait(m_Epoll, events.data(), int(events.size()), timeoutMs);
+        if (n < 0) {
             if (errno == EINTR)
                 continue;
-            Die("poll");
+            Die("epoll_wait");
         }
-        if (!Dispatch(fds, slots))
+        if (!Dispatch(events.data(), n))
             break;
     }
     Close();
@@ -445,6 +503,8 @@ void Simulator::CatchSignals() {
     if (pipe2(m_SigPipe, O_CLOEXEC | O_NONBLOCK) < 0)
         Die("pipe");
     g_SignalFd = m_SigPipe[1];
+    m_SignalSlot.fd = m_SigPipe[0];
+    Watch(m_SignalSlot, EPOLLIN);
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
@@ -464,96 +524,107 @@ void Simulator::Open() {
         if (count > 1)
             m.logName = m.address + " ";
         m.cfg = ModuleConfig(m_Opt, k);
-        if (m_Opt.tcp)
-            m.tcp = Listen(m.addr, m.address, SOCK_STREAM, MODULE_PORT);
-        if (m_Opt.converter)
-            m.conv = Listen(m.addr, m.address, SOCK_STREAM, CONVERTER_PORT);
-        if (m_Opt.udp)
-            m.udp = Listen(m.addr, m.address, SOCK_DGRAM, UDP_PORT);
+        const struct {
+            bool wanted;
+            Slot& slot;
+            Slot::What what;
+            int type, port;
+        } sides[] = {
+            {m_Opt.tcp, m.tcp, Slot::MODULE_LISTENER, SOCK_STREAM, MODULE_PORT},
+            {m_Opt.converter, m.conv, Slot::CONVERTER_LISTENER, SOCK_STREAM, CONVERTER_PORT},
+            {m_Opt.udp, m.udp, Slot::DATAGRAM, SOCK_DGRAM, UDP_PORT},
+        };
+        for (const auto& side : sides) {
+            if (!side.wanted)
+                continue;
+            side.slot = {side.what, Listen(m.addr, m.address, side.type, side.port), 0, false, &m, nullptr};
+            Watch(side.slot, EPOLLIN);
+        }
     }
     if (m_Opt.serial)
         OpenSerial(m_Modules.front());
 }
 
-int Simulator::PollSet(std::vector<pollfd>& fds, std::vector<Slot>& slots) {
-    const auto now = Clock::now();
-    int timeoutMs = 1000;
-    auto consider = [&](Clock::time_point t) {
-        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - now).count() + 1;
-        if (ms < timeoutMs)
-            timeoutMs = ms < 0 ? 0 : static_cast<int>(ms);
-    };
-    fds.clear();
-    slots.clear();
-    fds.push_back({m_SigPipe[0], POLLIN, 0});
-    slots.push_back({Slot::SIGNAL});
-    const bool accepting = m_AcceptPausedUntil <= now;
-    if (!accepting)
-        consider(m_AcceptPausedUntil);
-    for (Module& m : m_Modules) {
-        if (accepting && m.tcp >= 0) {
-            fds.push_back({m.tcp, POLLIN, 0});
-            slots.push_back({Slot::MODULE_LISTENER, &m});
-        }
-        if (accepting && m.conv >= 0) {
-            fds.push_back({m.conv, POLLIN, 0});
-            slots.push_back({Slot::CONVERTER_LISTENER, &m});
-        }
-        if (m.udp >= 0) {
-            short ev = POLLIN;
-            if (!FlushUdp(m))
-                ev |= POLLOUT;
-            else if (!m.udpOut.empty())
-                consider(m.udpOut.front().due);
-            fds.push_back({m.udp, ev, 0});
-            slots.push_back({Slot::DATAGRAM, &m});
-        }
+bool Simulator::ServiceStream(Stream& s, TimePoint now, TimePoint* wake) {
+    bool blocked = false;
+    if (s.pausedUntil <= now)
+        blocked = !FlushStream(s); // may close it, or pause a pty nobody holds
+    if (s.dead)
+        return false;
+    if (s.pausedUntil > now) {
+        // Out of the set while paused: a hung-up pty would report EPOLLHUP at once, again and again.
+        Watch(s.slot, 0);
+        *wake = std::min(*wake, s.pausedUntil);
+        return true;
     }
-    for (Stream& s : m_Streams) {
-        bool blocked = !FlushStream(s);
-        if (s.dead)
-            continue;
-        short ev = POLLIN;
-        if (s.pausedUntil > now) {
-            consider(s.pausedUntil);
-            ev = 0;
-        } else if (blocked) {
-            ev |= POLLOUT;
-        } else if (!s.out.empty()) {
-            consider(s.out.front().due);
-        }
-        // A paused pty stays out of the poll set: a hung-up master would report POLLHUP at once.
-        fds.push_back({ev ? s.fd : -1, ev, 0});
-        slots.push_back({Slot::STREAM, s.module, &s});
-    }
-    m_Streams.remove_if([](const Stream& s) { return s.dead; });
-    return timeoutMs;
+    Watch(s.slot, blocked ? EPOLLIN | EPOLLOUT : EPOLLIN);
+    if (!blocked && !s.out.empty())
+        *wake = std::min(*wake, s.out.front().due);
+    return blocked || !s.out.empty();
 }
 
-bool Simulator::Dispatch(const std::vector<pollfd>& fds, const std::vector<Slot>& slots) {
+bool Simulator::ServiceUdp(Module& m, TimePoint* wake) {
+    const bool blocked = !FlushUdp(m);
+    Watch(m.udp, blocked ? EPOLLIN | EPOLLOUT : EPOLLIN);
+    if (!blocked && !m.udpOut.empty())
+        *wake = std::min(*wake, m.udpOut.front().due);
+    return blocked || !m.udpOut.empty();
+}
+
+int Simulator::Service() {
+    const auto now = Clock::now();
+    TimePoint wake = TimePoint::max();
+    if (m_AcceptPaused && m_AcceptPausedUntil <= now) {
+        m_AcceptPaused = false;
+        for (Module& m : m_Modules)
+            for (Slot* l : {&m.tcp, &m.conv})
+                if (l->fd >= 0)
+                    Watch(*l, EPOLLIN);
+    } else if (m_AcceptPaused) {
+        wake = m_AcceptPausedUntil;
+    }
+    std::vector<Slot*> busy;
+    busy.swap(m_Pending);
+    for (Slot* slot : busy) {
+        slot->pending = false;
+        if (slot->what == Slot::STREAM ? ServiceStream(*slot->stream, now, &wake)
+                                       : ServiceUdp(*slot->module, &wake))
+            MarkPending(*slot);
+    }
+    m_Streams.remove_if([](const Stream& s) { return s.dead; });
+    if (wake == TimePoint::max())
+        return -1;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count() + 1;
+    return ms < 0 ? 0 : static_cast<int>(std::min<long long>(ms, std::numeric_limits<int>::max()));
+}
+
+bool Simulator::Dispatch(const epoll_event* events, int n) {
     bool running = true;
-    for (size_t i = 0; i < fds.size(); ++i) {
-        const short revents = fds[i].revents;
-        if (!revents)
-            continue;
-        const Slot& slot = slots[i];
+    for (int i = 0; i < n; ++i) {
+        const uint32_t got = events[i].events;
+        Slot& slot = *static_cast<Slot*>(events[i].data.ptr);
         switch (slot.what) {
         case Slot::SIGNAL:
             running = false;
             break;
         case Slot::MODULE_LISTENER:
-            Accept(*slot.module, Stream::MODULE);
-            break;
         case Slot::CONVERTER_LISTENER:
-            Accept(*slot.module, Stream::CONVERTER);
+            if (!m_AcceptPaused) // paused by an earlier event of this batch
+                Accept(*slot.module, slot.what == Slot::MODULE_LISTENER ? Stream::MODULE : Stream::CONVERTER);
             break;
         case Slot::DATAGRAM:
-            if (revents & (POLLIN | POLLERR))
+            if (got & (EPOLLIN | EPOLLERR))
                 ReadUdp(*slot.module); // the receive also takes a pending socket error
+            if (got & EPOLLOUT)
+                MarkPending(slot);
             break;
         case Slot::STREAM:
-            if (revents & (POLLIN | POLLHUP | POLLERR))
+            if (slot.stream->dead) // closed by an earlier event of this batch
+                break;
+            if (got & (EPOLLIN | EPOLLHUP | EPOLLERR))
                 ReadStream(*slot.stream);
+            if (got & EPOLLOUT)
+                MarkPending(slot);
             break;
         }
     }
@@ -562,13 +633,13 @@ bool Simulator::Dispatch(const std::vector<pollfd>& fds, const std::vector<Slot>
 
 void Simulator::Close() {
     for (Stream& s : m_Streams)
-        if (s.fd >= 0)
-            close(s.fd);
+        if (s.slot.fd >= 0)
+            close(s.slot.fd);
     for (const Module& m : m_Modules)
-        for (int fd : {m.tcp, m.conv, m.udp})
-            if (fd >= 0)
-                close(fd);
-    for (int fd : {m_SlaveFd, m_SigPipe[0], m_SigPipe[1]})
+        for (const Slot* side : {&m.tcp, &m.conv, &m.udp})
+            if (side->fd >= 0)
+                close(side->fd);
+    for (int fd : {m_SlaveFd, m_SigPipe[0], m_SigPipe[1], m_Epoll})
         if (fd >= 0)
             close(fd);
     if (!m_Opt.serialLink.empty()) {
