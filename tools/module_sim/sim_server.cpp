@@ -43,7 +43,7 @@ constexpr size_t QUEUE_LIMIT = 4u << 20; // bytes waiting per endpoint before re
 constexpr auto SERIAL_EIO_PAUSE = std::chrono::milliseconds(100);
 constexpr auto ACCEPT_PAUSE = std::chrono::milliseconds(100);   // out of descriptors: accept again later
 constexpr auto ACCEPT_COMPLAINT_GAP = std::chrono::seconds(10); // between two such complaints
-constexpr uint64_t SPARE_FILES = 16; // standard streams, the signal pipe, the pty pair, a few more
+constexpr uint64_t SPARE_FILES = 16; // standard streams, signal pipe, epoll, pty pair, a few more
 
 volatile sig_atomic_t g_SignalFd = -1;
 
@@ -281,6 +281,7 @@ void Simulator::QueueStream(Stream& s, const Bytes& reply) {
 // Out of descriptors: the connection stays queued, and the listeners stay out
 // of the epoll set for a while instead of waking it at once, again and again.
 void Simulator::PauseAccepting() {
+    const int err = errno;
     const auto now = Clock::now();
     if (!m_AcceptPaused) {
         for (Module& m : m_Modules)
@@ -294,7 +295,7 @@ void Simulator::PauseAccepting() {
         return;
     m_NextAcceptComplaint = now + ACCEPT_COMPLAINT_GAP;
     std::fprintf(stderr, "lumo-module-sim: accept: %s; new connections wait until others close\n",
-                 std::strerror(errno));
+                 std::strerror(err));
 }
 
 void Simulator::CloseStream(Stream& s, bool reset) {
