@@ -36,8 +36,11 @@ std::optional<PollSlot> PollSchedule::Take(const Runner& runner) {
         }
         PollSlot slot{m_Next, m_Round, m_Polling[m_Next]};
         m_Polling[m_Next] = true;
-        if (m_Next == 0)
-            m_Open[m_Round].started = now;
+        Open& open = m_Open[m_Round];
+        if (!slot.skipped && !open.polled) {
+            open.polled = true;
+            open.started = now;
+        }
         if (++m_Next == m_Targets) {
             m_Next = 0;
             ++m_Round;
@@ -58,7 +61,7 @@ bool PollSchedule::Handed(const PollSlot& slot, double* seconds) {
     const auto it = m_Open.find(slot.round);
     if (it == m_Open.end() || ++it->second.handed < m_Targets)
         return false;
-    *seconds = std::chrono::duration<double>(Clock::now() - it->second.started).count();
+    *seconds = it->second.polled ? std::chrono::duration<double>(Clock::now() - it->second.started).count() : -1;
     m_Open.erase(it);
     return true;
 }

@@ -40,7 +40,8 @@ public:
     // for each slot not skipped, on a worker; each(slot, result) for every
     // slot (a skipped one with an empty result) and then, when it was the
     // last of its round, roundDone(round, seconds from the round's first
-    // slot to its last result), both on the calling thread. Blocks; one Run
+    // polled slot to its last result, -1 when every slot was skipped), both
+    // on the calling thread. Blocks; one Run
     // per schedule; never from a worker.
     template <class Result>
     void Run(Runner& runner, const std::function<Result(const PollSlot&)>& poll,
@@ -75,7 +76,8 @@ private:
     Clock::time_point m_RoundStart; // when m_Round is due
     std::vector<bool> m_Polling;    // per target: its poll is running
     struct Open {
-        Clock::time_point started; // its first slot was handed out
+        bool polled = false;       // a slot of it was polled, not skipped
+        Clock::time_point started; // its first slot polled was handed out
         size_t handed = 0;         // slots handed over (a round has one per target)
     };
     std::map<uint64_t, Open> m_Open; // rounds begun and not yet whole
