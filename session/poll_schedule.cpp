@@ -56,14 +56,21 @@ void PollSchedule::Release(size_t target) {
     m_Polling[target] = false;
 }
 
-bool PollSchedule::Handed(const PollSlot& slot, double* seconds) {
+std::vector<std::pair<uint64_t, double>> PollSchedule::Handed(const PollSlot& slot) {
     const std::lock_guard lock(m_Mutex);
+    std::vector<std::pair<uint64_t, double>> whole;
     const auto it = m_Open.find(slot.round);
-    if (it == m_Open.end() || ++it->second.handed < m_Targets)
-        return false;
-    *seconds = it->second.polled ? std::chrono::duration<double>(Clock::now() - it->second.started).count() : -1;
-    m_Open.erase(it);
-    return true;
+    if (it == m_Open.end())
+        return whole;
+    ++it->second.handed;
+    const Clock::time_point now = Clock::now();
+    // rounds are opened in order: the first open one is the oldest
+    while (!m_Open.empty() && m_Open.begin()->second.handed == m_Targets) {
+        const auto& [round, open] = *m_Open.begin();
+        whole.emplace_back(round, open.polled ? std::chrono::duration<double>(now - open.started).count() : -1);
+        m_Open.erase(m_Open.begin());
+    }
+    return whole;
 }
 
 } // namespace session

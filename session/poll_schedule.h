@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "runner.h"
@@ -38,10 +39,12 @@ public:
 
     // Polls on runner's workers until the rounds are over or Stop: poll(slot)
     // for each slot not skipped, on a worker; each(slot, result) for every
-    // slot (a skipped one with an empty result) and then, when it was the
-    // last of its round, roundDone(round, seconds from the round's first
-    // polled slot to its last result, -1 when every slot was skipped), both
-    // on the calling thread. Blocks; one Run
+    // slot (a skipped one with an empty result) and then, for each round it
+    // made whole, roundDone(round, seconds from the round's first polled
+    // slot until it was whole, -1 when every slot was skipped), both on the
+    // calling thread. Rounds are whole in order: a round whose slots are all
+    // in waits for the earlier ones (a skipped target's news is the poll of
+    // an earlier round still running). Blocks; one Run
     // per schedule; never from a worker.
     template <class Result>
     void Run(Runner& runner, const std::function<Result(const PollSlot&)>& poll,
@@ -58,9 +61,9 @@ private:
     std::optional<PollSlot> Take(const Runner& runner);
     // A slot's poll has returned: the target may be polled again. Workers.
     void Release(size_t target);
-    // A slot has been handed over; true (with the round's time) when it was
-    // the last of its round. The calling thread of Run.
-    bool Handed(const PollSlot& slot, double* seconds);
+    // A slot has been handed over; the rounds it made whole, in order, each
+    // with its time. The calling thread of Run.
+    std::vector<std::pair<uint64_t, double>> Handed(const PollSlot& slot);
 
     const size_t m_Targets;
     const Clock::duration m_Interval;
@@ -118,9 +121,8 @@ void PollSchedule::Run(Runner& runner, const std::function<Result(const PollSlot
             if (!t.slot)
                 return;
             each(*t.slot, std::move(t.result));
-            double seconds = 0;
-            if (Handed(*t.slot, &seconds))
-                roundDone(t.slot->round, seconds);
+            for (const auto& [round, seconds] : Handed(*t.slot))
+                roundDone(round, seconds);
         },
         Delivery::AsFound);
     const std::lock_guard lock(m_Mutex);
