@@ -73,7 +73,7 @@ void TestBusyPointer::serialConnectAndSend() {
     dlg.show();
     dlg.m_ComList->setCurrentIndex(2);
     QTest::mouseClick(dlg.m_Connect, Qt::LeftButton);
-    QCOMPARE(int(dlg.m_bLinkOpen), 1);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 1);
     QCOMPARE(shapes, QList<int>(shapes.size(), kBusy));
     QCOMPARE(shapes.size(), 3); // the prompt wait's two pauses, the one after "ze 0000 0"
     QCOMPARE(pointerShape(), kNone);

@@ -185,7 +185,7 @@ void TestDialog::initialState() {
     SettingsSandbox sandbox;
     RecordingUi ui(0);
     D_CMDORA dlg;
-    QCOMPARE(int(dlg.m_bLinkOpen), 0);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 0);
     QVERIFY(!dlg.m_Send->isEnabled());
     QVERIFY(dlg.m_NotationDollar->isChecked());
     QVERIFY(!dlg.m_NotationSpace->isChecked() && !dlg.m_Notation0x->isChecked());
@@ -318,7 +318,7 @@ void TestDialog::connectRefusesWithoutSelection() {
     dlg.m_Connect->click();
     QCOMPARE(ui.boxTexts(), QStringList{"Error: Choose a serial port and a baud rate first."});
     QCOMPARE(ui.boxes[0].icon, ConsoleUi::Icon::Error);
-    QCOMPARE(int(dlg.m_bLinkOpen), 0);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 0);
     QVERIFY(!dlg.m_Send->isEnabled());
     QVERIFY(dlg.m_ComList->isEnabled() && dlg.m_BaudList->isEnabled());
     QCOMPARE(dlg.m_Connect->text(), QStringLiteral("Connect"));
