@@ -67,7 +67,7 @@ void TestBusyPointer::serialConnectAndSend() {
     ui.onSleep = [&](int) {
         shapes << pointerShape();
         if (shapes.size() == 1)
-            pty.Write("O.K\r\n>");
+            QVERIFY(pty.Write("O.K\r\n>") && pty.WaitDelivered(6));
     };
     D_CMDORA dlg;
     dlg.show();
@@ -83,7 +83,7 @@ void TestBusyPointer::serialConnectAndSend() {
     ui.onSleep = [&](int) {
         shapes << pointerShape();
         if (shapes.size() == 1)
-            pty.Write("OK: command za done\r\n");
+            QVERIFY(pty.Write("OK: command za done\r\n") && pty.WaitDelivered(21));
     };
     clickSend(dlg, QStringLiteral("za"));
     QCOMPARE(dlg.m_Status->text(), QStringLiteral("Ack : command za done\r"));

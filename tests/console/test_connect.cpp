@@ -99,7 +99,8 @@ void TestConnect::promptWait() {
             return;
         first = pty.ReadExact(1, 1s);
         if (!answer.isEmpty())
-            pty.Write(std::string_view(answer.constData(), size_t(answer.size())));
+            QVERIFY(pty.Write(std::string_view(answer.constData(), size_t(answer.size()))) &&
+                    pty.WaitDelivered(size_t(answer.size())));
     };
     D_CMDORA dlg;
     dlg.m_ComList->setCurrentIndex(kPort - 1);
@@ -135,7 +136,7 @@ void TestConnect::disconnectAndClose() {
     RecordingUi ui(0.01);
     ui.onSleep = [&](int) {
         if (ui.sleeps.size() == 1)
-            pty.Write("O.K\r\n>");
+            QVERIFY(pty.Write("O.K\r\n>") && pty.WaitDelivered(6));
     };
     D_CMDORA dlg;
     dlg.m_ComList->setCurrentIndex(kPort - 1);
