@@ -30,8 +30,6 @@ public:
     ConsoleLink& operator=(const ConsoleLink&) = delete;
 
     CLumo_Net& net() { return m_Net; }
-    const CLumo_Net& net() const { return m_Net; }
-    session::LinkTap& tap() { return m_Tap; }
     session::Recorder& recorder() { return m_Recorder; }
 
     // 1 from the start of a connect until the link is closed or the connect fails; 0 otherwise.
