@@ -6,6 +6,8 @@
 #include "lumo_program.h"
 #include "metrics.h"
 #include "sim_process.h"
+#include "watch.h"
+#include "watch_text.h"
 
 #include <gtest/gtest.h>
 
@@ -260,4 +262,68 @@ TEST(LumoExporter, OddSignalTextsAndTakenPort) {
          {std::vector<std::string>{"watch"}, {"watch", "--interval", "0.05", "127.24.5.1"},
           {"exporter", "--listen", "127.24.5.100", "127.24.5.1"}, {"exporter", "--once", "127.24.5.1"}})
         EXPECT_EQ(Lumo(bad).status, 64) << bad.back();
+}
+
+// What a row keeps across polls: when it last changed (not at a poll that
+// found the same), the errors per reason, the id of a greeting that came;
+// a poll of an older round than the row's last is dropped.
+TEST(LumoWatch, RowsAcrossPolls) {
+    using lumo_cli::WallClock;
+    const WallClock::time_point t0 = WallClock::now();
+    const auto at = [&](int s) { return t0 + std::chrono::seconds(s); };
+    const auto poll = [](bool up, const std::string& signal) {
+        lumo_cli::ModulePoll p;
+        p.up = up;
+        p.reason = up ? "" : "refused";
+        p.id = up ? 3 : -1;
+        p.style = up ? 17 : -1;
+        p.signal = signal;
+        return p;
+    };
+    lumo_cli::ModuleRow row;
+    ASSERT_TRUE(ApplyPoll(row, poll(true, "Signal A"), 0, at(0)));
+    EXPECT_FALSE(row.changed);
+    ASSERT_TRUE(ApplyPoll(row, poll(true, "Signal A"), 1, at(5)));
+    EXPECT_FALSE(row.changed);
+    EXPECT_EQ(row.lastChange, at(0));
+    ASSERT_TRUE(ApplyPoll(row, poll(false, ""), 2, at(10)));
+    EXPECT_TRUE(row.changed);
+    EXPECT_EQ(row.lastChange, at(10));
+    EXPECT_EQ(row.id, 3); // no greeting: the last one known stays
+    EXPECT_FALSE(ApplyPoll(row, poll(true, "Signal B"), 1, at(15)));
+    ASSERT_TRUE(ApplyPoll(row, poll(false, ""), 3, at(20)));
+    EXPECT_FALSE(row.changed);
+    EXPECT_EQ(row.errors, (std::map<std::string, uint64_t>{{"refused", 2}}));
+    EXPECT_EQ(lumo_cli::RowCells(row, at(80))[lumo_cli::kChanged], "1m10s");
+
+    EXPECT_EQ(lumo_cli::ParseKeys("\x1b[Aq\x1b[6~\x1bOH\x1b"),
+              (std::vector<int>{lumo_cli::kKeyUp, 'q', lumo_cli::kKeyPageDown, lumo_cli::kKeyHome, 0x1b}));
+}
+
+// A table taller than the terminal: the scroll stays within the rows, the
+// footer says which are shown, and no line is wider than the terminal.
+TEST(LumoWatch, FrameScrollsWithinTheRows) {
+    lumo_cli::WatchView view;
+    view.interval = std::chrono::seconds(5);
+    for (int i = 1; i <= 30; ++i) {
+        lumo_cli::ModuleRow row;
+        row.target = "127.24.6." + std::to_string(i);
+        view.rows.push_back(row);
+    }
+    size_t scroll = SIZE_MAX;
+    const std::string frame = lumo_cli::TerminalFrame(view, lumo_cli::WallClock::now(), 60, 10, &scroll, false);
+    EXPECT_EQ(scroll, 23u);
+    EXPECT_EQ(frame.find("127.24.6.23 "), std::string::npos);
+    EXPECT_NE(frame.find("127.24.6.30 "), std::string::npos);
+    EXPECT_NE(frame.find("rows 24-30 of 30"), std::string::npos) << frame;
+    std::istringstream lines(frame);
+    int count = 0;
+    for (std::string line; std::getline(lines, line, '\r'); ++count) {
+        line = line.substr(line.find_first_not_of('\n'));
+        if (line.rfind("\x1b[H", 0) == 0)
+            line.erase(0, 3);
+        const std::string text = line.substr(0, line.find("\x1b[K"));
+        EXPECT_LE(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }), 60) << text;
+    }
+    EXPECT_EQ(count, 10);
 }
