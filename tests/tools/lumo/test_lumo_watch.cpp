@@ -225,6 +225,14 @@ TEST(LumoExporter, ServesMetricsAndPage) {
     EXPECT_NE(page.out.find("<td>127.24.4.2</td><td>up</td><td class=\"number\">4</td>"), std::string::npos)
         << page.out;
     EXPECT_NE(page.out.find("<tr class=\"down"), std::string::npos);
+    if (std::string(LUMO_XMLLINT).empty()) {
+        ADD_FAILURE() << "xmllint is not installed: run scripts/install-deps.sh";
+    } else { // well formed: every element closed where it was opened
+        const std::string html = TempFile("page.html", page.out.substr(page.out.find("<!DOCTYPE")));
+        const Outcome lint = RunProgram(LUMO_XMLLINT, {"--html", "--noout", html});
+        EXPECT_EQ(lint.status, 0) << lint.err;
+        EXPECT_EQ(lint.err, "");
+    }
     const Outcome missing = RunProgram("/usr/bin/curl", {"-s", "-o", "/dev/null", "-w", "%{http_code}", url + "x"});
     EXPECT_EQ(missing.out, "404");
 
