@@ -6,13 +6,15 @@ set -euo pipefail
 # scdoc turns the man pages into roff; dpkg-dev and file serve cpack; the
 # packaging tests validate with desktop-file-utils, appstream, pkgconf and groff;
 # libxml2-utils gives xmllint, which checks the JUnit reports of lumo, and
-# libre2-dev the regular expressions of lumo's command lists; lintian checks
-# the Debian packages. The Python package is tested with pytest and installed
+# libre2-dev the regular expressions of lumo's command lists, and
+# libcpp-httplib-dev the HTTP server of lumo exporter, whose metrics are read
+# back by python3-prometheus-client and its page by curl; lintian checks the
+# Debian packages. The Python package is tested with pytest and installed
 # with pip into a venv (setuptools and wheel build it without the network;
 # setuptools also writes its metadata for the Debian package).
 packages=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth binutils
     scdoc dpkg-dev file desktop-file-utils appstream pkgconf groff-base libxml2-utils libre2-dev lintian
-    python3 python3-pytest python3-pip python3-venv python3-setuptools python3-wheel)
+    libcpp-httplib-dev curl python3-prometheus-client python3 python3-pytest python3-pip python3-venv python3-setuptools python3-wheel)
 
 missing=()
 for p in "${packages[@]}"; do
