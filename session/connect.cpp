@@ -331,27 +331,4 @@ std::u16string UdpLinkName(const std::u16string& address) {
     return u"UDP " + address + u":" + Decimal(LUMO_UDP_MODULE_PORT);
 }
 
-std::optional<uint32_t> ParseDottedAddress(std::string_view text) {
-    uint32_t address = 0;
-    size_t i = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (i >= text.size() || text[i] != '.')
-                return std::nullopt;
-            ++i;
-        }
-        const size_t first = i;
-        uint32_t value = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - first < 4)
-            value = value * 10 + static_cast<uint32_t>(text[i++] - '0');
-        const size_t digits = i - first;
-        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[first] == '0'))
-            return std::nullopt;
-        address = (address << 8) | value;
-    }
-    if (i != text.size())
-        return std::nullopt;
-    return address;
-}
-
 } // namespace session
