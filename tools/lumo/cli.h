@@ -49,6 +49,7 @@ struct Invocation {
     bool info = false;        // scan --info
     bool csv = false;         // scan --csv (to standard output)
     bool probe = false;       // ports --probe
+    bool pauses = false;      // --pauses: the console's fixed pauses on every link
     std::vector<std::string>
         arguments; // positional: commands, the file, the address, scan's targets, devices
 };
