@@ -22,8 +22,8 @@ std::mutex g_LinksMutex;
 std::condition_variable g_CallEnded;
 std::unordered_map<const ctrl_lumo_link*, Use> g_Links;
 
-thread_local ctrl_lumo_link* t_Route = nullptr; // whose call runs on this thread
-thread_local const char* t_Error = "";          // a literal: setting it cannot fail
+thread_local std::vector<std::string>* t_Route = nullptr; // the messages of the call on this thread
+thread_local char t_Error[512] = "";                      // copied in: setting it cannot fail
 
 // The device link's boxes come from the thread that runs a call (the receive
 // thread has none to show: every link sets m_hOwnerWnd), so the link whose
@@ -31,18 +31,22 @@ thread_local const char* t_Error = "";          // a literal: setting it cannot 
 void RouteMessage(const std::wstring& text, const std::wstring& caption) {
     std::string line = lumo::ToUtf8(caption) + ": " + lumo::ToUtf8(text);
     if (t_Route) {
-        t_Route->messages.push_back(std::move(line));
+        t_Route->push_back(std::move(line));
         return;
     }
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
+void InstallSink() {
+    static std::once_flag sinkInstalled;
+    std::call_once(sinkInstalled, [] { SetLumoMessageSink(RouteMessage); });
+}
+
 } // namespace
 
 void AddLink(ctrl_lumo_link* link) {
-    static std::once_flag sinkInstalled;
-    std::call_once(sinkInstalled, [] { SetLumoMessageSink(RouteMessage); });
+    InstallSink();
     std::lock_guard lock(g_LinksMutex);
     g_Links.emplace(link, Use{});
 }
@@ -87,7 +91,7 @@ Call::Call(ctrl_lumo_link* link) : m_Link(link), m_Code(CTRL_LUMO_ERR_ARGUMENT) 
         it->second.inCall = true;
     }
     m_Code = CTRL_LUMO_OK;
-    t_Route = link;
+    t_Route = &link->messages;
     link->lastError.clear();
     link->messages.clear();
 }
@@ -103,8 +107,17 @@ Call::~Call() {
     g_CallEnded.notify_all();
 }
 
+RouteScope::RouteScope(std::vector<std::string>* messages) : m_Outer(t_Route) {
+    InstallSink();
+    t_Route = messages;
+}
+
+RouteScope::~RouteScope() {
+    t_Route = m_Outer;
+}
+
 void SetThreadError(const char* text) {
-    t_Error = text;
+    std::snprintf(t_Error, sizeof t_Error, "%s", text);
 }
 
 const char* ThreadError() {

@@ -2,7 +2,9 @@
 // links that exist and marked in use for the call (one thread per link).
 #pragma once
 
+#include <exception>
 #include <string>
+#include <vector>
 
 #include "ctrl_lumo_c.h"
 
@@ -36,6 +38,39 @@ private:
     ctrl_lumo_link* m_Link;
     int m_Code;
 };
+
+// Sends the device link's boxes raised on this thread to `messages` while
+// the object lives (a fleet's worker on a link of its own).
+class RouteScope {
+public:
+    explicit RouteScope(std::vector<std::string>* messages);
+    ~RouteScope();
+    RouteScope(const RouteScope&) = delete;
+    RouteScope& operator=(const RouteScope&) = delete;
+
+private:
+    std::vector<std::string>* m_Outer;
+};
+
+// Enters a call (CallType: Call for a link, or a fleet's) on owner and runs
+// body in it. A handle that cannot be entered gives its code; what body
+// throws (memory ran out) becomes owner's last error instead of crossing
+// into C.
+template <class CallType, class Owner, class Body> int RunCall(Owner* owner, Body body) noexcept {
+    const CallType call(owner);
+    if (call.code())
+        return call.code();
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        try {
+            owner->lastError = std::string("the call failed: ") + e.what();
+        } catch (...) {
+            owner->lastError.clear();
+        }
+        return CTRL_LUMO_ERR_SYSTEM;
+    }
+}
 
 // The failure of a call that had no link to keep it (NULL or unknown handle,
 // busy link), per thread.

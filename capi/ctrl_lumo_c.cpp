@@ -13,9 +13,9 @@
 #include "frames.h"
 #include "link_handle.h"
 #include "link_tap.h"
+#include "log/session_record.h"
 #include "lumo_version.h"
 #include "serial_ports.h"
-#include "log/session_record.h"
 #include "utf8.h"
 
 using capi::Call;
@@ -32,6 +32,8 @@ ctrl_lumo_link::ctrl_lumo_link() {
             capture->on.load(std::memory_order_relaxed))
             capture->bytes.insert(capture->bytes.end(), r.bytes, r.bytes + r.size);
     });
+    pace.quick = true;
+    session.SetPace(pace);
 }
 
 namespace {
@@ -41,23 +43,8 @@ constexpr int kDeviceAnswerMs = 10000; // the device link's acknowledgement limi
 constexpr int kMaxBaud = 4000000;
 const unsigned char kNoBytes[1] = {0};
 
-// Enters a call on the link and runs its body. A link that cannot be entered
-// (NULL, unknown, busy) gives its code; what the body throws (memory ran out)
-// becomes an error instead of crossing into C.
 template <class Body> int Run(ctrl_lumo_link* link, Body body) noexcept {
-    const Call call(link);
-    if (call.code())
-        return call.code();
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        try {
-            link->lastError = std::string("the call failed: ") + e.what();
-        } catch (...) {
-            link->lastError.clear();
-        }
-        return CTRL_LUMO_ERR_SYSTEM;
-    }
+    return capi::RunCall<Call>(link, body);
 }
 
 int Fail(ctrl_lumo_link* link, int code, std::string text) {
@@ -152,13 +139,6 @@ int CheckAddress(ctrl_lumo_link* link, const char* address) {
     return CTRL_LUMO_OK;
 }
 
-void ClearResult(ctrl_lumo_result* r) {
-    *r = ctrl_lumo_result{};
-    r->status = r->data = r->caption = "";
-    r->answer = r->sent = kNoBytes;
-    r->round_trip_ms = -1;
-}
-
 int OutcomeCode(session::SendOutcome o) {
     switch (o) {
     case session::SendOutcome::Answered:
@@ -176,27 +156,45 @@ int OutcomeCode(session::SendOutcome o) {
     }
 }
 
-// Keeps the record in the link and points the caller's result at it.
-void FillResult(ctrl_lumo_link* link, const session::SendResult& r, ctrl_lumo_result* out) {
-    link->status = r.status ? lumo::ToUtf8(*r.status) : std::string();
-    link->data = r.boxText ? lumo::ToUtf8(*r.boxText) : std::string();
-    link->caption = r.boxText ? lumo::ToUtf8(r.boxCaption) : std::string();
-    link->answer = r.answer;
-    link->sent = r.sent;
+} // namespace
+
+void capi::ClearResult(ctrl_lumo_result* r) {
+    *r = ctrl_lumo_result{};
+    r->status = r->data = r->caption = "";
+    r->answer = r->sent = kNoBytes;
+    r->round_trip_ms = -1;
+}
+
+void capi::FillResult(ResultStore& store, const session::SendResult& r, ctrl_lumo_result* out) {
+    store.status = r.status ? lumo::ToUtf8(*r.status) : std::string();
+    store.data = r.boxText ? lumo::ToUtf8(*r.boxText) : std::string();
+    store.caption = r.boxText ? lumo::ToUtf8(r.boxCaption) : std::string();
+    store.answer = r.answer;
+    store.sent = r.sent;
     out->outcome = OutcomeCode(r.outcome);
     out->is_query = r.query ? 1 : 0;
     out->has_status = r.status ? 1 : 0;
-    out->status = link->status.c_str();
+    out->status = store.status.c_str();
     out->has_data = r.boxText ? 1 : 0;
-    out->data = link->data.c_str();
-    out->caption = link->caption.c_str();
-    out->answer = link->answer.empty() ? kNoBytes : link->answer.data();
-    out->answer_len = link->answer.size();
-    out->sent = link->sent.empty() ? kNoBytes : link->sent.data();
-    out->sent_len = link->sent.size();
+    out->data = store.data.c_str();
+    out->caption = store.caption.c_str();
+    out->answer = store.answer.empty() ? kNoBytes : store.answer.data();
+    out->answer_len = store.answer.size();
+    out->sent = store.sent.empty() ? kNoBytes : store.sent.data();
+    out->sent_len = store.sent.size();
     out->round_trip_ms = r.roundTripUs < 0 ? -1 : static_cast<int>(r.roundTripUs / 1000);
     out->warned_long = r.warnedLong ? 1 : 0;
 }
+
+int capi::OpenIpLink(ctrl_lumo_link* link, const char* address, bool udp, bool xMode) {
+    if (const int code = CheckAddress(link, address))
+        return code;
+    return OpenLink(link, {}, [&] {
+        return udp ? link->session.OpenUdp(Ascii16(address)) : link->session.OpenTcp(Ascii16(address), xMode);
+    });
+}
+
+namespace {
 
 // The first 32 bytes in hex, for an error text.
 std::string Hex(const std::vector<unsigned char>& bytes) {
@@ -288,20 +286,14 @@ void ctrl_lumo_destroy(ctrl_lumo_link* link) {
 
 int ctrl_lumo_open_tcp(ctrl_lumo_link* link, const char* address, int x_mode) {
     return Run(link, [&]() -> int {
-        if (const int code = CheckAddress(link, address))
-            return code;
         if (x_mode != 0 && x_mode != 1)
             return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "x_mode is " + std::to_string(x_mode) + ", not 0 or 1");
-        return OpenLink(link, {}, [&] { return link->session.OpenTcp(Ascii16(address), x_mode == 1); });
+        return capi::OpenIpLink(link, address, false, x_mode == 1);
     });
 }
 
 int ctrl_lumo_open_udp(ctrl_lumo_link* link, const char* address) {
-    return Run(link, [&]() -> int {
-        if (const int code = CheckAddress(link, address))
-            return code;
-        return OpenLink(link, {}, [&] { return link->session.OpenUdp(Ascii16(address)); });
-    });
+    return Run(link, [&]() -> int { return capi::OpenIpLink(link, address, true, false); });
 }
 
 int ctrl_lumo_open_serial(ctrl_lumo_link* link, const char* port, int baud) {
@@ -322,7 +314,7 @@ int ctrl_lumo_open_serial(ctrl_lumo_link* link, const char* port, int baud) {
 
 int ctrl_lumo_send_command(ctrl_lumo_link* link, const char* command, ctrl_lumo_result* result) {
     if (result)
-        ClearResult(result);
+        capi::ClearResult(result);
     return Run(link, [&]() -> int {
         if (!result)
             return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "result is NULL");
@@ -337,9 +329,9 @@ int ctrl_lumo_send_command(ctrl_lumo_link* link, const char* command, ctrl_lumo_
         if (const int code = CheckOpen(link))
             return code;
         const session::SendResult sent = link->session.Send(*text);
-        FillResult(link, sent, result);
+        capi::FillResult(link->kept, sent, result);
         if (sent.outcome == session::SendOutcome::RefusedTooLong)
-            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, link->status);
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, link->kept.status);
         return Finish(link, CTRL_LUMO_OK);
     });
 }
@@ -453,6 +445,27 @@ int ctrl_lumo_get_info(ctrl_lumo_link* link, ctrl_lumo_info* info) {
         info->prompt_seen = o.promptSeen ? 1 : 0;
         info->name = link->name.c_str();
         return CTRL_LUMO_OK;
+    });
+}
+
+int ctrl_lumo_set_pauses(ctrl_lumo_link* link, int pauses) {
+    return Run(link, [&]() -> int {
+        if (pauses != 0 && pauses != 1)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT, "pauses is " + std::to_string(pauses) + ", not 0 or 1");
+        link->pace.quick = pauses == 0;
+        link->session.SetPace(link->pace);
+        return Finish(link, CTRL_LUMO_OK);
+    });
+}
+
+int ctrl_lumo_set_connect_timeout(ctrl_lumo_link* link, int timeout_ms) {
+    return Run(link, [&]() -> int {
+        if (timeout_ms < 0 || timeout_ms > CTRL_LUMO_MAX_WAIT_MS)
+            return Fail(link, CTRL_LUMO_ERR_ARGUMENT,
+                        "timeout_ms " + std::to_string(timeout_ms) + " is not 0 to 60000");
+        link->pace.connectLimitMs = timeout_ms == 0 ? LUMO_CONNECT_LIMIT_MS : timeout_ms;
+        link->session.SetPace(link->pace);
+        return Finish(link, CTRL_LUMO_OK);
     });
 }
 

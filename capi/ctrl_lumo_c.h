@@ -115,7 +115,8 @@ CTRL_LUMO_C_API void ctrl_lumo_destroy(ctrl_lumo_link* link);
 /* TCP link to the module at address (dotted IPv4, port 20036); x_mode 1
  * expects the 17-byte X greeting and sends commands as X frames, 0 the
  * normal greeting and Z frames. Closes a link that is open first. Blocks for
- * the connect and the greeting (up to about 20 s). */
+ * the connect (up to 20 s, see ctrl_lumo_set_connect_timeout), the greeting
+ * (up to 10 s) and, for style 17, the mode query (see ctrl_lumo_set_pauses). */
 CTRL_LUMO_C_API int ctrl_lumo_open_tcp(ctrl_lumo_link* link, const char* address, int x_mode);
 
 /* UDP text link to address:20037 (after a TCP connect that makes the module
@@ -124,8 +125,9 @@ CTRL_LUMO_C_API int ctrl_lumo_open_udp(ctrl_lumo_link* link, const char* address
 
 /* Serial link: port is a number ("3" or "COM3": the device that LUMO_COM3
  * names, else /dev/ttyS2) or a device path ("/dev/ttyUSB0"); baud in bits/s.
- * Waits for the module's prompt (about 1.5 s when it answers, 8 s when
- * nothing does) as the console's connect does. */
+ * Waits for the module's prompt as the console's connect does: until it
+ * comes (with ctrl_lumo_set_pauses 1 about 1.5 s when it does), 8 s when
+ * nothing answers. */
 CTRL_LUMO_C_API int ctrl_lumo_open_serial(ctrl_lumo_link* link, const char* port, int baud);
 
 /* The console's Send: command goes out in the form the link calls for and
@@ -164,6 +166,21 @@ CTRL_LUMO_C_API int ctrl_lumo_clear_socket(ctrl_lumo_link* link, const char* add
 /* Copies what the open link is into *info (CTRL_LUMO_ERR_NOT_OPEN without one). */
 CTRL_LUMO_C_API int ctrl_lumo_get_info(ctrl_lumo_link* link, ctrl_lumo_info* info);
 
+/* How the link's connect and close sequences wait (from the next open or
+ * close on). By default (0) a link puts the same bytes on the wire as the
+ * console but ends each wait as soon as its condition holds, within the
+ * console's bounds: the mode query when its reply is in, the close when the
+ * disconnect handshake has been acknowledged and the receive thread has
+ * ended, the serial prompt when it arrives. pauses 1 keeps the console's
+ * fixed pauses (500-ms passes of the mode query, 1.2 s to close a TCP link,
+ * about 1.5 s for a serial prompt) for a module that needs them. */
+CTRL_LUMO_C_API int ctrl_lumo_set_pauses(ctrl_lumo_link* link, int pauses);
+
+/* Bounds each later TCP connect of the link (also UDP's probe) to timeout_ms
+ * (1 to CTRL_LUMO_MAX_WAIT_MS): a connect not taken by then fails with
+ * CTRL_LUMO_ERR_CONNECT, "timed out". 0 restores the default, 20 s. */
+CTRL_LUMO_C_API int ctrl_lumo_set_connect_timeout(ctrl_lumo_link* link, int timeout_ms);
+
 /* Closes the open link as the console's Disconnect does (the serial port
  * gets "ze 0000 1", "*0" and "exit" first). CTRL_LUMO_OK when none is open. */
 CTRL_LUMO_C_API int ctrl_lumo_close(ctrl_lumo_link* link);
@@ -173,6 +190,83 @@ CTRL_LUMO_C_API int ctrl_lumo_close(ctrl_lumo_link* link);
  * an unknown handle, or a link that another thread is using: the calling
  * thread's own last refusal of that kind. Never NULL. */
 CTRL_LUMO_C_API const char* ctrl_lumo_last_error(const ctrl_lumo_link* link);
+
+/* ---- Many modules at once ------------------------------------------------
+ * A fleet is a list of targets worked on together on a bounded pool of
+ * threads, each target on a link of its own (never one thread per target):
+ * ctrl_lumo_fleet_scan finds the modules among them, ctrl_lumo_fleet_run
+ * sends commands to every one. Nothing one module sends reaches another's
+ * link, and one module's trouble costs only its own waits. One thread uses
+ * a fleet at a time (another gets CTRL_LUMO_ERR_BUSY). */
+typedef struct ctrl_lumo_fleet ctrl_lumo_fleet;
+
+/* Zero for every default. */
+typedef struct ctrl_lumo_fleet_options {
+    int jobs;               /* links at once, 1 to 4096; 0: 256 for a scan, 64 for a run */
+    int udp;                /* run: 1 for UDP text links, 0 for TCP module links */
+    int x_mode;             /* TCP: the 17-byte X greeting, commands as X frames */
+    int connect_timeout_ms; /* each TCP connect, 1 to 60000; 0: 500 for a scan, 20000 for a run */
+    int info;               /* scan: also ask each module "zh" and keep its data line */
+    int pauses;             /* 1: the console's pauses (see ctrl_lumo_set_pauses) */
+} ctrl_lumo_fleet_options;
+
+/* One target of the last scan or run. Strings are never NULL. */
+typedef struct ctrl_lumo_target {
+    const char* address; /* dotted IPv4 */
+    int reached;         /* scan: a module greeted; run: the link opened */
+    int module_id;       /* from the greeting; -1 when none came */
+    int style;           /* -1 when unknown */
+    int mode_char;       /* style 17: the reply-mode character; 0 when none */
+    const char* info;    /* scan with info: the device-information line, else "" */
+    int connect_us;      /* the TCP connect in microseconds (scan); -1 when it did not connect */
+    const char*
+        error;      /* why the target failed, e.g. "TCP 10.0.0.5:20036: refused (...)"; "" when it did not */
+    size_t results; /* run: the commands sent on its link (see ctrl_lumo_fleet_result) */
+} ctrl_lumo_target;
+
+/* A fleet over count target texts, each an address ("10.0.0.5"), a range
+ * ("10.0.0.20-29", "10.0.0.20-10.0.1.9"), a block ("10.0.0.0/24"), a host
+ * name or "@FILE" (one target a line, '#' comments); an address given twice
+ * counts once. options may be NULL. NULL when a text is none of these, a name
+ * does not resolve, a file cannot be read, an option is out of range or
+ * memory is short: ctrl_lumo_last_error(NULL) then says why. Looks names up
+ * and reads files on the calling thread. */
+CTRL_LUMO_C_API ctrl_lumo_fleet* ctrl_lumo_fleet_create(const char* const* targets, size_t count,
+                                                        const ctrl_lumo_fleet_options* options);
+
+/* Frees the fleet once a call of another thread on it has returned. NULL does nothing. */
+CTRL_LUMO_C_API void ctrl_lumo_fleet_destroy(ctrl_lumo_fleet* fleet);
+
+/* The number of addresses of the fleet (the targets of ctrl_lumo_fleet_target). 0 for a bad handle. */
+CTRL_LUMO_C_API size_t ctrl_lumo_fleet_size(const ctrl_lumo_fleet* fleet);
+
+/* Gives every address the console's TCP connect (bounded as the options
+ * say, 500 ms by default), the greeting, the mode query of a style-17
+ * module, "zh" with info, and the console's disconnect. CTRL_LUMO_OK when a
+ * module answered, CTRL_LUMO_ERR_CONNECT when none did. Blocks until done. */
+CTRL_LUMO_C_API int ctrl_lumo_fleet_scan(ctrl_lumo_fleet* fleet);
+
+/* Opens a link to every address, sends the count commands (UTF-8, each up to
+ * CTRL_LUMO_MAX_COMMAND_BYTES) in turn as ctrl_lumo_send_command does and
+ * closes the link again. CTRL_LUMO_OK when every link opened (a command
+ * that timed out is told in its result), CTRL_LUMO_ERR_CONNECT when a link
+ * did not (its target's error says why). Blocks until done. */
+CTRL_LUMO_C_API int ctrl_lumo_fleet_run(ctrl_lumo_fleet* fleet, const char* const* commands, size_t count);
+
+/* What became of target index (0 to size - 1, in the order of the targets)
+ * in the last scan or run. */
+CTRL_LUMO_C_API int ctrl_lumo_fleet_target(ctrl_lumo_fleet* fleet, size_t index, ctrl_lumo_target* target);
+
+/* The result of command `command` of the last run on target index. */
+CTRL_LUMO_C_API int ctrl_lumo_fleet_result(ctrl_lumo_fleet* fleet, size_t index, size_t command,
+                                           ctrl_lumo_result* result);
+
+/* Asks a scan or run in progress (any thread) to start no further target and
+ * to cut the waits of those in progress short; the fleet does no more work. */
+CTRL_LUMO_C_API void ctrl_lumo_fleet_stop(ctrl_lumo_fleet* fleet);
+
+/* What went wrong in the last call on the fleet; "" when nothing did. */
+CTRL_LUMO_C_API const char* ctrl_lumo_fleet_last_error(const ctrl_lumo_fleet* fleet);
 
 /* The library's version, "major.minor.patch". */
 CTRL_LUMO_C_API const char* ctrl_lumo_version(void);

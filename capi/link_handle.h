@@ -12,6 +12,7 @@
 #include "ctrl_lumo_c.h"
 #include "front_end.h"
 #include "lumo_net.h"
+#include "send.h"
 #include "session.h"
 
 namespace capi {
@@ -26,6 +27,18 @@ public:
     void EndBusy() override {}
     void TraceCommand(const std::string&) override {}
 };
+
+// Behind the pointers of the ctrl_lumo_results handed out for one link or
+// one fleet target (valid until the next call).
+struct ResultStore {
+    std::string status, data, caption;
+    std::vector<unsigned char> answer, sent;
+};
+
+// Empties *r: no outcome, "" and no bytes.
+void ClearResult(ctrl_lumo_result* r);
+// Keeps r in store and points out at it.
+void FillResult(ResultStore& store, const session::SendResult& r, ctrl_lumo_result* out);
 
 // Serial bytes the device link read while a call watches (the device query).
 struct SerialCapture {
@@ -47,12 +60,21 @@ struct ctrl_lumo_link {
     CLumo_Net net;
     capi::QuietFront front;
     session::Session session{net, front};
+    // A quick link unless ctrl_lumo_set_pauses asked for the console's pauses.
+    lumo::LinkPace pace;
 
     // what the open link is
     session::ConnectOutcome opened;
     std::string name; // UTF-8 link name (the device path for a serial path)
 
-    // behind the pointers of the last ctrl_lumo_result and ctrl_lumo_info
-    std::string status, data, caption;
-    std::vector<unsigned char> answer, sent;
+    // behind the pointers of the last ctrl_lumo_result
+    capi::ResultStore kept;
 };
+
+namespace capi {
+
+// Opens a TCP (x_mode) or UDP link to the dotted address on link's session;
+// CTRL_LUMO_OK, or a code with the reason in link->lastError.
+int OpenIpLink(ctrl_lumo_link* link, const char* address, bool udp, bool xMode);
+
+} // namespace capi

@@ -47,6 +47,41 @@ int HostNumber(const std::wstring& address) {
     return value;
 }
 
+constexpr int kModeQueryPassMs = 500;
+
+// The console's pause between looks at the mode-query reply. A quick link
+// ends it as soon as there is something to look at: data, a lost link, or
+// a program that gives up.
+void ModeQueryPause(CLumo_Net& net) {
+    const lumo::LinkPace& pace = lumo::CurrentPace();
+    if (!pace.quick) {
+        lumo::PauseMs(kModeQueryPassMs);
+        return;
+    }
+    lumo::WaitTicker ticker;
+    const auto deadline = lumo::WaitClock::now() + std::chrono::milliseconds(kModeQueryPassMs);
+    for (;;) {
+        const uint32_t seen = net.m_Client.Publications();
+        if (net.m_RecvLen.load(std::memory_order_acquire) > 0 ||
+            net.m_bConnected.load(std::memory_order_acquire) != 1 || pace.Cancelled())
+            return;
+        const int left = lumo::MsUntil(deadline);
+        if (left == 0)
+            return;
+        net.m_Client.WaitPublication(seen, ticker.SliceMs(std::min(left, lumo::MISSED_WAKE_RECHECK_MS)));
+        ticker.Tick();
+    }
+}
+
+// A pause of the close and failure sequences, after the disconnect
+// handshake or around the socket's shut-down. A quick link skips it: by
+// then the handshake has been acknowledged (or has run out its bounds) and
+// the shut-down has waited for the receive thread to end.
+void ClosePause(int ms) {
+    if (!lumo::CurrentPace().quick)
+        lumo::PauseMs(ms);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- Lumo_Client
@@ -202,7 +237,7 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
     if (failure) {
         m_Client.ShutDown();
         TapEvent(LumoTapEvent::Closed, site);
-        lumo::PauseMs(100);
+        ClosePause(100);
         if (mode == 0)
             ShowBox(failure + m_strIP, L"Error");
         m_bConnected.store(0, std::memory_order_release);
@@ -240,7 +275,8 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
             Peltra_Senddata(m_ConnectToPcID, query, sizeof query); // drops the result
 
             // Collect the 13-byte reply: 500-ms passes, at most 20, ended by
-            // 10 passes without data or by a lost link.
+            // 10 passes without data or by a lost link (a quick link's pass
+            // ends when data comes).
             unsigned char area[4096] = {};
             int gathered = 0, idle = 0;
             for (int pass = 0; pass < 20 && m_bConnected.load(std::memory_order_acquire) == 1; ++pass) {
@@ -256,7 +292,7 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
                 } else if (++idle >= 10) {
                     break;
                 }
-                lumo::PauseMs(500);
+                ModeQueryPause(*this);
             }
             unsigned char modeChar = 0;
             if (!lumo::ModeQueryReply(area, sizeof area, &modeChar))
@@ -275,9 +311,9 @@ int CLumo_Net::CloseNet() {
         Skarn_Disconnect(m_ConnectToPcID);
     SendProgress(prefix, L"------------CloseNet");
     if (m_ConverterLink == 0)
-        lumo::PauseMs(200);
+        ClosePause(200);
     CloseSocket();
-    lumo::PauseMs(1000); // the module's own pace after a close
+    ClosePause(1000); // the module's own pace after a close
     m_bConnected.store(0, std::memory_order_release);
     return 1;
 }
@@ -292,9 +328,9 @@ void CLumo_Net::CloseSocket() {
 int CLumo_Net::CloseNet_IPConverter() {
     const std::wstring prefix = L"IP" + m_strIP + L" ";
     SendProgress(prefix, L"------------CloseNet");
-    lumo::PauseMs(200);
+    ClosePause(200);
     CloseSocket();
-    lumo::PauseMs(1000);
+    ClosePause(1000);
     m_bConnected.store(0, std::memory_order_release);
     m_CommError = 0;
     return 1;

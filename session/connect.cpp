@@ -6,6 +6,7 @@
 #include <string>
 
 #include "connect_prompt.h"
+#include "link_pace.h"
 #include "link_tap.h"
 #include "lumo_net.h"
 #include "port_map.h"
@@ -72,24 +73,77 @@ void fail(FrontEnd& front, ConnectOutcome& o, ConnectStatus status, const char16
         front.ShowDetailedBox(o.boxText, o.boxCaption, BoxIcon::Error, o.boxDetails);
 }
 
+// Whether bytes wait on the serial port, blocking at most ms for them.
+bool bytesCome(CLumo_Net& net, int ms) {
+    return lumo_serial::PortWaitReadable(net.m_hCom, ms) == 1 && net.ComBytesWaiting() > 0;
+}
+
+// A quick link's stand-in for a fixed pause after which the serial link is
+// read: reads what comes within ms into area (from *n on, at most `room`
+// bytes) and ends as soon as the module's prompt is among the area's bytes.
+bool readUntilPrompt(CLumo_Net& net, FrontEnd& front, unsigned char* area, int* n, int room, int ms) {
+    // the test marks the line feeds it passes: look at a copy, so that the
+    // area stays as the console's single look would find it
+    const auto promptIn = [&] {
+        unsigned char copy[kPromptArea];
+        std::memcpy(copy, area, kPromptArea);
+        return ScanForPrompt(copy, *n, kPromptArea);
+    };
+    if (*n > 0 && promptIn())
+        return true;
+    const int limit = *n + room;
+    return front.Await(ms, [&](int sliceMs) {
+        if (*n >= limit || !bytesCome(net, sliceMs))
+            return false;
+        const int got = net.ReadComData(area + *n, limit - *n);
+        if (got <= 0)
+            return false;
+        *n += got;
+        return promptIn();
+    });
+}
+
 // After a carriage return: up to 15 attempts, 500 ms apart, to see the
 // module's prompt; an attempt that reads bytes reads once more 1000 ms later.
+// A quick link reads as bytes come, ends the attempt when the prompt is in,
+// and ends the pause between attempts when bytes wait.
 bool promptWait(CLumo_Net& net, FrontEnd& front) {
+    const bool quick = lumo::CurrentPace().quick;
     // Room for two reads of 1024 plus a zero that always ends the text.
     unsigned char area[kPromptArea] = {};
     for (int attempt = 0; attempt < kPromptAttempts; ++attempt) {
         int n = net.ReadComData(area, kPromptReadLimit);
         if (n > 0) {
-            front.Sleep(kPromptMoreMs);
-            const int more = net.ReadComData(area + n, kPromptReadLimit);
-            if (more > 0)
-                n += more;
+            if (quick) {
+                if (readUntilPrompt(net, front, area, &n, kPromptReadLimit, kPromptMoreMs))
+                    return true;
+            } else {
+                front.Sleep(kPromptMoreMs);
+                const int more = net.ReadComData(area + n, kPromptReadLimit);
+                if (more > 0)
+                    n += more;
+            }
             if (ScanForPrompt(area, n, kPromptArea))
                 return true;
         }
-        front.Sleep(kPromptPauseMs);
+        if (quick)
+            front.Await(kPromptPauseMs, [&](int sliceMs) { return bytesCome(net, sliceMs); });
+        else
+            front.Sleep(kPromptPauseMs);
     }
     return false;
+}
+
+// The pause after "ze 0000 0\r"; a quick link ends it when the module's
+// prompt answers it.
+void afterEchoOff(CLumo_Net& net, FrontEnd& front) {
+    if (!lumo::CurrentPace().quick) {
+        front.Sleep(kAfterEchoOffMs);
+        return;
+    }
+    unsigned char area[kPromptArea] = {};
+    int n = 0;
+    readUntilPrompt(net, front, area, &n, kPromptReadLimit, kAfterEchoOffMs);
 }
 
 } // namespace
@@ -113,7 +167,7 @@ ConnectOutcome ConnectSerial(CLumo_Net& net, FrontEnd& front, LinkRef& link, int
     o.promptSeen = promptWait(net, front);
     // prompt or not, the module's echo goes off and the link counts as open
     sendLiteral(net, kEchoOff);
-    front.Sleep(kAfterEchoOffMs);
+    afterEchoOff(net, front);
     o.status = ConnectStatus::Open;
     link.kind = LinkKind::Serial;
     link.xFrames = false;
@@ -329,29 +383,6 @@ std::u16string TcpLinkName(const std::u16string& address) {
 
 std::u16string UdpLinkName(const std::u16string& address) {
     return u"UDP " + address + u":" + Decimal(LUMO_UDP_MODULE_PORT);
-}
-
-std::optional<uint32_t> ParseDottedAddress(std::string_view text) {
-    uint32_t address = 0;
-    size_t i = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (i >= text.size() || text[i] != '.')
-                return std::nullopt;
-            ++i;
-        }
-        const size_t first = i;
-        uint32_t value = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - first < 4)
-            value = value * 10 + static_cast<uint32_t>(text[i++] - '0');
-        const size_t digits = i - first;
-        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[first] == '0'))
-            return std::nullopt;
-        address = (address << 8) | value;
-    }
-    if (i != text.size())
-        return std::nullopt;
-    return address;
 }
 
 } // namespace session

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "address_span.h"
+
 namespace session {
 
 enum class LinkKind { None, Serial, Tcp, Udp };
@@ -28,10 +30,5 @@ std::u16string SerialLinkName(int port);
 // "TCP <address>:20036" and "UDP <address>:20037"
 std::u16string TcpLinkName(const std::u16string& address);
 std::u16string UdpLinkName(const std::u16string& address);
-
-// The four parts of a dotted IPv4 address "a.b.c.d" (each 0 to 255 in one
-// to three decimal digits, no leading zero, which some readers take for
-// octal), the first in the top byte; nullopt for anything else.
-std::optional<uint32_t> ParseDottedAddress(std::string_view text);
 
 } // namespace session

@@ -32,6 +32,7 @@ ScanResult ScanAddress(uint32_t address, const ScanOptions& options, const std::
     lumo::LinkPace pace;
     pace.connectLimitMs = options.connectTimeoutMs;
     pace.cancel = stop;
+    pace.quick = !options.pauses;
     session.SetPace(pace);
     auto times = std::make_shared<ConnectTimes>();
     session.Tap().SetListener([times](const LumoTapRecord& rec) {

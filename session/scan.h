@@ -23,6 +23,7 @@ struct ScanOptions {
     int connectTimeoutMs = kScanConnectMs;
     bool xFrames = false; // the 17-byte X greeting (X frames carry no readable answer: no info)
     bool info = false;    // ask "zh" and keep its data line
+    bool pauses = false;  // the console's fixed pauses instead of a quick link's waits
 };
 
 // What one address answered.

@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link.h"
-
 namespace session {
 
 namespace {
@@ -15,17 +13,8 @@ constexpr char kFormHint[] = "give an address, a range A-B, a block A/N, a host 
 constexpr size_t kMaxHostName = 253;
 constexpr size_t kMaxLabel = 63;
 
-// An inclusive run of addresses.
-struct Span {
-    uint32_t first = 0, last = 0;
-};
-
 std::string Quoted(std::string_view s) {
     return "'" + std::string(s) + "'";
-}
-
-bool AllDigits(std::string_view s) {
-    return !s.empty() && s.size() <= 3 && s.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 // Digits, dots, '-' and '/' only: meant as an address, a range or a block.
@@ -53,50 +42,6 @@ bool HostNameForm(std::string_view s) {
     return true;
 }
 
-// An address, A-B (B an address or A's last part) or A/N; false with *why.
-bool ParseSpan(std::string_view text, Span* span, std::string* why) {
-    const size_t slash = text.find('/'), dash = text.find('-');
-    const std::string_view head = text.substr(0, std::min(slash, dash));
-    const std::optional<uint32_t> a = ParseDottedAddress(head);
-    if (!a) {
-        *why = "not an IPv4 address: " + Quoted(head);
-        return false;
-    }
-    if (slash != std::string_view::npos && dash == std::string_view::npos) {
-        const std::string_view bits = text.substr(slash + 1);
-        if (!AllDigits(bits) || std::stoi(std::string(bits)) > 32) {
-            *why = "a block takes 0 to 32 bits after '/': " + Quoted(text);
-            return false;
-        }
-        const int n = std::stoi(std::string(bits));
-        const uint32_t mask = n == 0 ? 0 : ~uint32_t{0} << (32 - n);
-        *span = {*a & mask, (*a & mask) | ~mask};
-        return true;
-    }
-    if (dash != std::string_view::npos && slash == std::string_view::npos) {
-        const std::string_view tail = text.substr(dash + 1);
-        std::optional<uint32_t> b = ParseDottedAddress(tail);
-        if (!b && AllDigits(tail) && std::stoi(std::string(tail)) <= 255)
-            b = (*a & 0xFFFFFF00u) | static_cast<uint32_t>(std::stoi(std::string(tail)));
-        if (!b) {
-            *why = "a range ends in an address or a number up to 255: " + Quoted(text);
-            return false;
-        }
-        if (*b < *a) {
-            *why = "the range runs backwards: " + Quoted(text);
-            return false;
-        }
-        *span = {*a, *b};
-        return true;
-    }
-    if (slash == std::string_view::npos) {
-        *span = {*a, *a};
-        return true;
-    }
-    *why = "not a target: " + Quoted(text) + " (" + kFormHint + ")";
-    return false;
-}
-
 class Reader {
 public:
     explicit Reader(const HostResolver& resolve) : m_Resolve(resolve) {}
@@ -111,15 +56,15 @@ private:
         m_Out.error = std::move(error);
         return false;
     }
-    bool Add(const Span& span, const std::string& where, std::string_view text);
+    bool Add(const AddressSpan& span, const std::string& where, std::string_view text);
     bool TakeFile(const std::string& path);
 
     const HostResolver& m_Resolve;
     TargetList m_Out;
 };
 
-bool Reader::Add(const Span& span, const std::string& where, std::string_view text) {
-    const uint64_t count = uint64_t{span.last} - span.first + 1;
+bool Reader::Add(const AddressSpan& span, const std::string& where, std::string_view text) {
+    const uint64_t count = span.Count();
     if (m_Out.addresses.size() + count > kMaxTargets)
         return Fail(TargetProblem::Usage, where + "more than " + std::to_string(kMaxTargets) +
                                               " addresses with " + Quoted(text) + "; give smaller ranges");
@@ -139,9 +84,9 @@ bool Reader::Take(std::string_view text, const std::string& where, bool inFile) 
     std::string why;
     if (!TargetFormOk(text, &why))
         return Fail(TargetProblem::Usage, where + why);
-    Span span;
+    AddressSpan span;
     if (NumericForm(text)) {
-        ParseSpan(text, &span, &why); // TargetFormOk has parsed it
+        ParseAddressSpan(text, &span, &why); // TargetFormOk has parsed it
         return Add(span, where, text);
     }
     const std::optional<uint32_t> address = m_Resolve(std::string(text), &why);
@@ -222,8 +167,8 @@ bool TargetFormOk(std::string_view text, std::string* why) {
     if (text.starts_with('@'))
         return true;
     if (NumericForm(text)) {
-        Span span;
-        return ParseSpan(text, &span, why);
+        AddressSpan span;
+        return ParseAddressSpan(text, &span, why);
     }
     if (HostNameForm(text))
         return true;
@@ -237,12 +182,6 @@ TargetList ReadTargets(const std::vector<std::string>& texts, const HostResolver
         if (!reader.Take(text, "", false))
             break;
     return reader.Finish();
-}
-
-std::string DottedAddress(uint32_t a) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
-    return text;
 }
 
 } // namespace session

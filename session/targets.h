@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "address_span.h"
+
 namespace session {
 
 // The most addresses one list may hold (a /12): a typing slip such as
@@ -46,8 +48,5 @@ TargetList ReadTargets(const std::vector<std::string>& texts, const HostResolver
 // Whether text has a target's form, without reading a file or looking a
 // name up (for checking options early); *why says what is wrong.
 bool TargetFormOk(std::string_view text, std::string* why);
-
-// "a.b.c.d"
-std::string DottedAddress(uint32_t address);
 
 } // namespace session

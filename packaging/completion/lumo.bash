@@ -31,16 +31,16 @@ _lumo()
         return
     fi
 
-    local link="--tcp --udp --serial --baud --x --connect-timeout --help"
+    local link="--tcp --udp --serial --baud --x --connect-timeout --pauses --help"
     local options
     case $command in
         connect) options="$link --json" ;;
         send) options="$link --json --jobs" ;;
         run) options="$link --json --jobs --repeat --keep-going --junit --csv" ;;
-        scan) options="--timeout --x --info --json --csv --jobs --help" ;;
-        ports) options="--json --probe --baud --jobs --help" ;;
-        watch) options="--interval --once --json --jobs --connect-timeout --help" ;;
-        exporter) options="--listen --interval --jobs --connect-timeout --help" ;;
+        scan) options="--timeout --x --info --json --csv --jobs --pauses --help" ;;
+        ports) options="--json --probe --baud --jobs --pauses --help" ;;
+        watch) options="--interval --once --json --jobs --connect-timeout --pauses --help" ;;
+        exporter) options="--listen --interval --jobs --connect-timeout --pauses --help" ;;
         clear-socket) options="--help" ;;
         device-query) options="--serial --baud --help" ;;
         *) return ;;

@@ -149,7 +149,8 @@ TEST(CApiSim, OneThreadPerLink) {
     ChildProcess sim;
     ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", "127.0.44.7", "--serial"}));
     ctrl_lumo_link* link = ctrl_lumo_create();
-    auto open = std::async(std::launch::async, [&] { // the prompt wait takes 1.5 s
+    ASSERT_EQ(ctrl_lumo_set_pauses(link, 1), CTRL_LUMO_OK);
+    auto open = std::async(std::launch::async, [&] { // with the console's pauses the prompt wait takes 1.5 s
         return ctrl_lumo_open_serial(link, sim.SerialPath().c_str(), 9600);
     });
     int code = CTRL_LUMO_OK;
@@ -162,4 +163,60 @@ TEST(CApiSim, OneThreadPerLink) {
     ctrl_lumo_destroy(link); // waits for the open, then closes and frees
     EXPECT_EQ(open.get(), CTRL_LUMO_OK);
     EXPECT_EQ(ctrl_lumo_send_command(link, "zh", &r), CTRL_LUMO_ERR_ARGUMENT);
+}
+
+// A fleet: each module's answer on its own target, in target order, the
+// refused one named with its reason; a scan finds the modules only.
+TEST(CApiSim, FleetRunAndScan) {
+    ChildProcess sim;
+    ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", "127.0.44.16-19", "--tcp", "--id-step", "1"}));
+    const char* targets[] = {"127.0.44.16-18", "127.0.44.20", "127.0.44.19"};
+    ctrl_lumo_fleet_options options{};
+    options.jobs = 2;
+    ctrl_lumo_fleet* fleet = ctrl_lumo_fleet_create(targets, 3, &options);
+    ASSERT_NE(fleet, nullptr) << ctrl_lumo_last_error(nullptr);
+    ASSERT_EQ(ctrl_lumo_fleet_size(fleet), 5u);
+    const char* commands[] = {"zh", "za 1"};
+    EXPECT_EQ(ctrl_lumo_fleet_run(fleet, commands, 2), CTRL_LUMO_ERR_CONNECT);
+    EXPECT_EQ(std::string(ctrl_lumo_fleet_last_error(fleet)),
+              "1 of 5 links did not open (each target's error says why)");
+    const int ids[] = {1, 2, 3, -1, 4};
+    for (size_t i = 0; i < 5; ++i) {
+        ctrl_lumo_target t;
+        ASSERT_EQ(ctrl_lumo_fleet_target(fleet, i, &t), CTRL_LUMO_OK);
+        EXPECT_EQ(t.module_id, ids[i]) << t.address;
+        if (ids[i] < 0) {
+            EXPECT_STREQ(t.address, "127.0.44.20");
+            EXPECT_EQ(t.reached, 0);
+            EXPECT_EQ(t.results, 0u);
+            EXPECT_STREQ(t.error, "TCP 127.0.44.20:20036: refused (Connect failure!!)");
+            continue;
+        }
+        ASSERT_EQ(t.results, 2u) << t.address;
+        ctrl_lumo_result r;
+        ASSERT_EQ(ctrl_lumo_fleet_result(fleet, i, 0, &r), CTRL_LUMO_OK);
+        EXPECT_EQ(r.data, "Device ID " + std::to_string(ids[i]) + " Style 17 Ver 1.00");
+        ASSERT_EQ(ctrl_lumo_fleet_result(fleet, i, 1, &r), CTRL_LUMO_OK);
+        EXPECT_STREQ(r.status, "Ack : OK: command za 1 done\r");
+    }
+    ctrl_lumo_result r;
+    EXPECT_EQ(ctrl_lumo_fleet_result(fleet, 3, 0, &r), CTRL_LUMO_ERR_ARGUMENT);
+
+    EXPECT_EQ(ctrl_lumo_fleet_scan(fleet), CTRL_LUMO_OK);
+    ctrl_lumo_target t;
+    ASSERT_EQ(ctrl_lumo_fleet_target(fleet, 4, &t), CTRL_LUMO_OK);
+    EXPECT_EQ(t.reached, 1);
+    EXPECT_EQ(t.mode_char, 'z');
+    EXPECT_GE(t.connect_us, 0);
+    ASSERT_EQ(ctrl_lumo_fleet_target(fleet, 3, &t), CTRL_LUMO_OK);
+    EXPECT_EQ(t.reached, 0);
+    EXPECT_STREQ(t.error, "127.0.44.20: refused");
+    ctrl_lumo_fleet_destroy(fleet);
+
+    const char* bad[] = {"127.0.44.9-3"};
+    EXPECT_EQ(ctrl_lumo_fleet_create(bad, 1, nullptr), nullptr);
+    EXPECT_STREQ(ctrl_lumo_last_error(nullptr), "the range runs backwards: '127.0.44.9-3'");
+    options.jobs = 5000;
+    EXPECT_EQ(ctrl_lumo_fleet_create(targets, 1, &options), nullptr);
+    EXPECT_EQ(ctrl_lumo_fleet_scan(nullptr), CTRL_LUMO_ERR_ARGUMENT);
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 using namespace simtest;
@@ -171,8 +172,8 @@ TEST(Session, TcpWaitWakesOnTheAnswerAndWaitsOutADroppedLink) {
 // the module sends a second and a half later is no longer part of it.
 TEST(Session, ShortAnswerIsTakenAfterAQuietPause) {
     ChildProcess sim;
-    ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", "127.0.6.5", "--tcp", "--misbehave", "chunks", "--chunk",
-                                            "20", "--chunk-pause", "1500"}));
+    ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", "127.0.6.5", "--tcp", "--misbehave", "chunks",
+                                            "--chunk", "20", "--chunk-pause", "1500"}));
     CLumo_Net net;
     Front front;
     session::Session link(net, front);
@@ -221,4 +222,46 @@ TEST(Session, SentFrameIsRecordedBeforeItsAnswer) {
     EXPECT_LT(tx->seq, rx->seq);
     EXPECT_LE(tx->wallMs, rx->wallMs);
     net.m_ToPCStyle = 0;
+}
+
+// A quick link (lumo, the C API) and a link with the console's pauses put
+// the same bytes on the wire, in the same order: the mode query, the
+// command, the disconnect handshake over TCP; the carriage return, the
+// console strings over the serial port. Each waits for what it waits for.
+TEST(Session, QuickLinkSendsWhatTheConsoleSends) {
+    ChildProcess sim;
+    ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", "127.0.6.7", "--tcp", "--serial", "--id", "3"}));
+    ASSERT_EQ(setenv("LUMO_COM6", sim.SerialPath().c_str(), 1), 0);
+    const auto sent = [](bool quick, bool serial) {
+        CLumo_Net net;
+        Front front;
+        session::Session link(net, front);
+        lumo::LinkPace pace;
+        pace.quick = quick;
+        link.SetPace(pace);
+        auto bytes = std::make_shared<Bytes>();
+        link.Tap().SetListener([bytes](const LumoTapRecord& r) {
+            if (r.kind == LumoTapKind::Sent)
+                bytes->insert(bytes->end(), r.bytes, r.bytes + r.size);
+        });
+        const session::ConnectOutcome o =
+            serial ? link.OpenSerial(6, 115200) : link.OpenTcp(u"127.0.6.7", false);
+        EXPECT_TRUE(o.ok());
+        EXPECT_EQ(o.modeChar, serial ? 0 : 'z');
+        EXPECT_EQ(o.promptSeen, serial);
+        EXPECT_EQ(link.Send(u"za 1").outcome, session::SendOutcome::Answered);
+        link.Disconnect();
+        EXPECT_EQ(net.m_bConnected.load(), 0);
+        return *bytes;
+    };
+    for (const bool serial : {false, true}) {
+        const Bytes quick = sent(true, serial);
+        EXPECT_EQ(quick, sent(false, serial)) << (serial ? "serial" : "TCP");
+        if (serial)
+            EXPECT_EQ(quick, B("\rze 0000 0\rza 1\rze 0000 1\r*0\rexit\r"));
+        else
+            EXPECT_EQ(quick, Cat(Cat(B(std::string("\x55\xAA\x3F\xC0\x01\xFE\x6D\x00", 8)), Z(3, u"za 1")),
+                                 B(std::string("\x55\xAA\x3F\xC0\x01\xFE\x17\x00", 8))));
+    }
+    unsetenv("LUMO_COM6");
 }

@@ -45,6 +45,10 @@ Link (connect, send, run, device-query; one kind):
 TARGETS: an address, a range A-B, a block A/N, a host name or @FILE (one
 target a line); --tcp and --udp may repeat. send and run work on every
 target, each its own link, --jobs N at once.
+A link sends what the console sends but ends each wait as soon as its
+condition holds (a reply in, a prompt come); --pauses keeps the console's
+fixed pauses (the mode query's 500-ms passes, 1.2 s to close a TCP link,
+1.5 s for a serial prompt) for a module that needs them.
 
 Options and arguments come in any order; '--' ends the options. -h is --help
 everywhere; 'lumo COMMAND --help' tells more.
@@ -61,6 +65,7 @@ Link (one kind):
   --serial N|DEVICE   serial port N (1-255) or a device path
   --baud RATE         with --serial: bits per second (default 9600)
   --connect-timeout MS   bound each TCP connect (default: 20000)
+  --pauses            the console's fixed pauses instead of quick waits
 TARGETS: an address, a range A-B (B an address or a last part), a block A/N,
 a host name, or @FILE with one target a line ('#' comments; @- standard
 input); --tcp and --udp may repeat.
@@ -137,6 +142,7 @@ many addresses. Exit status 0 when a module answered, 1 when none did.
                       info, connect_ms
   --csv               CSV with a header row, the same columns
   --jobs N            addresses in flight at once (default 256, 1-4096)
+  --pauses            the console's fixed pauses instead of quick waits
 )";
 
 const char kPortsUsage[] = R"(usage: lumo ports [--json] [--probe [--baud RATE] [--jobs N] [DEVICE...]]
@@ -151,6 +157,7 @@ module answered on some port, 1 when none did.
   --json              one JSON object per port
   --probe             look for a module behind each port
   --baud RATE         with --probe: bits per second (default 9600)
+  --pauses            with --probe: the console's fixed pauses
 )";
 
 const char kWatchUsage[] = R"(usage: lumo watch [--interval S] [--once] [--json] [--jobs N]
@@ -176,6 +183,7 @@ object per poll and target, as each poll ends.
                       round_trip_ms, changed, last_change
   --jobs N            links in flight at once (default 64, 1-4096)
   --connect-timeout MS   bound each TCP connect (default 2000)
+  --pauses            the console's fixed pauses instead of quick waits
 )";
 
 const char kExporterUsage[] = R"(usage: lumo exporter [--listen [ADDR:]PORT] [--interval S] [--jobs N]
@@ -193,6 +201,7 @@ Prometheus scrape configuration.
                       (default 5; 0.1 to 86400, fractions allowed)
   --jobs N            links in flight at once (default 64, 1-4096)
   --connect-timeout MS   bound each TCP connect (default 2000)
+  --pauses            the console's fixed pauses instead of quick waits
 )";
 
 const char kClearUsage[] = R"(usage: lumo clear-socket ADDR
@@ -207,6 +216,7 @@ const char kDeviceUsage[] = R"(usage: lumo device-query --serial N|DEVICE [--bau
 Opens the serial port, sends the device query (55 AA FF 00 01 FE 19 00) and
 prints the first two bytes of the module's answer; closes the port again.
 Exit status 1 when no answer came (FF FF).
+
 )";
 
 struct CommandInfo {
@@ -258,6 +268,7 @@ enum OptionId : int {
     kOptInterval,
     kOptOnce,
     kOptListen,
+    kOptPauses,
 };
 
 // Every option, and who takes it. A new option is a line here and a case in
@@ -293,6 +304,8 @@ constexpr OptionSpec kOptions[] = {
     {"interval", required_argument, kOptInterval, kPollCommands},
     {"once", no_argument, kOptOnce, Bit(Command::Watch)},
     {"listen", required_argument, kOptListen, Bit(Command::Exporter)},
+    {"pauses", no_argument, kOptPauses,
+     Bit(Command::Connect) | kManyCommands | Bit(Command::Scan) | Bit(Command::Ports) | kPollCommands},
 };
 
 std::string LongName(int id) {
@@ -504,6 +517,9 @@ bool Parser::Apply(int id, const char* value) {
         inv.listenPort = static_cast<int>(n);
         return true;
     }
+    case kOptPauses:
+        inv.pauses = true;
+        return true;
     case kOptJobs:
         if (!ParseNumber(v, 1, session::kMaxJobs, &n))
             return Fail("--jobs: not a count from 1 to " + std::to_string(session::kMaxJobs) + ": " +

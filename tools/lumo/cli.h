@@ -56,6 +56,7 @@ struct Invocation {
     bool once = false;                 // watch --once
     std::string listenHost = kListenHost; // exporter --listen [ADDR:]PORT
     int listenPort = kListenPort;
+    bool pauses = false;      // --pauses: the console's fixed pauses on every link
     std::vector<std::string>
         arguments; // positional: commands, the file, the address, scan's targets, devices
 };

@@ -53,8 +53,7 @@ int RunMany(const Invocation& inv, const std::vector<uint32_t>& addresses,
         if (!inv.json)
             r.out.Printf("== %s\n", r.label.c_str());
         // a run's own lines say what was shown
-        TargetLink link(inv.json || run ? nullptr : &r.out, nullptr, &runner.StopFlag(), true,
-                        inv.connectTimeoutMs);
+        TargetLink link(inv.json || run ? nullptr : &r.out, nullptr, &runner.StopFlag(), true, inv);
         session::ConnectOutcome o;
         if (!link.Open(inv.link, address, &o)) {
             r.failure = link.Failure();

@@ -40,7 +40,7 @@ int CannotOpen(const TargetLink& link) {
 
 int DoConnect(const Invocation& inv, const std::string& address) {
     FileOut out(stdout), err(stderr);
-    TargetLink link(inv.json ? nullptr : &out, &err, nullptr, false, inv.connectTimeoutMs);
+    TargetLink link(inv.json ? nullptr : &out, &err, nullptr, false, inv);
     session::ConnectOutcome o;
     if (!link.Open(inv.link, address, &o))
         return CannotOpen(link);
@@ -71,7 +71,7 @@ int DoConnect(const Invocation& inv, const std::string& address) {
 
 int DoSend(const Invocation& inv, const std::string& address, const std::vector<std::u16string>& commands) {
     FileOut out(stdout), err(stderr);
-    TargetLink link(inv.json ? nullptr : &out, &err, nullptr, false, inv.connectTimeoutMs);
+    TargetLink link(inv.json ? nullptr : &out, &err, nullptr, false, inv);
     session::ConnectOutcome o;
     if (!link.Open(inv.link, address, &o))
         return CannotOpen(link);
@@ -85,8 +85,7 @@ int DoSend(const Invocation& inv, const std::string& address, const std::vector<
 int DoRun(const Invocation& inv, const std::string& address, const CommandSource& source,
           ReportFiles& files) {
     FileOut out(stdout), err(stderr);
-    TargetLink link(nullptr, &err, nullptr, false,
-                    inv.connectTimeoutMs); // the run's own lines say what was shown
+    TargetLink link(nullptr, &err, nullptr, false, inv); // the run's own lines say what was shown
     session::ConnectOutcome o;
     if (!link.Open(inv.link, address, &o))
         return CannotOpen(link);

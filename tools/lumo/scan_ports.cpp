@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "link_pace.h"
 #include "link_tap.h"
+#include "log/session_record.h"
 #include "lumo_net.h"
 #include "out.h"
 #include "posix_file.h"
@@ -15,7 +17,6 @@
 #include "scan.h"
 #include "send.h"
 #include "serial_devices.h"
-#include "log/session_record.h"
 #include "targets.h"
 #include "text.h"
 
@@ -131,6 +132,7 @@ int DoScan(const Invocation& inv) {
     options.connectTimeoutMs = inv.scanTimeoutMs;
     options.xFrames = inv.link.xFrames;
     options.info = inv.info;
+    options.pauses = inv.pauses;
 
     session::Runner runner(inv.jobs > 0 ? inv.jobs : kScanJobs);
     const posix::SignalWatch watch([&runner] { runner.Stop(); });
@@ -190,6 +192,9 @@ int DoPorts(const Invocation& inv) {
             CLumo_Net net;
             session::LinkTap tap(net);
             session::RunnerFrontEnd front(&runner.StopFlag());
+            lumo::LinkPace pace;
+            pace.quick = !inv.pauses;
+            const lumo::ScopedPace paced(pace);
             ports[i].probe = session::ProbeSerial(net, front, numbers[i], inv.link.baud, &tap);
         },
         [&](size_t i) {

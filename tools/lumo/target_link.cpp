@@ -8,7 +8,7 @@
 
 namespace lumo_cli {
 
-TargetLink::TargetLink(Out* out, Out* errors, const std::atomic<bool>* stop, bool many, int connectTimeoutMs)
+TargetLink::TargetLink(Out* out, Out* errors, const std::atomic<bool>* stop, bool many, const Invocation& inv)
     : front(out, errors, stop), session(net, front) {
     session.Tap().SetListener([seen = m_Seen](const LumoTapRecord& r) {
         if (r.kind == LumoTapKind::Event && r.event == LumoTapEvent::Connected)
@@ -19,9 +19,10 @@ TargetLink::TargetLink(Out* out, Out* errors, const std::atomic<bool>* stop, boo
     if (many)
         net.m_hOwnerWnd = [](unsigned, uintptr_t, intptr_t) {}; // a reset shows no box; the answer says it
     lumo::LinkPace pace;
-    if (connectTimeoutMs > 0)
-        pace.connectLimitMs = connectTimeoutMs;
+    if (inv.connectTimeoutMs > 0)
+        pace.connectLimitMs = inv.connectTimeoutMs;
     pace.cancel = stop;
+    pace.quick = !inv.pauses;
     session.SetPace(pace);
 }
 

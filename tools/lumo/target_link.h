@@ -21,8 +21,9 @@ public:
     // the error icon (null: nowhere). stop: cuts the waits short (null for
     // never). A link of many leaves the device link's own boxes to the
     // caller (through its failure reason) and shows none when the module
-    // drops it. connectTimeoutMs: 0 for the device link's own bound.
-    TargetLink(Out* out, Out* errors, const std::atomic<bool>* stop, bool many, int connectTimeoutMs);
+    // drops it. inv gives the connect's bound and whether the link keeps the
+    // console's pauses (else it is a quick link).
+    TargetLink(Out* out, Out* errors, const std::atomic<bool>* stop, bool many, const Invocation& inv);
 
     // Opens the link chosen to address (TCP, UDP; ignored for a serial
     // link). False with Failure() and Hint() set.

@@ -137,6 +137,7 @@ std::optional<WatchOptions> ReadWatchOptions(const Invocation& inv, int* status)
     o.interval = std::chrono::milliseconds(inv.intervalMs);
     o.jobs = inv.jobs > 0 ? inv.jobs : kSendJobs;
     o.connectTimeoutMs = inv.connectTimeoutMs;
+    o.pauses = inv.pauses;
     o.rounds = inv.once ? 1 : 0;
     return o;
 }

@@ -18,9 +18,12 @@ std::string AnswerLine(const session::SendResult& r) {
 } // namespace
 
 ModulePoll PollModule(const std::string& address, bool askInfo, const std::atomic<bool>* stop,
-                      int connectTimeoutMs) {
+                      int connectTimeoutMs, bool pauses) {
     ModulePoll p;
-    TargetLink link(nullptr, nullptr, stop, true, connectTimeoutMs > 0 ? connectTimeoutMs : kWatchConnectMs);
+    Invocation inv;
+    inv.connectTimeoutMs = connectTimeoutMs > 0 ? connectTimeoutMs : kWatchConnectMs;
+    inv.pauses = pauses;
+    TargetLink link(nullptr, nullptr, stop, true, inv);
     LinkChoice choice;
     choice.kind = session::LinkKind::Tcp;
     session::ConnectOutcome o;

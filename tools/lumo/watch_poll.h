@@ -27,9 +27,10 @@ struct ModulePoll {
 };
 
 // Polls the module at the dotted address. stop (may be null) cuts the waits
-// short; connectTimeoutMs bounds the TCP connect.
+// short; connectTimeoutMs bounds the TCP connect (0: kWatchConnectMs);
+// pauses keeps the console's fixed pauses, else the link is a quick one.
 ModulePoll PollModule(const std::string& address, bool askInfo, const std::atomic<bool>* stop,
-                      int connectTimeoutMs);
+                      int connectTimeoutMs, bool pauses);
 
 // The version in a device-information line ("Device ID 1 Style 17 Ver 1.00"
 // gives "1.00"); empty when it names none.

@@ -56,7 +56,7 @@ void Watcher::Run(const std::function<void(size_t target, const ModuleRow& row)>
         [&](const session::PollSlot& slot) {
             const bool askInfo =
                 slot.round % kInfoEvery == 0 || m_NeedsInfo[slot.target].load(std::memory_order_relaxed);
-            return PollModule(m_Dotted[slot.target], askInfo, stop, m_Options.connectTimeoutMs);
+            return PollModule(m_Dotted[slot.target], askInfo, stop, m_Options.connectTimeoutMs, m_Options.pauses);
         },
         [&](const session::PollSlot& slot, std::optional<ModulePoll>&& poll) {
             // a poll cut short by the stop says nothing about the module

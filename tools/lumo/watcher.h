@@ -30,6 +30,7 @@ struct WatchOptions {
     std::chrono::milliseconds interval{5000};
     int jobs = 64;
     int connectTimeoutMs = 0; // 0: kWatchConnectMs
+    bool pauses = false;      // the console's fixed pauses instead of quick waits
     uint64_t rounds = 0;      // 0: until stopped
 };
 

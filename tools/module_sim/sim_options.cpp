@@ -20,7 +20,8 @@ const char USAGE[] = R"(usage: lumo-module-sim [--address A] [--tcp] [--converte
         [--chunk N] [--chunk-pause MS] [--verbose] [--help] [--version]
 
 Plays one controller module on the loopback address A (default 127.0.0.1;
-only 127.0.0.0/8 is accepted). A may also be a range A-B or a block A/N
+only 127.0.0.0/8 is accepted). A may also be a range A-B (B an address or
+A's last part, as in 127.0.92.0-99) or a block A/N
 (such as 127.0.92.0/22, 1024 addresses, the first and last included): then
 one process plays one module on every address of it, each with its own
 listeners, connections and state, and every other option applies to each
@@ -167,7 +168,7 @@ bool AddMisbehaviours(std::string_view list, unsigned* bits) {
 // Takes --address: one loopback address, a range or a block; false (told) when it is not one.
 bool TakeAddresses(const char* v, Options* o) {
     std::string why;
-    if (!ParseAddressRange(v, &o->addresses, &why)) {
+    if (!session::ParseAddressSpan(v, &o->addresses, &why)) {
         std::fprintf(stderr, "lumo-module-sim: bad address %s: %s\n", v, why.c_str());
         return false;
     }

@@ -4,14 +4,14 @@
 
 #include <string>
 
+#include "address_span.h"
 #include "sim_protocol.h"
-#include "sim_range.h"
 
 namespace modsim {
 
 struct Options {
-    AddressRange addresses; // one module on each (--address A, A-B or A/N)
-    int idStep = 0;         // the module on the k-th address has id (id + k * idStep) mod 256
+    session::AddressSpan addresses{0x7F000001, 0x7F000001}; // one module on each (--address A, A-B or A/N)
+    int idStep = 0; // the module on the k-th address has id (id + k * idStep) mod 256
     bool tcp = false, converter = false, udp = false, serial = false, verbose = false;
     std::string serialLink; // also a symlink to the pty slave (implies serial)
     int chunkPauseMs = 20;  // between the pieces of a reply (MIS_CHUNKS)

@@ -521,7 +521,7 @@ void Simulator::Open() {
         Module& m = m_Modules[k];
         const uint32_t a = m_Opt.addresses.At(k);
         m.addr.s_addr = htonl(a);
-        m.address = AddressText(a);
+        m.address = session::DottedAddress(a);
         if (count > 1)
             m.logName = m.address + " ";
         m.cfg = ModuleConfig(m_Opt, k);

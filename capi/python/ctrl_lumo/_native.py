@@ -42,6 +42,35 @@ class Info(ctypes.Structure):
     ]
 
 
+class FleetOptions(ctypes.Structure):
+    """struct ctrl_lumo_fleet_options"""
+
+    _fields_ = [
+        ("jobs", c_int),
+        ("udp", c_int),
+        ("x_mode", c_int),
+        ("connect_timeout_ms", c_int),
+        ("info", c_int),
+        ("pauses", c_int),
+    ]
+
+
+class Target(ctypes.Structure):
+    """struct ctrl_lumo_target"""
+
+    _fields_ = [
+        ("address", c_char_p),
+        ("reached", c_int),
+        ("module_id", c_int),
+        ("style", c_int),
+        ("mode_char", c_int),
+        ("info", c_char_p),
+        ("connect_us", c_int),
+        ("error", c_char_p),
+        ("results", c_size_t),
+    ]
+
+
 def _load() -> ctypes.CDLL:
     # By its SONAME, so the dynamic loader's usual search applies
     # (LD_LIBRARY_PATH, the ld.so cache, /usr/lib).
@@ -52,7 +81,7 @@ def _load() -> ctypes.CDLL:
             f"ctrl_lumo needs {LIBRARY}: install the package libctrl-lumo-c1, or put the folder "
             f"that holds it in LD_LIBRARY_PATH ({error})"
         ) from error
-    link = c_void_p
+    link = fleet = c_void_p
     signatures = {
         "ctrl_lumo_create": (link, []),
         "ctrl_lumo_destroy": (None, [link]),
@@ -66,6 +95,17 @@ def _load() -> ctypes.CDLL:
         "ctrl_lumo_clear_socket": (c_int, [link, c_char_p]),
         "ctrl_lumo_get_info": (c_int, [link, POINTER(Info)]),
         "ctrl_lumo_close": (c_int, [link]),
+        "ctrl_lumo_set_pauses": (c_int, [link, c_int]),
+        "ctrl_lumo_set_connect_timeout": (c_int, [link, c_int]),
+        "ctrl_lumo_fleet_create": (fleet, [POINTER(c_char_p), c_size_t, POINTER(FleetOptions)]),
+        "ctrl_lumo_fleet_destroy": (None, [fleet]),
+        "ctrl_lumo_fleet_size": (c_size_t, [fleet]),
+        "ctrl_lumo_fleet_scan": (c_int, [fleet]),
+        "ctrl_lumo_fleet_run": (c_int, [fleet, POINTER(c_char_p), c_size_t]),
+        "ctrl_lumo_fleet_target": (c_int, [fleet, c_size_t, POINTER(Target)]),
+        "ctrl_lumo_fleet_result": (c_int, [fleet, c_size_t, c_size_t, POINTER(Result)]),
+        "ctrl_lumo_fleet_stop": (None, [fleet]),
+        "ctrl_lumo_fleet_last_error": (c_char_p, [fleet]),
         "ctrl_lumo_last_error": (c_char_p, [link]),
         "ctrl_lumo_version": (c_char_p, []),
     }

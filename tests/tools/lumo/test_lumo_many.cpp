@@ -184,6 +184,7 @@ TEST(LumoMany, StandardInputAndUsage) {
         {{"send", "--tcp", "127.0.62.0/8", "za"}, 64},
         {{"connect", "--tcp", "127.0.62.41-42"}, 64},
         {{"connect", "--serial", "1", "--connect-timeout", "100"}, 64},
+        {{"device-query", "--serial", "1", "--pauses"}, 64}, // no pause of its own to keep
         {{"send", "--tcp", "@/nonexistent/targets", "za"}, 66},
         {{"scan"}, 64},
         {{"scan", "--json", "--csv", "127.0.62.41"}, 64},

@@ -1,9 +1,11 @@
-// The addresses of lumo-module-sim --address: one address, A-B, A/N.
-#include "sim_range.h"
+// The addresses of lumo-module-sim --address: one address, A-B, A/N, read
+// as the programs read their targets.
+#include "address_span.h"
 
 #include <gtest/gtest.h>
 
-using namespace modsim;
+using session::AddressSpan;
+using session::DottedAddress;
 
 TEST(SimRange, ParsesAddressesRangesAndBlocks) {
     struct {
@@ -17,21 +19,21 @@ TEST(SimRange, ParsesAddressesRangesAndBlocks) {
         {"10.1.2.3/31", 0x0A010202, 0x0A010203},
     };
     for (const auto& r : rows) {
-        AddressRange range;
+        AddressSpan range;
         std::string why;
-        ASSERT_TRUE(ParseAddressRange(r.text, &range, &why)) << r.text << ": " << why;
+        ASSERT_TRUE(session::ParseAddressSpan(r.text, &range, &why)) << r.text << ": " << why;
         EXPECT_EQ(range.first, r.first) << r.text;
         EXPECT_EQ(range.last, r.last) << r.text;
     }
-    AddressRange all;
+    AddressSpan all;
     std::string why;
-    ASSERT_TRUE(ParseAddressRange("0.0.0.0/0", &all, &why));
+    ASSERT_TRUE(session::ParseAddressSpan("0.0.0.0/0", &all, &why));
     EXPECT_EQ(all.Count(), uint64_t(1) << 32);
-    AddressRange block;
-    ASSERT_TRUE(ParseAddressRange("127.0.92.0/22", &block, &why));
+    AddressSpan block;
+    ASSERT_TRUE(session::ParseAddressSpan("127.0.92.0/22", &block, &why));
     EXPECT_EQ(block.Count(), 1024u);
-    EXPECT_EQ(AddressText(block.At(261)), "127.0.93.5");
-    EXPECT_EQ(AddressText(block.At(1023)), "127.0.95.255");
+    EXPECT_EQ(DottedAddress(block.At(261)), "127.0.93.5");
+    EXPECT_EQ(DottedAddress(block.At(1023)), "127.0.95.255");
 }
 
 TEST(SimRange, RefusesWhatIsNoRange) {
@@ -39,9 +41,9 @@ TEST(SimRange, RefusesWhatIsNoRange) {
          {"", "127.0.0", "127.0.0.1.", "127.0.0.256", "1234.0.0.1", "127.0.0.01x", " 127.0.0.1", "127..0.1",
           "127.0.0.1/33", "127.0.0.1/", "127.0.0.1/2x", "127.0.0.1/-1", "127.0.0.2-127.0.0.1", "127.0.0.1-",
           "127.0.0.1-127.0.0.2/24", "127.0.0.1/24-127.0.0.9", "localhost"}) {
-        AddressRange range;
+        AddressSpan range;
         std::string why;
-        EXPECT_FALSE(ParseAddressRange(text, &range, &why)) << text;
+        EXPECT_FALSE(session::ParseAddressSpan(text, &range, &why)) << text;
         EXPECT_FALSE(why.empty()) << text;
     }
 }
