@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -121,6 +123,16 @@ int TcpSendNow(int fd, const unsigned char* data, size_t count, size_t* sent) {
 void TcpWaitWritable(int fd, int timeoutMs) {
     pollfd p{fd, POLLOUT, 0};
     poll(&p, 1, timeoutMs); // a signal or an error ends it early: the caller sends again
+}
+
+long TcpUnacked(int fd) {
+    int queued = 0;
+    return ioctl(fd, SIOCOUTQ, &queued) == 0 && queued > 0 ? queued : 0;
+}
+
+bool TcpWaitBroken(int fd, int timeoutMs) {
+    pollfd p{fd, 0, 0}; // no events asked: only a failure or a hang-up ends it early
+    return poll(&p, 1, timeoutMs) == 1 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
 }
 
 long TcpRecv(int fd, unsigned char* buffer, size_t size, int* error) {

@@ -133,6 +133,52 @@ int CheckTcp(CLumo_Net& net, int mode, const std::wstring& label, int limitMs) {
     return 0;
 }
 
+// How often a send that the module holds up looks again: the socket says it
+// has room only once a third of its buffer is free, and says nothing at all
+// when the module acknowledges bytes.
+constexpr int SEND_RECHECK_MS = 50;
+
+// The socket did not take the whole frame at once: the module is slow or
+// has stopped reading. Hands it the rest as it takes it, then waits until
+// the module has acknowledged every byte. Fails with ETIMEDOUT once
+// LUMO_SEND_LIMIT_MS pass in which neither the socket took a byte nor the
+// module acknowledged one; each byte taken or acknowledged starts them
+// afresh, so a module that reads slowly but steadily is never cut off.
+int SendRest(int fd, const unsigned char* data, size_t count, size_t sent) {
+    lumo::WaitTicker ticker;
+    const auto limit = std::chrono::milliseconds(LUMO_SEND_LIMIT_MS);
+    auto deadline = lumo::WaitClock::now() + limit;
+    long unacked = -1;
+    for (;;) {
+        bool progress = false;
+        if (sent < count) {
+            const size_t before = sent;
+            const int err = lumo::TcpSendNow(fd, data, count, &sent);
+            if (err != 0 && err != EAGAIN)
+                return err;
+            progress = sent > before;
+        }
+        if (sent == count) {
+            const long now = lumo::TcpUnacked(fd);
+            if (now == 0)
+                return 0; // the module has every byte
+            progress = progress || (unacked >= 0 && now < unacked);
+            unacked = now;
+        }
+        if (progress)
+            deadline = lumo::WaitClock::now() + limit;
+        const int left = lumo::MsUntil(deadline);
+        if (left == 0)
+            return ETIMEDOUT;
+        const int slice = ticker.SliceMs(std::min(left, SEND_RECHECK_MS));
+        if (sent < count)
+            lumo::TcpWaitWritable(fd, slice);
+        else if (lumo::TcpWaitBroken(fd, slice))
+            return ECONNRESET;
+        ticker.Tick();
+    }
+}
+
 } // namespace
 
 int CLumo_Net::Senddata(const unsigned char* data, int count) {
@@ -167,22 +213,8 @@ int Lumo_Client::SendData(CLumo_Net* owner, const unsigned char* data, int count
     if (m_Socket >= 0) {
         size_t sent = 0;
         err = lumo::TcpSendNow(m_Socket, data, static_cast<size_t>(count), &sent);
-        // A module that stops reading: give up after a while with nothing taken.
-        lumo::WaitTicker ticker;
-        auto deadline = lumo::WaitClock::now() + std::chrono::milliseconds(LUMO_SEND_LIMIT_MS);
-        while (err == EAGAIN) {
-            const int left = lumo::MsUntil(deadline);
-            if (left == 0) {
-                err = ETIMEDOUT;
-                break;
-            }
-            lumo::TcpWaitWritable(m_Socket, ticker.SliceMs(left));
-            ticker.Tick();
-            const size_t before = sent;
-            err = lumo::TcpSendNow(m_Socket, data, static_cast<size_t>(count), &sent);
-            if (sent > before)
-                deadline = lumo::WaitClock::now() + std::chrono::milliseconds(LUMO_SEND_LIMIT_MS);
-        }
+        if (err == EAGAIN)
+            err = SendRest(m_Socket, data, static_cast<size_t>(count), sent);
     }
     if (owner && owner->m_hTap)
         owner->TapBytes(LumoTapKind::Sent, LumoTapLink::Tcp, CLumo_Net::TcpWhere(m_strAddr, m_Port), data,

@@ -162,9 +162,10 @@ public:
     // wait for a link-lost notice or message box the thread is showing; may
     // be called from within them. Safe to call when nothing is open.
     int ShutDown();
-    // Sends the whole buffer, blocking while the module takes it; fails
-    // (code 10060) after LUMO_SEND_LIMIT_MS in which it took nothing. Error
-    // box through the message sink. Caller's thread.
+    // Sends the whole buffer; when the socket cannot take it at once, blocks
+    // until the module has acknowledged every byte, and fails (code 10060)
+    // after LUMO_SEND_LIMIT_MS in which the module took nothing. Error box
+    // through the message sink. 1 or 0. Caller's thread.
     int SendData(CLumo_Net* owner, const unsigned char* data, int count);
     // Sets type and len and drops a half-built message. Any thread.
     void SetRecvMode(int type, int len);
