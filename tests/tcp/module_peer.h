@@ -21,6 +21,7 @@ public:
         : m_ip(ip), m_listener(std::in_place, ip, port) {}
 
     bool Listening() const { return m_listener && m_listener->ok(); }
+    int ListenerFd() const { return m_listener->fd(); }
     std::wstring Address() const { return std::wstring(m_ip.begin(), m_ip.end()); }
 
     // Accepts the next connection (the previous one is closed).

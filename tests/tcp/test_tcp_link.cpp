@@ -543,10 +543,18 @@ TEST(TcpLoss, SendAfterPeerClosedShowsSendError) {
 
 // ------------------------------------------------------------ a module that reads slowly or not at all
 
+// The module's receive buffer, fixed: what the module has not read stays on
+// the sending side, however the system would grow the buffer.
+void FixModuleBuffer(int listener) {
+    const int bytes = 64 << 10;
+    setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
 // How much a loopback socket takes in all of what its reader never reads:
 // sent in 1-MB blocks until it has taken nothing for a second.
 size_t NeverReadIntake(const std::string& ip) {
     lumo_test::TcpListener listener(ip, LUMO_MODULE_PORT);
+    FixModuleBuffer(listener.fd());
     lumo_test::TcpConnection client = lumo_test::TcpConnect(ip, LUMO_MODULE_PORT);
     lumo_test::TcpConnection module = listener.Accept();
     const std::vector<unsigned char> block(1 << 20, 0x55);
@@ -564,19 +572,24 @@ size_t NeverReadIntake(const std::string& ip) {
     return taken;
 }
 
-// A frame the socket holds in all (more than it takes at once), to a module
-// that never reads: the send fails once the module has taken nothing for
-// 10 s, with the box and result 0.
-TEST(TcpSend, ModuleThatNeverReadsFailsTheSend) {
-    const size_t frame = NeverReadIntake("127.0.2.72");
-    ASSERT_GT(frame, 0u);
+// A module that takes 256 KB a second into the send and then nothing more:
+// the frame fits in what the socket then holds, yet the send fails once the
+// module has taken nothing for 10 s, with the box and result 0.
+TEST(TcpSend, ModuleThatStopsReadingFailsTheSend) {
+    const size_t frame = NeverReadIntake("127.0.2.72") + (128 << 10);
     ModulePeer peer("127.0.2.72");
     ASSERT_TRUE(peer.Listening());
+    FixModuleBuffer(peer.ListenerFd());
     BoxRecorder boxes;
     CLumo_Net net;
     ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
+    std::thread module([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        peer.Read(256 << 10, 3000);
+    });
     const std::vector<unsigned char> bytes(frame, 0x55);
     EXPECT_EQ(net.m_Client.SendData(&net, bytes.data(), static_cast<int>(bytes.size())), 0);
+    module.join();
     const auto b = boxes.Messages();
     ASSERT_EQ(b.size(), 1u);
     EXPECT_EQ(b[0].text, L"Send Data Error!! Didn't Connect to 127.0.2.7210060");
