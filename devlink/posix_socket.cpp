@@ -135,6 +135,23 @@ bool TcpWaitBroken(int fd, int timeoutMs) {
     return poll(&p, 1, timeoutMs) == 1 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
 }
 
+int TcpWaitReadable(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, timeoutMs) == 1 ? 1 : 0; // a signal: as a time-out, the caller looks again
+}
+
+long TcpRecvNow(int fd, unsigned char* buffer, size_t size, int* error) {
+    for (;;) {
+        const ssize_t rc = recv(fd, buffer, size, MSG_DONTWAIT);
+        if (rc >= 0)
+            return static_cast<long>(rc);
+        if (errno == EINTR)
+            continue;
+        *error = errno == EWOULDBLOCK ? EAGAIN : errno;
+        return -1;
+    }
+}
+
 long TcpRecv(int fd, unsigned char* buffer, size_t size, int* error) {
     for (;;) {
         const ssize_t rc = recv(fd, buffer, size, 0);

@@ -48,6 +48,15 @@ long TcpUnacked(int fd);
 // failed (reset, or shut down both ways), false after the time.
 bool TcpWaitBroken(int fd, int timeoutMs);
 
+// Blocks at most timeoutMs until bytes wait to be received (or the peer
+// closed or the connection failed, which the next receive shows). 1 or 0.
+int TcpWaitReadable(int fd, int timeoutMs);
+
+// Receives up to `size` bytes that are already waiting, without blocking.
+// Returns the byte count, 0 when the peer closed, -1 with *error set to the
+// errno (EAGAIN: nothing waits).
+long TcpRecvNow(int fd, unsigned char* buffer, size_t size, int* error);
+
 // One blocking receive of up to `size` bytes, retried when interrupted.
 // Returns the byte count, 0 when the peer closed, -1 with *error set to the
 // errno.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -196,8 +197,10 @@ int CLumo_Net::Senddata(const unsigned char* data, int count) {
                      static_cast<size_t>(count));
         return count;
     }
-    // Every TCP send starts with an empty mailbox; that also releases a
-    // receive thread waiting on a message nobody took.
+    // Every TCP send starts with an empty mailbox (and without what came
+    // unasked since the last wait); that also releases a receive thread
+    // waiting on a message nobody took.
+    m_Client.DropUnread();
     ClearMailbox();
     m_RecvHold.store(0, std::memory_order_relaxed);
     if (m_bConnected.load(std::memory_order_acquire) == 1)
@@ -206,7 +209,10 @@ int CLumo_Net::Senddata(const unsigned char* data, int count) {
 }
 
 int Lumo_Client::SendData(CLumo_Net* owner, const unsigned char* data, int count) {
-    m_RecvGot.store(0, std::memory_order_relaxed); // drop a half-built message
+    {
+        std::lock_guard lock(m_ModeMutex);
+        m_RecvGot.store(0, std::memory_order_relaxed); // drop a half-built message
+    }
     if (count <= 0)
         return 1;
     int err = EBADF;
