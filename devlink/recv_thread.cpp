@@ -43,6 +43,7 @@ constexpr auto HANDBACK_ACTIVE = std::chrono::milliseconds(20);
 constexpr auto HANDBACK_RECHECK = std::chrono::microseconds(500);
 constexpr auto HANDBACK_IDLE_RECHECK = std::chrono::milliseconds(30); // 34 wake-ups a second
 constexpr auto LEASE_IDLE = std::chrono::milliseconds(5);
+constexpr auto END_REPORT_LIMIT = std::chrono::seconds(1); // a thread held off the processor that long
 
 void Publish(CLumo_Net* owner, Lumo_Client* source, const unsigned char* bytes, int count) {
     std::memcpy(owner->m_RecvBuf, bytes, static_cast<size_t>(count));
@@ -162,7 +163,6 @@ void Lumo_Client::ReadAsWaiter(int timeoutMs, bool drop) {
         if (n <= 0) {
             // The end of the link: the thread reports it as its own.
             m_WaiterEnd.store(n == 0 ? 1 : -error, std::memory_order_relaxed);
-            owner->m_bConnected.store(0, std::memory_order_release);
             ended = true;
             break;
         }
@@ -177,10 +177,15 @@ void Lumo_Client::ReadAsWaiter(int timeoutMs, bool drop) {
     }
     m_LeaseUses.fetch_add(1, std::memory_order_relaxed);
     m_Reader.store(ended ? READER_THREAD : READER_LENT, std::memory_order_release);
-    if (ended) {
-        lumo::FutexWakeAll(m_Reader);
-        m_Publications.Bump();
-    }
+    if (!ended)
+        return;
+    // The thread takes the end up at once; the waiter goes on only once it
+    // has (the link is down, the loss recorded, its notice or box on its
+    // way), as when the thread had met the end itself.
+    lumo::FutexWakeAll(m_Reader);
+    const auto until = Clock::now() + END_REPORT_LIMIT;
+    while (m_RecvEnd.load(std::memory_order_acquire) == RECV_RUNNING && Clock::now() < until)
+        lumo::FutexWait(m_RecvEnd, RECV_RUNNING, std::chrono::milliseconds(10));
 }
 
 bool Lumo_Client::BorrowReading() {

@@ -200,8 +200,8 @@ int CLumo_Net::Senddata(const unsigned char* data, int count) {
     // Every TCP send starts with an empty mailbox (and without what came
     // unasked since the last wait); that also releases a receive thread
     // waiting on a message nobody took.
-    m_Client.DropUnread();
     ClearMailbox();
+    m_Client.DropUnread();
     m_RecvHold.store(0, std::memory_order_relaxed);
     if (m_bConnected.load(std::memory_order_acquire) == 1)
         m_Client.SendData(this, data, count);
