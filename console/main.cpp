@@ -7,6 +7,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 #include "app.h"
@@ -56,7 +57,8 @@ int Refuse(const char* what, const char* arg) {
 }
 
 // Reads argv; -1 to go on and run the console, else the exit code.
-int HandleArguments(int argc, char** argv) {
+// *screenChosen: a -platform or -display option was given.
+int HandleArguments(int argc, char** argv, bool* screenChosen) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "-h" || arg == "--help") {
@@ -74,6 +76,7 @@ int HandleArguments(int argc, char** argv) {
             if (!OneOf(kQtAssignOptions, name.substr(0, eq)))
                 return Refuse("unknown option", argv[i]);
         } else if (OneOf(kQtValueOptions, name)) {
+            *screenChosen = *screenChosen || name == "platform" || name == "display";
             if (++i == argc)
                 return Refuse("option needs a value", argv[i - 1]);
         } else if (!OneOf(kQtFlags, name)) {
@@ -83,12 +86,51 @@ int HandleArguments(int argc, char** argv) {
     return -1;
 }
 
+constexpr char kHowToRun[] =
+    "run it in a desktop session, or without one as 'xvfb-run Cmdora' or 'Cmdora -platform offscreen'";
+
+// Qt's default platform without any display stops with a message about its
+// plug-in only; say what is missing and how to run the console instead.
+bool NoDisplay(bool screenChosen) {
+    if (screenChosen)
+        return false;
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* value = std::getenv(name); value && *value)
+            return false;
+    const char* session = std::getenv("XDG_SESSION_TYPE"); // Wayland finds its default display itself
+    return !session || std::string_view(session) != "wayland";
+}
+
+// When no platform plug-in starts after all (a display that cannot be
+// reached), Qt aborts with advice to reinstall: say what failed instead and
+// end with status 1. Set only while QApplication is being made.
+QtMessageHandler g_QtHandler = nullptr;
+void PlatformFailureHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtFatalMsg && message.contains(QLatin1String("platform plugin"))) {
+        const char* display = std::getenv("DISPLAY");
+        std::fprintf(stderr, "Cmdora: the display%s%s could not be opened; %s\n", display ? " " : "",
+                     display ? display : "", kHowToRun);
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    if (g_QtHandler)
+        g_QtHandler(type, context, message);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (const int rc = HandleArguments(argc, argv); rc >= 0)
+    bool screenChosen = false;
+    if (const int rc = HandleArguments(argc, argv, &screenChosen); rc >= 0)
         return rc;
+    if (NoDisplay(screenChosen)) {
+        std::fprintf(stderr, "Cmdora: no display found (DISPLAY and WAYLAND_DISPLAY are unset); %s\n",
+                     kHowToRun);
+        return 1;
+    }
+    g_QtHandler = qInstallMessageHandler(PlatformFailureHandler);
     QApplication qapp(argc, argv);
+    qInstallMessageHandler(g_QtHandler);
     QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
     QApplication::setApplicationVersion(QStringLiteral(LUMO_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.norvane.Cmdora")); // packaging/*.desktop

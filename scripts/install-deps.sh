@@ -5,11 +5,13 @@ set -euo pipefail
 
 # scdoc turns the man pages into roff; dpkg-dev and file serve cpack; the
 # packaging tests validate with desktop-file-utils, appstream, pkgconf and groff;
-# libxml2-utils gives xmllint, which checks the JUnit reports of lumo. The
-# Python package is tested with pytest and installed with pip into a venv
-# (setuptools and wheel build it without the network).
+# libxml2-utils gives xmllint, which checks the JUnit reports of lumo, and
+# libre2-dev the regular expressions of lumo's command lists; lintian checks
+# the Debian packages. The Python package is tested with pytest and installed
+# with pip into a venv (setuptools and wheel build it without the network;
+# setuptools also writes its metadata for the Debian package).
 packages=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth binutils
-    scdoc dpkg-dev file desktop-file-utils appstream pkgconf groff-base libxml2-utils
+    scdoc dpkg-dev file desktop-file-utils appstream pkgconf groff-base libxml2-utils libre2-dev lintian
     python3 python3-pytest python3-pip python3-venv python3-setuptools python3-wheel)
 
 missing=()
@@ -33,7 +35,29 @@ if [[ $(id -u) -ne 0 ]]; then
     as_root=(sudo -n) # never prompt: the script may run without a terminal
 fi
 
+# apt_get ARGS...: apt-get as root. While another program holds the package
+# manager's lock (an unattended upgrade, a package manager window) apt-get
+# fails at once with "Could not get lock"; wait for the lock instead, trying
+# again every 5 seconds for up to LUMO_APT_LOCK_WAIT seconds (five minutes).
+apt_get() {
+    local err wait=${LUMO_APT_LOCK_WAIT:-300} waited=0
+    err=$(mktemp)
+    while ! "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get "$@" </dev/null 2>"$err"; do
+        if ! grep -q 'Could not get lock' "$err" || ((waited >= wait)); then
+            cat "$err" >&2
+            ((waited == 0)) || echo "install-deps: gave up waiting for the package manager's lock after ${waited}s" >&2
+            rm -f "$err"
+            return 1
+        fi
+        ((waited > 0)) || echo "install-deps: $(grep -m 1 'Could not get lock' "$err" | sed 's/^E: //');" \
+            "waiting for it (up to ${wait}s)" >&2
+        sleep 5
+        waited=$((waited + 5))
+    done
+    cat "$err" >&2 # apt-get's warnings
+    rm -f "$err"
+}
+
 echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get update </dev/null
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" </dev/null
+apt_get update
+apt_get install -y --no-install-recommends "${missing[@]}"

@@ -4,10 +4,10 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 
 namespace lumo_test {
@@ -63,18 +63,22 @@ bool PtyPair::Write(std::string_view text) {
            detail::WriteAll(m_Master, text.data(), text.size(), Clock::now() + std::chrono::seconds(2));
 }
 
-Bytes PtyPair::ReadExact(size_t count, std::chrono::milliseconds timeout) {
-    Bytes out;
+bool PtyPair::WaitDelivered(size_t count, std::chrono::milliseconds timeout) const {
     const auto deadline = Clock::now() + timeout;
-    unsigned char buf[4096];
-    while (ok() && out.size() < count) {
-        size_t want = std::min(sizeof buf, count - out.size());
-        ptrdiff_t n = detail::ReadSome(m_Master, buf, want, deadline);
-        if (n <= 0)
-            break;
-        out.insert(out.end(), buf, buf + n);
+    for (;;) {
+        int waiting = 0;
+        if (!ok() || ::ioctl(m_Slave, FIONREAD, &waiting) != 0)
+            return false;
+        if (static_cast<size_t>(waiting) >= count)
+            return true;
+        if (Clock::now() >= deadline)
+            return false;
+        usleep(1000);
     }
-    return out;
+}
+
+Bytes PtyPair::ReadExact(size_t count, std::chrono::milliseconds timeout) {
+    return ok() ? detail::ReadExact(m_Master, count, Clock::now() + timeout) : Bytes();
 }
 
 Bytes PtyPair::ReadUntil(unsigned char last, std::chrono::milliseconds timeout) {
@@ -92,17 +96,7 @@ Bytes PtyPair::ReadUntil(unsigned char last, std::chrono::milliseconds timeout) 
 }
 
 Bytes PtyPair::ReadUntilIdle(std::chrono::milliseconds idle, std::chrono::milliseconds timeout) {
-    Bytes out;
-    const auto deadline = Clock::now() + timeout;
-    unsigned char buf[4096];
-    while (ok()) {
-        auto next = std::min(deadline, Clock::now() + idle);
-        ptrdiff_t n = detail::ReadSome(m_Master, buf, sizeof buf, next);
-        if (n <= 0)
-            break;
-        out.insert(out.end(), buf, buf + n);
-    }
-    return out;
+    return ok() ? detail::ReadUntilIdle(m_Master, idle, Clock::now() + timeout) : Bytes();
 }
 
 void PtyPair::Drain() {

@@ -1,8 +1,12 @@
 #include "cli.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <getopt.h>
+
 #include <string_view>
+#include <vector>
+
+#include "runner.h"
+#include "targets.h"
 
 namespace lumo_cli {
 
@@ -10,51 +14,73 @@ namespace {
 
 constexpr int kMaxBaud = 4000000;
 constexpr int kMaxRepeat = 1000000;
+constexpr int kMaxTimeoutMs = 600000;
 
 const char kProgramUsage[] = R"(usage: lumo COMMAND [OPTIONS] [ARGUMENTS]
        lumo --help | --version
 
-Speaks to a controller module as the Cmdora console does, from scripts.
+Speaks to controller modules as the Cmdora console does, from scripts.
 
 Commands:
   connect        open the link, print what the module reported, close it
   send CMD...    send each command and print what the console would show
   run FILE       run a command list with expectations, like a test runner
+  scan TARGETS   find the modules among TARGETS
+  ports          list the serial ports; --probe says which have a module
   clear-socket ADDR   send the clear-socket broadcast for ADDR's network
   device-query   ask a module on a serial port for its device bytes
 
-Link (connect, send, run, device-query; exactly one):
-  --tcp ADDR     module link over TCP to ADDR:20036
+Link (connect, send, run, device-query; one kind):
+  --tcp TARGETS  module link over TCP to port 20036 of each target
     --x          with --tcp: X frames, and the 17-byte greeting
-  --udp ADDR     text link over UDP to ADDR:20037 (after a TCP probe)
+  --udp TARGETS  text link over UDP to port 20037 (after a TCP probe); as in
+                 the console, a query (zh, zs, zw000000) waits about 3 s
+                 there for a second datagram even when answered at once
   --serial N|DEVICE   serial port N (LUMO_COM<N>, else /dev/ttyS<N-1>), or a device
     --baud RATE  with --serial: bits per second (default 9600)
+TARGETS: an address, a range A-B, a block A/N, a host name or @FILE (one
+target a line); --tcp and --udp may repeat. send and run work on every
+target, each its own link, --jobs N at once.
 
-Options come before the arguments. 'lumo COMMAND --help' tells more.
+Options and arguments come in any order; '--' ends the options. -h is --help
+everywhere; 'lumo COMMAND --help' tells more.
 Exit status: 0 all answered as expected, 1 an expectation failed or an answer
-timed out, 2 the link could not be opened, 64 usage error, 66 the command
-file cannot be read. See lumo(1).
+timed out, 2 a link could not be opened, 64 usage error, 66 a file cannot be
+read. See lumo(1).
 )";
 
 const char kLinkLines[] = R"(
-Link (exactly one):
-  --tcp ADDR          module link over TCP to ADDR:20036 (dotted IPv4)
+Link (one kind):
+  --tcp TARGETS       module link over TCP to port 20036 of each target
   --x                 with --tcp: X frames and the 17-byte greeting
-  --udp ADDR          text link over UDP to ADDR:20037
+  --udp TARGETS       text link over UDP to port 20037 (a query waits about 3 s)
   --serial N|DEVICE   serial port N (1-255) or a device path
   --baud RATE         with --serial: bits per second (default 9600)
+  --connect-timeout MS   bound each TCP connect (default: 20000)
+TARGETS: an address, a range A-B (B an address or a last part), a block A/N,
+a host name, or @FILE with one target a line ('#' comments; @- standard
+input); --tcp and --udp may repeat.
+)";
+
+const char kManyLines[] = R"(
+Over more than one target, each target gets a link of its own, at most
+--jobs N (default 64) at once; each target's output comes whole, in target
+order, and a closing line on standard error counts the targets passed,
+failed and unreachable. Exit status 2 when a link did not open, else 1 when
+an answer timed out or an expectation failed, else 0.
+  --jobs N            links in flight at once (1-4096)
 )";
 
 const char kConnectUsage[] = R"(usage: lumo connect LINK [--json]
 
 Opens the link as the console's Connect does, prints what the module
 reported (identifier, style, mode character; on a serial port whether its
-prompt came) and closes it as the console's Disconnect does.
+prompt came) and closes it as the console's Disconnect does. One target.
 
   --json              one JSON object instead of the text lines
 )";
 
-const char kSendUsage[] = R"(usage: lumo send LINK [--json] CMD...
+const char kSendUsage[] = R"(usage: lumo send LINK [--json] [--jobs N] CMD...
 
 Opens the link, sends each command in turn as the console's Send does and
 prints, per command, the status line and any answer box as the console would
@@ -63,17 +89,20 @@ closes the link as Disconnect does. Exit status 1 when an answer timed out.
 A command that starts with '-' follows '--'.
 
   --json              one JSON object per command instead of the text lines
+                      (with many targets each carries "target")
 )";
 
 const char kRunUsage[] = R"(usage: lumo run LINK [--repeat N] [--keep-going] [--json]
-                [--junit FILE] [--csv FILE] FILE
+                [--junit FILE] [--csv FILE] [--jobs N] FILE
 
-Runs the command list FILE ('-': standard input), read whole before the link
-opens. One command per line, sent as the console's Send does; blank lines
-and lines starting with '#' are skipped; 'wait MS' pauses MS milliseconds.
+Runs the command list FILE ('-': standard input), checked whole before a
+link opens and then read as the run goes, so it may be of any length. One
+command per line, sent as the console's Send does; blank lines and lines
+starting with '#' are skipped; 'wait MS' pauses MS milliseconds.
 'COMMAND => REGEX' expects the acknowledgement line (without "Ack : ") or,
-for a query, the data to match REGEX (ECMAScript, anywhere in the text);
-'COMMAND => timeout' expects no answer. A command without an expectation
+for a query, the data to match REGEX (RE2 syntax, anywhere in the text);
+'COMMAND => timeout' expects no answer. The file is read as UTF-8; a byte
+that is not is taken as Latin-1. A command without an expectation
 passes when it is answered. Prints one line per command and a summary
 "N passed, N failed"; stops at the first failure unless --keep-going.
 
@@ -81,7 +110,43 @@ passes when it is answered. Prints one line per command and a summary
   --keep-going        go on after a failed command
   --json              one JSON object per command instead of the lines
   --junit FILE        write a JUnit XML report, one test case per command
-  --csv FILE          write one CSV row per command
+                      (one test suite per target)
+  --csv FILE          write one CSV row per command (with many targets a
+                      first column "target")
+)";
+
+const char kScanUsage[] = R"(usage: lumo scan [--timeout MS] [--x] [--info] [--json | --csv] [--jobs N]
+                 TARGETS...
+
+Finds the modules among TARGETS (addresses, ranges A-B, blocks A/N, host
+names, @FILE). Each address gets the console's TCP connect to port 20036,
+bounded by --timeout, with the module's greeting and, for style 17, its mode
+query; then the console's disconnect. Prints one line per module found, in
+address order: address, identifier, style, mode character, connect time in
+ms; a closing line on standard error says how many were found among how
+many addresses. Exit status 0 when a module answered, 1 when none did.
+
+  --timeout MS        give up a connect after MS ms (default 500)
+  --x                 expect the 17-byte X greeting
+  --info              also ask each module "zh" and print its data line
+  --json              one JSON object per module: address, id, style, mode,
+                      info, connect_ms
+  --csv               CSV with a header row, the same columns
+  --jobs N            addresses in flight at once (default 256, 1-4096)
+)";
+
+const char kPortsUsage[] = R"(usage: lumo ports [--json] [--probe [--baud RATE] [--jobs N] [DEVICE...]]
+
+Lists the serial ports as Linux names them: the device, its names under
+/dev/serial/by-id and its driver. With --probe, opens each port (or each
+DEVICE given), sends a carriage return and waits for a module's prompt as
+the console's connect does (up to about 8 s a port, all ports at once), and
+says for each whether a module answered. Exit status with --probe: 0 when a
+module answered on some port, 1 when none did.
+
+  --json              one JSON object per port
+  --probe             look for a module behind each port
+  --baud RATE         with --probe: bits per second (default 9600)
 )";
 
 const char kClearUsage[] = R"(usage: lumo clear-socket ADDR
@@ -105,11 +170,79 @@ struct CommandInfo {
 constexpr CommandInfo kCommands[] = {{"connect", Command::Connect},
                                      {"send", Command::Send},
                                      {"run", Command::Run},
+                                     {"scan", Command::Scan},
+                                     {"ports", Command::Ports},
                                      {"clear-socket", Command::ClearSocket},
                                      {"device-query", Command::DeviceQuery}};
 
-bool TakesLink(Command c) {
-    return c == Command::Connect || c == Command::Send || c == Command::Run || c == Command::DeviceQuery;
+// The subcommands that take an option, one bit each; Command::None is the
+// program itself, before the subcommand.
+constexpr unsigned Bit(Command c) {
+    return 1u << static_cast<unsigned>(c);
+}
+constexpr unsigned kAnyCommand = ~0u;
+constexpr unsigned kLinkCommands =
+    Bit(Command::Connect) | Bit(Command::Send) | Bit(Command::Run) | Bit(Command::DeviceQuery);
+constexpr unsigned kManyCommands = Bit(Command::Send) | Bit(Command::Run);
+
+// What getopt_long returns for each option: the letter of those that have
+// one, numbers above any letter for the others.
+enum OptionId : int {
+    kOptHelp = 'h',
+    kOptVersion = 256,
+    kOptTcp,
+    kOptX,
+    kOptUdp,
+    kOptSerial,
+    kOptBaud,
+    kOptJson,
+    kOptRepeat,
+    kOptKeepGoing,
+    kOptJunit,
+    kOptCsv,
+    kOptCsvOut,
+    kOptJobs,
+    kOptConnectTimeout,
+    kOptTimeout,
+    kOptInfo,
+    kOptProbe,
+};
+
+// Every option, and who takes it. A new option is a line here and a case in
+// Parser::Apply.
+struct OptionSpec {
+    const char* name;
+    int hasArg; // no_argument or required_argument
+    OptionId id;
+    unsigned commands;
+};
+constexpr OptionSpec kOptions[] = {
+    {"help", no_argument, kOptHelp, kAnyCommand},
+    {"version", no_argument, kOptVersion, Bit(Command::None)},
+    {"tcp", required_argument, kOptTcp, kLinkCommands},
+    {"x", no_argument, kOptX, kLinkCommands | Bit(Command::Scan)},
+    {"udp", required_argument, kOptUdp, kLinkCommands},
+    {"serial", required_argument, kOptSerial, kLinkCommands},
+    {"baud", required_argument, kOptBaud, kLinkCommands | Bit(Command::Ports)},
+    {"connect-timeout", required_argument, kOptConnectTimeout, Bit(Command::Connect) | kManyCommands},
+    {"json", no_argument, kOptJson,
+     Bit(Command::Connect) | kManyCommands | Bit(Command::Scan) | Bit(Command::Ports)},
+    {"repeat", required_argument, kOptRepeat, Bit(Command::Run)},
+    {"keep-going", no_argument, kOptKeepGoing, Bit(Command::Run)},
+    {"junit", required_argument, kOptJunit, Bit(Command::Run)},
+    {"csv", required_argument, kOptCsv, Bit(Command::Run)},
+    {"csv", no_argument, kOptCsvOut, Bit(Command::Scan)},
+    {"jobs", required_argument, kOptJobs, kManyCommands | Bit(Command::Scan) | Bit(Command::Ports)},
+    {"timeout", required_argument, kOptTimeout, Bit(Command::Scan)},
+    {"info", no_argument, kOptInfo, Bit(Command::Scan)},
+    {"probe", no_argument, kOptProbe, Bit(Command::Ports)},
+};
+
+std::string LongName(int id) {
+    for (const OptionSpec& o : kOptions)
+        if (o.id == id)
+            return std::string("--") + o.name;
+    return "-" + std::string(1, static_cast<char>(id));
 }
 
 // A decimal number within [lo, hi], nothing else.
@@ -132,9 +265,17 @@ std::string Quoted(std::string_view s) {
     return "'" + std::string(s) + "'";
 }
 
+// Reads argv with getopt_long in two passes: the program's own options up to
+// the subcommand, then the subcommand's options and arguments in any order
+// ("--" ends the options).
 class Parser {
 public:
-    Parser(int argc, const char* const* argv) : m_Argc(argc), m_Argv(argv) {}
+    // getopt_long takes char* const*, but in the '+' and '-' modes used here
+    // it reorders nothing and writes nothing.
+    Parser(int argc, const char* const* argv) : m_Args(argc + 1) {
+        for (int i = 0; i < argc; ++i)
+            m_Args[i] = const_cast<char*>(argv[i]);
+    }
 
     Parsed Run();
 
@@ -143,118 +284,196 @@ private:
         m_Out.error = std::move(message);
         return false;
     }
-    // Handles one option of the subcommand; false on an error.
-    bool Option(std::string_view name, const std::string* inlineValue);
-    bool Value(std::string_view name, const std::string* inlineValue, std::string* out);
-    bool SetLink(session::LinkKind kind, std::string_view name);
+    // Scans m_Args[first..] for the options of m_Out.inv.command; positional
+    // arguments go to m_Out.inv.arguments when inOrder, else the scan stops at
+    // the first. *end: where the scan stopped. False on an error.
+    bool Scan(size_t first, bool inOrder, size_t* end);
+    // What went wrong when getopt_long returned '?' or ':' for args.
+    std::string OptionError(int result, char* const* args, const std::vector<option>& known) const;
+    // Takes one option; false on an error.
+    bool Apply(int id, const char* value);
+    bool SetLink(session::LinkKind kind, int id);
     bool Check();
 
-    int m_Argc;
-    const char* const* m_Argv;
-    int m_Next = 1;
+    std::vector<char*> m_Args; // argv, with its closing null
     Parsed m_Out;
     bool m_BaudGiven = false;
+    bool m_JobsGiven = false;
 };
 
-bool Parser::Value(std::string_view name, const std::string* inlineValue, std::string* out) {
-    if (inlineValue) {
-        *out = *inlineValue;
-        return true;
+bool Parser::Scan(size_t first, bool inOrder, size_t* end) {
+    Invocation& inv = m_Out.inv;
+    std::vector<option> known;
+    for (const OptionSpec& o : kOptions)
+        if (o.commands & Bit(inv.command))
+            known.push_back({o.name, o.hasArg, nullptr, o.id});
+    known.push_back({});
+    // '-': arguments come back in order as 1; '+': stop at the first; ':': a
+    // missing value is told apart from an unknown option.
+    const char* letters = inOrder ? "-:h" : "+:h";
+    char* const* args = m_Args.data() + first;
+    const int count = static_cast<int>(m_Args.size() - 1 - first);
+    optind = 0; // glibc: start afresh
+    opterr = 0; // the messages are ours
+    for (;;) {
+        const int id = getopt_long(count, args, letters, known.data(), nullptr);
+        if (id == -1)
+            break;
+        if (id == 1) {
+            inv.arguments.emplace_back(optarg);
+            continue;
+        }
+        if (id == '?' || id == ':')
+            return Fail(OptionError(id, args, known));
+        if (!Apply(id, optarg))
+            return false;
+        if (inv.help || inv.version)
+            return true; // the usage or the version, whatever follows
     }
-    if (m_Next >= m_Argc)
-        return Fail("option --" + std::string(name) + " needs a value");
-    *out = m_Argv[m_Next++];
+    *end = first + static_cast<size_t>(optind);
     return true;
 }
 
-bool Parser::SetLink(session::LinkKind kind, std::string_view name) {
-    if (m_Out.inv.link.kind != session::LinkKind::None)
-        return Fail("--" + std::string(name) + ": choose one link (--tcp, --udp or --serial)");
+std::string Parser::OptionError(int result, char* const* args, const std::vector<option>& known) const {
+    const Command c = m_Out.inv.command;
+    const std::string unknown =
+        c == Command::None ? "unknown option: " : "unknown option for " + std::string(CommandName(c)) + ": ";
+    // optopt is the letter of a short option, else the id of the long option
+    // that was misused, else 0 for a long option that is not known.
+    if (optopt != 0 && optopt != kOptHelp && optopt < kOptVersion)
+        return unknown + "-" + std::string(1, static_cast<char>(optopt));
+    if (result == ':')
+        return "option " + LongName(optopt) + " needs a value";
+    if (optopt != 0)
+        return "option " + LongName(optopt) + " takes no value";
+    // getopt_long has moved past the long option it could not place
+    const std::string_view text = args[optind - 1];
+    const std::string_view name = text.substr(0, text.find('=')).substr(text.starts_with("--") ? 2 : 1);
+    std::string candidates;
+    int matches = 0;
+    for (const option& o : known)
+        if (o.name && std::string_view(o.name).starts_with(name))
+            candidates += std::string(matches++ ? ", --" : "--") + o.name;
+    if (matches > 1 && !name.empty())
+        return "option --" + std::string(name) + " is ambiguous: " + candidates;
+    return unknown + std::string(name.empty() ? text : text.substr(0, text.find('=')));
+}
+
+bool Parser::SetLink(session::LinkKind kind, int id) {
+    const session::LinkKind before = m_Out.inv.link.kind;
+    // --tcp and --udp may repeat, each adding targets
+    if (before != session::LinkKind::None && (before != kind || kind == session::LinkKind::Serial))
+        return Fail(LongName(id) + ": choose one kind of link (--tcp, --udp or --serial)");
     m_Out.inv.link.kind = kind;
     return true;
 }
 
-bool Parser::Option(std::string_view name, const std::string* inlineValue) {
+bool Parser::Apply(int id, const char* value) {
     Invocation& inv = m_Out.inv;
-    const Command c = inv.command;
-    const bool flag = name == "help" || name == "x" || name == "json" || name == "keep-going";
-    if (flag && inlineValue)
-        return Fail("option --" + std::string(name) + " takes no value");
-    const bool linkOption =
-        name == "tcp" || name == "udp" || name == "serial" || name == "x" || name == "baud";
-    const bool known =
-        name == "help" || (linkOption && TakesLink(c)) ||
-        (name == "json" && (c == Command::Connect || c == Command::Send || c == Command::Run)) ||
-        (c == Command::Run && (name == "repeat" || name == "keep-going" || name == "junit" || name == "csv"));
-    if (!known)
-        return Fail("unknown option for " + std::string(CommandName(c)) + ": --" + std::string(name));
-
-    std::string v;
-    if (name == "help") {
+    const std::string v = value ? value : "";
+    long n = 0;
+    switch (static_cast<OptionId>(id)) {
+    case kOptHelp:
         inv.help = true;
-    } else if (name == "x") {
+        return true;
+    case kOptVersion:
+        inv.version = true;
+        return true;
+    case kOptX:
         inv.link.xFrames = true;
-    } else if (name == "json") {
+        return true;
+    case kOptJson:
         inv.json = true;
-    } else if (name == "keep-going") {
+        return true;
+    case kOptKeepGoing:
         inv.keepGoing = true;
-    } else if (name == "tcp" || name == "udp") {
-        if (!SetLink(name == "tcp" ? session::LinkKind::Tcp : session::LinkKind::Udp, name) ||
-            !Value(name, inlineValue, &v))
+        return true;
+    case kOptTcp:
+    case kOptUdp: {
+        if (!SetLink(id == kOptTcp ? session::LinkKind::Tcp : session::LinkKind::Udp, id))
             return false;
-        if (!session::ParseDottedAddress(v))
-            return Fail("--" + std::string(name) + ": not a dotted IPv4 address: " + Quoted(v));
-        inv.link.address = v;
-    } else if (name == "serial") {
-        if (!SetLink(session::LinkKind::Serial, name) || !Value(name, inlineValue, &v))
+        std::string why;
+        if (!session::TargetFormOk(v, &why))
+            return Fail(LongName(id) + ": " + why);
+        inv.link.targets.push_back(v);
+        return true;
+    }
+    case kOptCsvOut:
+        inv.csv = true;
+        return true;
+    case kOptInfo:
+        inv.info = true;
+        return true;
+    case kOptProbe:
+        inv.probe = true;
+        return true;
+    case kOptJobs:
+        if (!ParseNumber(v, 1, session::kMaxJobs, &n))
+            return Fail("--jobs: not a count from 1 to " + std::to_string(session::kMaxJobs) + ": " +
+                        Quoted(v));
+        inv.jobs = static_cast<int>(n);
+        m_JobsGiven = true;
+        return true;
+    case kOptConnectTimeout:
+    case kOptTimeout:
+        if (!ParseNumber(v, 1, kMaxTimeoutMs, &n))
+            return Fail(LongName(id) + ": not a time in milliseconds from 1 to " +
+                        std::to_string(kMaxTimeoutMs) + ": " + Quoted(v));
+        (id == kOptTimeout ? inv.scanTimeoutMs : inv.connectTimeoutMs) = static_cast<int>(n);
+        return true;
+    case kOptSerial:
+        if (!SetLink(session::LinkKind::Serial, id))
             return false;
-        long port = 0;
-        if (!v.empty() && v.find_first_not_of("0123456789") == std::string::npos) {
-            if (!ParseNumber(v, 1, kMaxSerialPort, &port))
-                return Fail("--serial: port numbers run from 1 to 255: " + Quoted(v));
-            inv.link.port = static_cast<int>(port);
-        } else if (v.empty()) {
+        if (v.empty())
             return Fail("--serial: no port or device given");
-        } else {
+        if (v.find_first_not_of("0123456789") != std::string::npos) {
             inv.link.device = v;
+            return true;
         }
-    } else if (name == "baud") {
-        long baud = 0;
-        if (!Value(name, inlineValue, &v))
-            return false;
-        if (!ParseNumber(v, 1, kMaxBaud, &baud))
+        if (!ParseNumber(v, 1, kMaxSerialPort, &n))
+            return Fail("--serial: port numbers run from 1 to 255: " + Quoted(v));
+        inv.link.port = static_cast<int>(n);
+        return true;
+    case kOptBaud:
+        if (!ParseNumber(v, 1, kMaxBaud, &n))
             return Fail("--baud: not a rate in bits per second: " + Quoted(v));
-        inv.link.baud = static_cast<int>(baud);
+        inv.link.baud = static_cast<int>(n);
         m_BaudGiven = true;
-    } else if (name == "repeat") {
-        long n = 0;
-        if (!Value(name, inlineValue, &v))
-            return false;
+        return true;
+    case kOptRepeat:
         if (!ParseNumber(v, 1, kMaxRepeat, &n))
             return Fail("--repeat: not a count from 1 to 1000000: " + Quoted(v));
         inv.repeat = static_cast<int>(n);
-    } else if (name == "junit" || name == "csv") {
-        if (!Value(name, inlineValue, &v))
-            return false;
+        return true;
+    case kOptJunit:
+    case kOptCsv:
         if (v.empty())
-            return Fail("--" + std::string(name) + ": no file name");
-        (name == "junit" ? inv.junitPath : inv.csvPath) = v;
+            return Fail(LongName(id) + ": no file name");
+        (id == kOptJunit ? inv.junitPath : inv.csvPath) = v;
+        return true;
     }
-    return true;
+    return Fail("unhandled option " + LongName(id));
 }
 
 bool Parser::Check() {
     Invocation& inv = m_Out.inv;
     const LinkChoice& link = inv.link;
     const std::string cmd = CommandName(inv.command);
-    if (link.xFrames && link.kind != session::LinkKind::Tcp)
+    if (link.xFrames && link.kind != session::LinkKind::Tcp && inv.command != Command::Scan)
         return Fail("--x goes with --tcp only");
-    if (m_BaudGiven && link.kind != session::LinkKind::Serial)
-        return Fail("--baud goes with --serial only");
-    if (TakesLink(inv.command) && link.kind == session::LinkKind::None)
-        return Fail(cmd + " needs a link: --tcp ADDR, --udp ADDR or --serial N|DEVICE");
+    if (m_BaudGiven && link.kind != session::LinkKind::Serial && !inv.probe)
+        return Fail(inv.command == Command::Ports ? "--baud goes with --probe only"
+                                                  : "--baud goes with --serial only");
+    if (inv.connectTimeoutMs > 0 && link.kind == session::LinkKind::Serial)
+        return Fail("--connect-timeout goes with --tcp or --udp only");
+    if ((kLinkCommands & Bit(inv.command)) && link.kind == session::LinkKind::None)
+        return Fail(cmd + " needs a link: --tcp TARGETS, --udp TARGETS or --serial N|DEVICE");
     if (inv.command == Command::DeviceQuery && link.kind != session::LinkKind::Serial)
         return Fail("device-query asks over a serial port: give --serial N|DEVICE");
+    if (inv.command == Command::Connect && link.targets.size() > 1)
+        return Fail("connect takes one target");
+    if (m_JobsGiven && inv.command == Command::Ports && !inv.probe)
+        return Fail("--jobs goes with --probe only");
     const size_t n = inv.arguments.size();
     switch (inv.command) {
     case Command::Connect:
@@ -269,6 +488,26 @@ bool Parser::Check() {
     case Command::Run:
         if (n != 1)
             return Fail(n == 0 ? "run needs a command file" : "run takes one command file");
+        for (const std::string& t : link.targets)
+            if (t == "@-" && inv.arguments[0] == "-")
+                return Fail("run: standard input cannot give both the targets and the command file");
+        break;
+    case Command::Scan: {
+        if (n == 0)
+            return Fail("scan needs targets: addresses, ranges A-B, blocks A/N, host names or @FILE");
+        if (inv.json && inv.csv)
+            return Fail("choose --json or --csv");
+        if (inv.info && inv.link.xFrames)
+            return Fail("--info: X frames carry no answer that could be read; leave out --x");
+        std::string why;
+        for (const std::string& t : inv.arguments)
+            if (!session::TargetFormOk(t, &why))
+                return Fail("scan: " + why);
+        break;
+    }
+    case Command::Ports:
+        if (n > 0 && !inv.probe)
+            return Fail("ports takes devices with --probe only: " + Quoted(inv.arguments[0]));
         break;
     case Command::ClearSocket:
         if (n != 1)
@@ -284,62 +523,26 @@ bool Parser::Check() {
 
 Parsed Parser::Run() {
     Invocation& inv = m_Out.inv;
-    if (m_Argc < 2) {
+    size_t at = 0;
+    if (!Scan(0, false, &at) || inv.help || inv.version)
+        return m_Out;
+    if (at >= m_Args.size() - 1) {
         m_Out.error = "no command given";
         return m_Out;
     }
-    const std::string_view first = m_Argv[1];
-    if (first == "--help" || first == "-h") {
-        inv.help = true;
-        return m_Out;
-    }
-    if (first == "--version") {
-        inv.version = true;
-        return m_Out;
-    }
+    const std::string_view name = m_Args[at];
     for (const CommandInfo& info : kCommands)
-        if (first == info.name)
+        if (name == info.name)
             inv.command = info.command;
     if (inv.command == Command::None) {
-        m_Out.error = first.starts_with("-") ? "unknown option: " + std::string(first)
-                                             : "unknown command: " + Quoted(first);
+        m_Out.error = "unknown command: " + Quoted(name);
         return m_Out;
     }
-    m_Next = 2;
-    while (m_Next < m_Argc) {
-        const std::string_view arg = m_Argv[m_Next];
-        if (arg == "--") {
-            ++m_Next;
-            break;
-        }
-        if (arg == "-h") {
-            ++m_Next;
-            inv.help = true;
-            continue;
-        }
-        if (!arg.starts_with("--") || arg.size() == 2) {
-            if (arg.starts_with("-") && arg.size() > 1) {
-                m_Out.error =
-                    "unknown option for " + std::string(CommandName(inv.command)) + ": " + std::string(arg);
-                return m_Out;
-            }
-            break; // the first argument: options end here
-        }
-        ++m_Next;
-        std::string_view name = arg.substr(2);
-        std::string inlineValue;
-        const bool hasValue = name.find('=') != std::string_view::npos;
-        if (hasValue) {
-            inlineValue = std::string(name.substr(name.find('=') + 1));
-            name = name.substr(0, name.find('='));
-        }
-        if (!Option(name, hasValue ? &inlineValue : nullptr))
-            return m_Out;
-        if (inv.help)
-            return m_Out; // the usage, whatever follows
-    }
-    for (; m_Next < m_Argc; ++m_Next)
-        inv.arguments.emplace_back(m_Argv[m_Next]);
+    size_t end = 0;
+    if (!Scan(at, true, &end) || inv.help)
+        return m_Out;
+    for (; end < m_Args.size() - 1; ++end)
+        inv.arguments.emplace_back(m_Args[end]); // after "--"
     Check();
     return m_Out;
 }
@@ -362,9 +565,13 @@ std::string UsageText(Command command) {
     case Command::Connect:
         return std::string(kConnectUsage) + kLinkLines;
     case Command::Send:
-        return std::string(kSendUsage) + kLinkLines;
+        return std::string(kSendUsage) + kLinkLines + kManyLines;
     case Command::Run:
-        return std::string(kRunUsage) + kLinkLines;
+        return std::string(kRunUsage) + kLinkLines + kManyLines;
+    case Command::Scan:
+        return kScanUsage;
+    case Command::Ports:
+        return kPortsUsage;
     case Command::ClearSocket:
         return kClearUsage;
     case Command::DeviceQuery:

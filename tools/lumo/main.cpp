@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "lumo_version.h"
+#include "posix_file.h"
 #include "run.h"
 
 int main(int argc, char** argv) {
@@ -27,5 +28,6 @@ int main(int argc, char** argv) {
     }
     // A reader that goes away (| head) must not kill the link's closing.
     std::signal(SIGPIPE, SIG_IGN);
+    posix::RaiseOpenFilesLimit();
     return Execute(inv);
 }

@@ -3,8 +3,10 @@
 #include <ctime>
 #include <unistd.h>
 
+#include <re2/re2.h>
+
 #include "answer_reading.h"
-#include "session_record.h"
+#include "log/session_record.h"
 #include "text.h"
 
 namespace lumo_cli {
@@ -28,7 +30,7 @@ std::string JsonOptional(const std::optional<std::u16string>& s) {
 std::string ExpectText(const CommandRecord& r) {
     switch (r.expect) {
     case Expect::Pattern:
-        return "/" + r.pattern + "/";
+        return "/" + Excerpt(r.pattern) + "/";
     case Expect::Timeout:
         return "no answer";
     case Expect::Answer:
@@ -67,7 +69,7 @@ std::u16string MatchSubject(const session::SendResult& result) {
     return s.starts_with(prefix) ? s.substr(prefix.size()) : s;
 }
 
-void Judge(CommandRecord& r, const std::regex* re) {
+void Judge(CommandRecord& r, const re2::RE2* re) {
     const session::SendOutcome o = r.result.outcome;
     const bool timedOut = o == session::SendOutcome::TimedOut;
     const bool answered = o == session::SendOutcome::Answered || o == session::SendOutcome::AckedSilently;
@@ -81,7 +83,7 @@ void Judge(CommandRecord& r, const std::regex* re) {
         r.passed = timedOut;
         break;
     case Expect::Pattern:
-        r.passed = answered && re && std::regex_search(ToUtf8(MatchSubject(r.result)), *re);
+        r.passed = answered && re && re2::RE2::PartialMatch(ToUtf8(MatchSubject(r.result)), *re);
         break;
     }
     if (r.passed) {
@@ -101,9 +103,9 @@ void Judge(CommandRecord& r, const std::regex* re) {
 std::string ShownText(const session::SendResult& r) {
     std::string out;
     if (r.boxText)
-        out = "[" + OneLine(r.boxCaption) + "] " + OneLine(*r.boxText);
+        out = "[" + OneLine(r.boxCaption) + "] " + ReadableLine(*r.boxText);
     if (r.status && !r.status->empty())
-        out += (out.empty() ? "" : "  ") + OneLine(*r.status);
+        out += (out.empty() ? "" : "  ") + ReadableLine(*r.status);
     if (!out.empty())
         return out;
     switch (r.outcome) {
@@ -116,16 +118,21 @@ std::string ShownText(const session::SendResult& r) {
     }
 }
 
-std::string JsonRecord(const CommandRecord& r, const std::string& link, bool verdict) {
+std::string JsonRecord(const CommandRecord& r, const std::string& link, bool verdict,
+                       const std::string& target) {
     const session::SendResult& s = r.result;
-    std::string out = "{\"command\":" + Json(r.text);
+    std::string out = "{";
+    if (!target.empty())
+        out += "\"target\":" + Json(target) + ",";
+    out += "\"command\":" + Json(r.text);
     out += ",\"link\":" + Json(link);
     out += ",\"frame\":\"" + session::HexBytes(s.sent) + "\"";
     out += ",\"answer\":\"" + session::HexBytes(s.answer) + "\"";
     out += ",\"status\":" + JsonOptional(s.status);
     out += ",\"caption\":" + (s.boxText ? JsonString(s.boxCaption) : std::string("null"));
     out += ",\"data\":" + JsonOptional(s.boxText);
-    out += ",\"round_trip_ms\":" + (s.roundTripUs < 0 ? std::string("null") : session::RoundTripMs(s.roundTripUs));
+    out += ",\"round_trip_ms\":" +
+           (s.roundTripUs < 0 ? std::string("null") : session::RoundTripMs(s.roundTripUs));
     out += ",\"outcome\":\"" + std::string(OutcomeName(s.outcome)) + "\"";
     if (verdict) {
         out += ",\"line\":" + std::to_string(r.line) + ",\"round\":" + std::to_string(r.round);
@@ -139,11 +146,38 @@ std::string JsonRecord(const CommandRecord& r, const std::string& link, bool ver
     return out + "}";
 }
 
-bool WriteJUnit(std::FILE* out, const std::string& suite, const std::string& link,
-                const std::vector<CommandRecord>& records, double seconds) {
-    int failures = 0;
-    for (const CommandRecord& r : records)
-        failures += r.passed ? 0 : 1;
+void JUnitCounts::Add(const JUnitCounts& other) {
+    tests += other.tests;
+    failures += other.failures;
+    errors += other.errors;
+    seconds += other.seconds;
+}
+
+namespace {
+
+std::string CountAttributes(const JUnitCounts& c) {
+    return " tests=\"" + std::to_string(c.tests) + "\" failures=\"" + std::to_string(c.failures) +
+           "\" errors=\"" + std::to_string(c.errors) + "\"";
+}
+
+std::string TimeAttribute(double seconds) {
+    char total[32];
+    std::snprintf(total, sizeof total, "%.3f", seconds);
+    return std::string(" time=\"") + total + "\"";
+}
+
+} // namespace
+
+std::string JUnitStart(const JUnitCounts& counts) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"lumo run\"" +
+           CountAttributes(counts) + TimeAttribute(counts.seconds) + ">\n";
+}
+
+std::string JUnitEnd() {
+    return "</testsuites>\n";
+}
+
+std::string JUnitSuiteStart(const std::string& name, const std::string& link, const JUnitCounts& counts) {
     char stamp[32] = "1970-01-01T00:00:00";
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
@@ -152,75 +186,81 @@ bool WriteJUnit(std::FILE* out, const std::string& suite, const std::string& lin
     char host[256] = "localhost";
     if (gethostname(host, sizeof host - 1) != 0)
         host[0] = '\0';
-    char total[32];
-    std::snprintf(total, sizeof total, "%.3f", seconds);
-    const std::string counts = " tests=\"" + std::to_string(records.size()) + "\" failures=\"" +
-                               std::to_string(failures) + "\" errors=\"0\"";
-    const std::string name = XmlEscape(OneLine(FromUtf8OrLatin1(suite)));
-    // test cases are grouped by the file's base name without its extension
-    std::string base =
-        suite.substr(suite.find_last_of('/') == std::string::npos ? 0 : suite.find_last_of('/') + 1);
-    if (const size_t dot = base.find_last_of('.'); dot != std::string::npos && dot > 0)
-        base.resize(dot);
-    const std::string className = XmlEscape(OneLine(FromUtf8OrLatin1(base)));
-
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    xml += "<testsuites name=\"lumo run\"" + counts + " time=\"" + total + "\">\n";
-    xml += "  <testsuite name=\"" + name + "\"" + counts + " skipped=\"0\" time=\"" + total +
-           "\" timestamp=\"" + stamp + "\" hostname=\"" + XmlEscape(host) + "\">\n";
-    xml += "    <properties>\n      <property name=\"link\" value=\"" + XmlEscape(OneLine(FromUtf8OrLatin1(link))) +
-           "\"/>\n    </properties>\n";
-    for (const CommandRecord& r : records) {
-        std::string caseName = "line " + std::to_string(r.line) + ": " + OneLine(FromUtf8OrLatin1(r.text));
-        if (r.round > 1)
-            caseName += " (round " + std::to_string(r.round) + ")";
-        xml += "    <testcase name=\"" + XmlEscape(caseName) + "\" classname=\"" + className + "\" time=\"" +
-               Seconds(r.result.roundTripUs) + "\"";
-        if (r.passed) {
-            xml += "/>\n";
-            continue;
-        }
-        const char* type = r.result.outcome == session::SendOutcome::TimedOut ? "timeout" : "mismatch";
-        xml += ">\n      <failure message=\"" + XmlEscape(r.message) + "\" type=\"" + type + "\">";
-        xml += XmlEscape("shown: " + ShownText(r.result) +
-                         "\nanswer bytes: " + session::HexBytes(r.result.answer));
-        xml += "</failure>\n    </testcase>\n";
-    }
-    xml += "  </testsuite>\n</testsuites>\n";
-    return std::fwrite(xml.data(), 1, xml.size(), out) == xml.size() && std::fflush(out) == 0;
+    return "  <testsuite name=\"" + XmlEscape(OneLine(FromUtf8OrLatin1(name))) + "\"" +
+           CountAttributes(counts) + " skipped=\"0\"" + TimeAttribute(counts.seconds) + " timestamp=\"" +
+           stamp + "\" hostname=\"" + XmlEscape(host) + "\">\n" +
+           "    <properties>\n      <property name=\"link\" value=\"" +
+           XmlEscape(OneLine(FromUtf8OrLatin1(link))) + "\"/>\n    </properties>\n";
 }
 
-bool WriteCsv(std::FILE* out, const std::string& link, const std::vector<CommandRecord>& records) {
-    std::string csv = "round,line,command,link,outcome,passed,round_trip_ms,status,caption,data,frame,answer,"
-                      "expect,message\r\n";
-    for (const CommandRecord& r : records) {
-        const session::SendResult& s = r.result;
-        const std::string fields[] = {
-            std::to_string(r.round),
-            std::to_string(r.line),
-            OneLine(FromUtf8OrLatin1(r.text)),
-            link,
-            OutcomeName(s.outcome),
-            r.passed ? "true" : "false",
-            s.roundTripUs < 0 ? "" : session::RoundTripMs(s.roundTripUs),
-            s.status ? OneLine(*s.status) : "",
-            s.boxText ? OneLine(s.boxCaption) : "",
-            s.boxText ? OneLine(*s.boxText) : "",
-            session::HexBytes(s.sent),
-            session::HexBytes(s.answer),
-            r.expect == Expect::Pattern   ? r.pattern
-            : r.expect == Expect::Timeout ? kTimeoutWord
-                                          : "",
-            r.message,
-        };
-        bool first = true;
-        for (const std::string& f : fields) {
-            csv += (first ? "" : ",") + session::CsvField(f);
-            first = false;
-        }
-        csv += "\r\n";
+std::string JUnitSuiteEnd() {
+    return "  </testsuite>\n";
+}
+
+std::string JUnitClassName(const std::string& file) {
+    std::string base =
+        file.substr(file.find_last_of('/') == std::string::npos ? 0 : file.find_last_of('/') + 1);
+    if (const size_t dot = base.find_last_of('.'); dot != std::string::npos && dot > 0)
+        base.resize(dot);
+    return base;
+}
+
+std::string JUnitCase(const CommandRecord& r, const std::string& className) {
+    std::string caseName = "line " + std::to_string(r.line) + ": " + OneLine(FromUtf8OrLatin1(r.text));
+    if (r.round > 1)
+        caseName += " (round " + std::to_string(r.round) + ")";
+    std::string xml = "    <testcase name=\"" + XmlEscape(caseName) + "\" classname=\"" +
+                      XmlEscape(OneLine(FromUtf8OrLatin1(className))) + "\" time=\"" +
+                      Seconds(r.result.roundTripUs) + "\"";
+    if (r.passed)
+        return xml + "/>\n";
+    const char* type = r.result.outcome == session::SendOutcome::TimedOut ? "timeout" : "mismatch";
+    xml += ">\n      <failure message=\"" + XmlEscape(r.message) + "\" type=\"" + type + "\">";
+    xml +=
+        XmlEscape("shown: " + ShownText(r.result) + "\nanswer bytes: " + session::HexBytes(r.result.answer));
+    return xml + "</failure>\n    </testcase>\n";
+}
+
+std::string JUnitErrorCase(const std::string& name, const std::string& className, const std::string& message,
+                           const std::string& type) {
+    return "    <testcase name=\"" + XmlEscape(name) + "\" classname=\"" +
+           XmlEscape(OneLine(FromUtf8OrLatin1(className))) +
+           "\" time=\"0.000000\">\n      <error message=\"" + XmlEscape(message) + "\" type=\"" +
+           XmlEscape(type) + "\"/>\n    </testcase>\n";
+}
+
+std::string CsvHeader(bool withTarget) {
+    return std::string(withTarget ? "target," : "") + "round,line,command,link,outcome,passed,round_trip_ms,"
+                                                      "status,caption,data,frame,answer,expect,message\r\n";
+}
+
+std::string CsvRow(const CommandRecord& r, const std::string& link, const std::string* target) {
+    const session::SendResult& s = r.result;
+    const std::string fields[] = {
+        std::to_string(r.round),
+        std::to_string(r.line),
+        OneLine(FromUtf8OrLatin1(r.text)),
+        link,
+        OutcomeName(s.outcome),
+        r.passed ? "true" : "false",
+        s.roundTripUs < 0 ? "" : session::RoundTripMs(s.roundTripUs),
+        s.status ? OneLine(*s.status) : "",
+        s.boxText ? OneLine(s.boxCaption) : "",
+        s.boxText ? OneLine(*s.boxText) : "",
+        session::HexBytes(s.sent),
+        session::HexBytes(s.answer),
+        r.expect == Expect::Pattern   ? r.pattern
+        : r.expect == Expect::Timeout ? kTimeoutWord
+                                      : "",
+        r.message,
+    };
+    std::string csv = target ? session::CsvField(*target) + "," : "";
+    bool first = true;
+    for (const std::string& f : fields) {
+        csv += (first ? "" : ",") + session::CsvField(f);
+        first = false;
     }
-    return std::fwrite(csv.data(), 1, csv.size(), out) == csv.size() && std::fflush(out) == 0;
+    return csv + "\r\n";
 }
 
 } // namespace lumo_cli

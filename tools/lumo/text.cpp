@@ -42,6 +42,17 @@ std::string OneLine(std::u16string_view s) {
     return out;
 }
 
+std::string ReadableLine(std::u16string_view s) {
+    const size_t end = s.find_last_not_of(u"\r\n");
+    return OneLine(s.substr(0, end == std::u16string_view::npos ? 0 : end + 1));
+}
+
+std::string Excerpt(std::string_view text) {
+    constexpr size_t kMaxShown = 60;
+    const std::u16string t = FromUtf8OrLatin1(text);
+    return t.size() <= kMaxShown ? OneLine(t) : OneLine(std::u16string_view(t).substr(0, kMaxShown)) + "...";
+}
+
 std::string JsonString(std::u16string_view s) {
     std::string out = "\"";
     lumo::ForEachCodePoint(s, [&](char32_t c) {

@@ -23,6 +23,14 @@ using lumo::ToUtf8;
 // the rest as UTF-8.
 std::string OneLine(std::u16string_view s);
 
+// OneLine without the line ending (CR, LF) that closed the text: what a
+// person reads of a module's line. Reports keep the bytes themselves.
+std::string ReadableLine(std::u16string_view s);
+
+// A UTF-8 (else Latin-1) text for a message: OneLine, and cut short after
+// 60 characters.
+std::string Excerpt(std::string_view text);
+
 // A JSON string literal, quotes included.
 std::string JsonString(std::u16string_view s);
 // Escapes &, <, >, " and ' for XML text and attribute values.
