@@ -532,7 +532,8 @@ TEST(TcpLoss, SendAfterPeerClosedShowsSendError) {
     peer.Reset();
     // Send straight through the socket object (the flag may not have dropped
     // yet): a reset link fails the send with a code, and nothing crashes.
-    ASSERT_TRUE(WaitFor([&] { return net.m_bConnected.load() == 0; }));
+    // The receive thread shows its box after it has lowered the flag.
+    ASSERT_TRUE(WaitFor([&] { return net.m_bConnected.load() == 0 && !boxes.Messages().empty(); }));
     const unsigned char frame[] = {0x55, 0xAA};
     EXPECT_EQ(net.m_Client.SendData(&net, frame, 2), 0);
     net.CloseNet();
