@@ -616,7 +616,8 @@ TEST(TcpSend, ModuleThatReadsSlowlyGetsEverything) {
     std::thread module([&] {
         while (got.size() < frame.size()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
-            const Bytes piece = peer.Read(std::min<size_t>(128 << 10, frame.size() - got.size()), milliseconds(3000));
+            const size_t want = std::min<size_t>(128 << 10, frame.size() - got.size());
+            const Bytes piece = peer.Read(want, milliseconds(3000));
             if (piece.empty())
                 return;
             got.insert(got.end(), piece.begin(), piece.end());
