@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include <fcntl.h>
@@ -180,6 +181,7 @@ namespace {
 
 std::mutex g_DeviceMutex;
 std::map<int, std::string> g_Devices; // SetPortDevice's mappings
+std::set<int> g_OwnExclusive;         // open ports whose exclusive flag PortOpen set
 
 } // namespace
 
@@ -236,12 +238,18 @@ int PortOpen(int port, int baud) {
     const int fd = guard.Get();
 
     // TIOCEXCL keeps other programs out but not root; the lock also keeps
-    // out a second open by this program.
+    // out a second open by this program. A flag another program set (root
+    // got in anyway) stays its own: it is neither set again nor lifted.
     if (::flock(fd, LOCK_EX | LOCK_NB) < 0)
         return LastError();
-    if (::ioctl(fd, TIOCEXCL) < 0)
-        return LastError();
-    guard.MarkExclusive();
+    int heldElsewhere = 0;
+    if (::ioctl(fd, TIOCGEXCL, &heldElsewhere) < 0)
+        heldElsewhere = 0; // a kernel that cannot tell: the flag is taken as free
+    if (!heldElsewhere) {
+        if (::ioctl(fd, TIOCEXCL) < 0)
+            return LastError();
+        guard.MarkExclusive();
+    }
 
     termios tio{};
     if (::tcgetattr(fd, &tio) < 0)
@@ -251,11 +259,21 @@ int PortOpen(int port, int baud) {
     const int set = code != 0 ? ApplyStandard(fd, tio, code) : ApplyOther(fd, tio, baud);
     if (set < 0)
         return set;
+    if (!heldElsewhere) {
+        std::lock_guard lock(g_DeviceMutex);
+        g_OwnExclusive.insert(fd);
+    }
     return guard.Release();
 }
 
 int PortClose(int fd) {
-    ::ioctl(fd, TIOCNXCL);                    // the flock goes with the descriptor
+    bool own;
+    {
+        std::lock_guard lock(g_DeviceMutex);
+        own = g_OwnExclusive.erase(fd) != 0;
+    }
+    if (own)
+        ::ioctl(fd, TIOCNXCL);                // the flock goes with the descriptor
     return ::close(fd) < 0 ? LastError() : 0; // no retry: the descriptor is gone after EINTR
 }
 

@@ -24,13 +24,15 @@ std::string DefaultPortDevice(int port);
 void SetPortDevice(int port, const std::string& device);
 
 // Opens serial port `port` (1-based), the device PortDevice names. Exclusive (TIOCEXCL plus a non-blocking
-// flock, so a second open fails even for root), non-blocking, close-on-exec,
+// flock, so a second open fails even for root; a TIOCEXCL that another
+// program holds is left to it), non-blocking, close-on-exec,
 // raw 8 data bits, no parity, `baud` bits/s; stop bits and flow control stay
 // as the port had them. Returns the descriptor (always >= 3) or -errno, with
 // nothing left open on failure.
 int PortOpen(int port, int baud);
 
-// Closes a descriptor from PortOpen. 0 or -errno.
+// Closes a descriptor from PortOpen, lifting TIOCEXCL only when PortOpen set
+// it. 0 or -errno.
 int PortClose(int fd);
 
 // Bytes waiting in the input queue (FIONREAD), or -errno.

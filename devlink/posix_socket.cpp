@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -121,6 +123,33 @@ int TcpSendNow(int fd, const unsigned char* data, size_t count, size_t* sent) {
 void TcpWaitWritable(int fd, int timeoutMs) {
     pollfd p{fd, POLLOUT, 0};
     poll(&p, 1, timeoutMs); // a signal or an error ends it early: the caller sends again
+}
+
+long TcpUnacked(int fd) {
+    int queued = 0;
+    return ioctl(fd, SIOCOUTQ, &queued) == 0 && queued > 0 ? queued : 0;
+}
+
+bool TcpWaitBroken(int fd, int timeoutMs) {
+    pollfd p{fd, 0, 0}; // no events asked: only a failure or a hang-up ends it early
+    return poll(&p, 1, timeoutMs) == 1 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+}
+
+int TcpWaitReadable(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, timeoutMs) == 1 ? 1 : 0; // a signal: as a time-out, the caller looks again
+}
+
+long TcpRecvNow(int fd, unsigned char* buffer, size_t size, int* error) {
+    for (;;) {
+        const ssize_t rc = recv(fd, buffer, size, MSG_DONTWAIT);
+        if (rc >= 0)
+            return static_cast<long>(rc);
+        if (errno == EINTR)
+            continue;
+        *error = errno == EWOULDBLOCK ? EAGAIN : errno;
+        return -1;
+    }
 }
 
 long TcpRecv(int fd, unsigned char* buffer, size_t size, int* error) {

@@ -35,8 +35,27 @@ int TcpClose(int fd);
 int TcpSendNow(int fd, const unsigned char* data, size_t count, size_t* sent);
 
 // Blocks at most timeoutMs until the socket can take more bytes (or has
-// failed, which the next send reports).
+// failed, which the next send reports). The system reports room only once a
+// third of the send buffer is free: a caller that must notice less sends
+// again after a bounded wait.
 void TcpWaitWritable(int fd, int timeoutMs);
+
+// Bytes handed to the socket that the peer has not acknowledged yet (sent
+// or still queued); 0 when the system cannot tell.
+long TcpUnacked(int fd);
+
+// Blocks at most timeoutMs; returns true at once when the connection has
+// failed (reset, or shut down both ways), false after the time.
+bool TcpWaitBroken(int fd, int timeoutMs);
+
+// Blocks at most timeoutMs until bytes wait to be received (or the peer
+// closed or the connection failed, which the next receive shows). 1 or 0.
+int TcpWaitReadable(int fd, int timeoutMs);
+
+// Receives up to `size` bytes that are already waiting, without blocking.
+// Returns the byte count, 0 when the peer closed, -1 with *error set to the
+// errno (EAGAIN: nothing waits).
+long TcpRecvNow(int fd, unsigned char* buffer, size_t size, int* error);
 
 // One blocking receive of up to `size` bytes, retried when interrupted.
 // Returns the byte count, 0 when the peer closed, -1 with *error set to the

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -133,6 +134,52 @@ int CheckTcp(CLumo_Net& net, int mode, const std::wstring& label, int limitMs) {
     return 0;
 }
 
+// How often a send that the module holds up looks again: the socket says it
+// has room only once a third of its buffer is free, and says nothing at all
+// when the module acknowledges bytes.
+constexpr int SEND_RECHECK_MS = 50;
+
+// The socket did not take the whole frame at once: the module is slow or
+// has stopped reading. Hands it the rest as it takes it, then waits until
+// the module has acknowledged every byte. Fails with ETIMEDOUT once
+// LUMO_SEND_LIMIT_MS pass in which neither the socket took a byte nor the
+// module acknowledged one; each byte taken or acknowledged starts them
+// afresh, so a module that reads slowly but steadily is never cut off.
+int SendRest(int fd, const unsigned char* data, size_t count, size_t sent) {
+    lumo::WaitTicker ticker;
+    const auto limit = std::chrono::milliseconds(LUMO_SEND_LIMIT_MS);
+    auto deadline = lumo::WaitClock::now() + limit;
+    long unacked = -1;
+    for (;;) {
+        bool progress = false;
+        if (sent < count) {
+            const size_t before = sent;
+            const int err = lumo::TcpSendNow(fd, data, count, &sent);
+            if (err != 0 && err != EAGAIN)
+                return err;
+            progress = sent > before;
+        }
+        if (sent == count) {
+            const long now = lumo::TcpUnacked(fd);
+            if (now == 0)
+                return 0; // the module has every byte
+            progress = progress || (unacked >= 0 && now < unacked);
+            unacked = now;
+        }
+        if (progress)
+            deadline = lumo::WaitClock::now() + limit;
+        const int left = lumo::MsUntil(deadline);
+        if (left == 0)
+            return ETIMEDOUT;
+        const int slice = ticker.SliceMs(std::min(left, SEND_RECHECK_MS));
+        if (sent < count)
+            lumo::TcpWaitWritable(fd, slice);
+        else if (lumo::TcpWaitBroken(fd, slice))
+            return ECONNRESET;
+        ticker.Tick();
+    }
+}
+
 } // namespace
 
 int CLumo_Net::Senddata(const unsigned char* data, int count) {
@@ -148,9 +195,11 @@ int CLumo_Net::Senddata(const unsigned char* data, int count) {
             WriteComByte(data[i]);
         return count;
     }
-    // Every TCP send starts with an empty mailbox; that also releases a
-    // receive thread waiting on a message nobody took.
+    // Every TCP send starts with an empty mailbox (and without what came
+    // unasked since the last wait); that also releases a receive thread
+    // waiting on a message nobody took.
     ClearMailbox();
+    m_Client.DropUnread();
     m_RecvHold.store(0, std::memory_order_relaxed);
     if (m_bConnected.load(std::memory_order_acquire) == 1)
         m_Client.SendData(this, data, count);
@@ -158,7 +207,10 @@ int CLumo_Net::Senddata(const unsigned char* data, int count) {
 }
 
 int Lumo_Client::SendData(CLumo_Net* owner, const unsigned char* data, int count) {
-    m_RecvGot.store(0, std::memory_order_relaxed); // drop a half-built message
+    {
+        std::lock_guard lock(m_ModeMutex);
+        m_RecvGot.store(0, std::memory_order_relaxed); // drop a half-built message
+    }
     if (count <= 0)
         return 1;
     // The bytes are recorded before they leave, so that no record of their
@@ -173,22 +225,8 @@ int Lumo_Client::SendData(CLumo_Net* owner, const unsigned char* data, int count
     if (m_Socket >= 0) {
         size_t sent = 0;
         err = lumo::TcpSendNow(m_Socket, data, static_cast<size_t>(count), &sent);
-        // A module that stops reading: give up after a while with nothing taken.
-        lumo::WaitTicker ticker;
-        auto deadline = lumo::WaitClock::now() + std::chrono::milliseconds(LUMO_SEND_LIMIT_MS);
-        while (err == EAGAIN) {
-            const int left = lumo::MsUntil(deadline);
-            if (left == 0) {
-                err = ETIMEDOUT;
-                break;
-            }
-            lumo::TcpWaitWritable(m_Socket, ticker.SliceMs(left));
-            ticker.Tick();
-            const size_t before = sent;
-            err = lumo::TcpSendNow(m_Socket, data, static_cast<size_t>(count), &sent);
-            if (sent > before)
-                deadline = lumo::WaitClock::now() + std::chrono::milliseconds(LUMO_SEND_LIMIT_MS);
-        }
+        if (err == EAGAIN)
+            err = SendRest(m_Socket, data, static_cast<size_t>(count), sent);
     }
     if (owner && !answerable)
         owner->TapBytes(LumoTapKind::Sent, site, data, static_cast<size_t>(count), err);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -12,6 +13,7 @@
 #include "lumo_net.h"
 #include "posix_futex.h"
 #include "posix_socket.h"
+#include "recv_assembly.h"
 #include "waits.h"
 
 namespace {
@@ -145,6 +147,10 @@ void Lumo_Client::StartReceive(CLumo_Net* owner) {
     if (m_Thread.joinable() && m_RecvEnd.load(std::memory_order_acquire) == RECV_RUNNING)
         return;      // one receive thread per connection
     ReleaseThread(); // a thread that ended on a lost link
+    if (!m_Assembly)
+        m_Assembly = std::make_unique<unsigned char[]>(lumo::RECV_ASSEMBLY_SIZE);
+    m_Reader.store(READER_THREAD, std::memory_order_relaxed); // the thread reads first
+    m_WaiterEnd.store(0, std::memory_order_relaxed);
     m_StopRecv.store(false, std::memory_order_release);
     m_RecvEnd.store(RECV_RUNNING, std::memory_order_relaxed); // ordered by the thread start
     m_Thread = std::thread(&Lumo_Client::RecvThreadMain, this);
@@ -177,10 +183,12 @@ int Lumo_Client::ShutDown() {
     // ours, and ends its wait for an untaken message.
     m_StopRecv.store(true, std::memory_order_release);
     m_HandBacks.Bump();
+    lumo::FutexWakeAll(m_Reader); // a thread parked while a waiter reads
     if (m_Socket >= 0)
         lumo::TcpShutdownBoth(m_Socket);
     // The thread reads from m_Socket until it lets go: only then close it.
     ReleaseThread();
+    m_Reader.store(READER_THREAD, std::memory_order_relaxed); // nothing left to lend
     if (m_Socket >= 0) {
         lumo::TcpClose(m_Socket);
         m_Socket = -1;
@@ -189,6 +197,7 @@ int Lumo_Client::ShutDown() {
 }
 
 void Lumo_Client::SetRecvMode(int type, int len) {
+    std::lock_guard lock(m_ModeMutex);
     pRecv.type.store(type, std::memory_order_relaxed);
     pRecv.len.store(len, std::memory_order_relaxed);
     m_RecvGot.store(0, std::memory_order_relaxed);

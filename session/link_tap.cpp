@@ -57,9 +57,9 @@ std::u16string ReasonWords(int osError) {
         return u"refused";
     case ETIMEDOUT:
         return u"timed out";
-    case ENOENT:
     case ENODEV:
     case ENXIO:
+    case ENOTTY: // there, but no terminal: the serial calls find no port behind it
         return u"no such device";
     case EACCES:
     case EPERM:

@@ -53,8 +53,10 @@ void TapUdpBytes(const CLumo_Net& net, LumoTapKind kind, const std::u16string& w
 void TapUdpEvent(const CLumo_Net& net, LumoTapEvent event, const std::u16string& where, int osError = 0);
 
 // A system reason in the words a person looks for: "refused", "timed out",
-// "no such device", "permission denied", "busy", "unreachable"; any other
-// errno gives the system's own text. Empty for 0.
+// "no such device" (a device that is there but answers no serial call),
+// "permission denied", "busy", "unreachable"; any other errno gives the
+// system's own text ("No such file or directory" for a path that is not
+// there). Empty for 0.
 std::u16string ReasonWords(int osError);
 
 // One line on what to do about the reason on that kind of link, or empty:

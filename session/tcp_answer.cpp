@@ -51,7 +51,13 @@ std::vector<uint8_t> TakeTcpAnswer(CLumo_Net& net, FrontEnd& front, TcpReading r
     const std::chrono::microseconds limit = std::chrono::milliseconds(kTcpWaitLimitMs);
     std::chrono::microseconds waited{0};
     for (;;) {
-        // read once: a torn or out-of-range value must never size the copy
+        // The flag first: the thread stores the length before it raises the
+        // flag, so a length read after the flag was seen up is the one
+        // published (0 only for an empty message). Read the other way round,
+        // a publication landing between the two reads looks empty and would
+        // be thrown away. Read once: a torn or out-of-range value must never
+        // size the copy.
+        const bool published = net.m_RecvReady.load(std::memory_order_acquire) == 1;
         const int len = std::clamp(net.m_RecvLen.load(std::memory_order_acquire), 0, LUMO_MAILBOX_SIZE);
         if (len > 0) {
             const bool ends = net.PublishedMessageEnds();
@@ -64,7 +70,7 @@ std::vector<uint8_t> TakeTcpAnswer(CLumo_Net& net, FrontEnd& front, TcpReading r
                 finished = answer;
             if (AnswerComplete(reading, answer.data(), answer.size()))
                 break;
-        } else if (net.m_RecvReady.load(std::memory_order_acquire) == 1) {
+        } else if (published) {
             net.ClearMailbox(); // an empty message (the thread drops an oversized one): go on
         }
         if (waited >= limit)

@@ -85,7 +85,7 @@ TEST(CApiSim, FailuresSayWhy) {
     EXPECT_EQ(ctrl_lumo_open_tcp(link.p, "127.0.44.9", 0), CTRL_LUMO_ERR_CONNECT);
     EXPECT_EQ(LastError(link.p), "TCP 127.0.44.9:20036: refused (Connect failure!!)");
     EXPECT_EQ(ctrl_lumo_open_serial(link.p, "/dev/lumo-no-such-port", 9600), CTRL_LUMO_ERR_CONNECT);
-    EXPECT_EQ(LastError(link.p), "/dev/lumo-no-such-port: no such device (Connect Error!!)");
+    EXPECT_EQ(LastError(link.p), "/dev/lumo-no-such-port: No such file or directory (Connect Error!!)");
 
     // the device link's own box reaches the link whose call raised it
     ChildProcess closing;

@@ -208,7 +208,7 @@ void TestConnect::portDoesNotOpen() {
     QCOMPARE(ui.boxes[0].icon, ConsoleUi::Icon::Error);
     QCOMPARE(ui.boxes[0].details,
              QStringLiteral("Serial port: COM6\nDevice: /nonexistent/tty-for-cmdora-test "
-                            "(set by LUMO_COM6)\nReason: no such device"));
+                             "(set by LUMO_COM6)\nReason: No such file or directory"));
     QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 0);
     COMPARE_STATE(dlg, kNoLinkSerial);
     QVERIFY(ui.sleeps.isEmpty());

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <string>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -316,6 +317,31 @@ TEST(SerialClose, RepeatedCloseIsHarmlessAndSilent)
     EXPECT_EQ(net.m_ComOpen, 0);
     EXPECT_EQ(net.m_hCom, 0);
     EXPECT_EQ(net.m_LinkKind, LINK_NONE);
+}
+
+// The exclusive flag is lifted by the close only when this link set it.
+TEST(SerialClose, LeavesAnotherProgramsExclusiveHold)
+{
+    PtyPair pty(kPort);
+    ASSERT_TRUE(pty.ok());
+    SlaveEnd other(pty); // the other program's descriptor on the port
+    ASSERT_GE(other.Fd(), 0);
+    auto held = [&] {
+        int on = -1;
+        return ::ioctl(other.Fd(), TIOCGEXCL, &on) == 0 ? on : -1;
+    };
+    CLumo_Net net;
+    ASSERT_EQ(net.OpenCOM_IPConverter(kPort, 115200), 1);
+    EXPECT_EQ(held(), 1);
+    net.CloseCOM();
+    EXPECT_EQ(held(), 0); // the link's own hold goes with it
+
+    ASSERT_EQ(::ioctl(other.Fd(), TIOCEXCL), 0);
+    if (net.OpenCOM_IPConverter(kPort, 115200) != 1)
+        GTEST_SKIP() << "only a program with CAP_SYS_ADMIN opens a port held exclusively";
+    net.CloseCOM();
+    EXPECT_EQ(held(), 1);
+    ::ioctl(other.Fd(), TIOCNXCL);
 }
 
 TEST(SerialClose, ProgressTextNamesThePort)

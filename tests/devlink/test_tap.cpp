@@ -151,7 +151,7 @@ TEST(Tap, SerialPortNamesItsDevice) {
     TapLog log;
     CLumo_Net net;
     net.m_hTap = log.Tap();
-    EXPECT_EQ(net.OpenCOM_IPConverter(98, 115200), 0); // /dev/ttyS97: no such device
+    EXPECT_EQ(net.OpenCOM_IPConverter(98, 115200), 0); // /dev/ttyS97: not there
     ASSERT_EQ(net.OpenCOM_IPConverter(97, 115200), 1);
     const unsigned char line[] = {'z', 'h', '\r'};
     EXPECT_EQ(net.Senddata(line, sizeof line), 3);

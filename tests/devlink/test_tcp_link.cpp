@@ -2,9 +2,13 @@
 // listener on its own 127.0.2.N address and scripted bytes.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <ostream>
+#include <vector>
 
 #include "fake_module.h"
 #include "message_recorder.h"
@@ -528,7 +532,8 @@ TEST(TcpLoss, SendAfterPeerClosedShowsSendError) {
     peer.Reset();
     // Send straight through the socket object (the flag may not have dropped
     // yet): a reset link fails the send with a code, and nothing crashes.
-    ASSERT_TRUE(WaitFor([&] { return net.m_bConnected.load() == 0; }));
+    // The receive thread shows its box after it has lowered the flag.
+    ASSERT_TRUE(WaitFor([&] { return net.m_bConnected.load() == 0 && !boxes.Messages().empty(); }));
     const unsigned char frame[] = {0x55, 0xAA};
     EXPECT_EQ(net.m_Client.SendData(&net, frame, 2), 0);
     net.CloseNet();
@@ -538,6 +543,92 @@ TEST(TcpLoss, SendAfterPeerClosedShowsSendError) {
     EXPECT_TRUE(b.back().text.starts_with(L"Send Data Error!! Didn't Connect to 127.0.2.25100"))
         << b.back().text.size();
     EXPECT_EQ(b.back().caption, L"Error");
+}
+
+// ------------------------------------------------------------ a module that reads slowly or not at all
+
+// The module's receive buffer, fixed: what the module has not read stays on
+// the sending side, however the system would grow the buffer.
+void FixModuleBuffer(int listener) {
+    const int bytes = 64 << 10;
+    setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
+// How much a loopback socket takes in all of what its reader never reads:
+// sent in 1-MB blocks until it has taken nothing for a second.
+size_t NeverReadIntake(const std::string& ip) {
+    lumo_test::TcpListener listener(ip, LUMO_MODULE_PORT);
+    FixModuleBuffer(listener.fd());
+    lumo_test::TcpConnection client = lumo_test::TcpConnect(ip, LUMO_MODULE_PORT);
+    lumo_test::TcpConnection module = listener.Accept();
+    const std::vector<unsigned char> block(1 << 20, 0x55);
+    size_t taken = 0;
+    for (int quiet = 0; client.ok() && module.ok() && quiet < 20;) {
+        const ssize_t n = send(client.fd(), block.data(), block.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            taken += static_cast<size_t>(n);
+            quiet = 0;
+        } else {
+            ++quiet;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    return taken;
+}
+
+// A module that takes 256 KB a second into the send and then nothing more:
+// the frame fits in what the socket then holds, yet the send fails once the
+// module has taken nothing for 10 s, with the box and result 0.
+TEST(TcpSend, ModuleThatStopsReadingFailsTheSend) {
+    const size_t frame = NeverReadIntake("127.0.2.72") + (128 << 10);
+    TcpModule peer("127.0.2.72");
+    ASSERT_TRUE(peer.ok());
+    FixModuleBuffer(peer.ListenerFd());
+    MessageRecorder boxes;
+    CLumo_Net net;
+    ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
+    std::thread module([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        peer.Read(256 << 10, milliseconds(3000));
+    });
+    const std::vector<unsigned char> bytes(frame, 0x55);
+    EXPECT_EQ(net.m_Client.SendData(&net, bytes.data(), static_cast<int>(bytes.size())), 0);
+    module.join();
+    const auto b = boxes.Messages();
+    ASSERT_EQ(b.size(), 1u);
+    EXPECT_EQ(b[0].text, L"Send Data Error!! Didn't Connect to 127.0.2.7210060");
+    EXPECT_EQ(b[0].caption, L"Error");
+    net.m_Client.ShutDown();
+}
+
+// A module that takes a little every quarter of a second for longer than
+// the 10 s is never cut off, and gets every byte.
+TEST(TcpSend, ModuleThatReadsSlowlyGetsEverything) {
+    TcpModule peer("127.0.2.73");
+    ASSERT_TRUE(peer.ok());
+    MessageRecorder boxes;
+    CLumo_Net net;
+    ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
+    Bytes frame(6 << 20);
+    for (size_t i = 0; i < frame.size(); ++i)
+        frame[i] = static_cast<unsigned char>(i * 7);
+    Bytes got;
+    std::thread module([&] {
+        while (got.size() < frame.size()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            const size_t want = std::min<size_t>(128 << 10, frame.size() - got.size());
+            const Bytes piece = peer.Read(want, milliseconds(3000));
+            if (piece.empty())
+                return;
+            got.insert(got.end(), piece.begin(), piece.end());
+        }
+    });
+    const int rc = net.m_Client.SendData(&net, frame.data(), static_cast<int>(frame.size()));
+    module.join();
+    EXPECT_EQ(rc, 1);
+    EXPECT_TRUE(got == frame) << got.size() << " of " << frame.size() << " bytes";
+    EXPECT_TRUE(boxes.Messages().empty());
+    net.m_Client.ShutDown();
 }
 
 // ------------------------------------------------------------ lifecycle

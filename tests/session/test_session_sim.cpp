@@ -129,12 +129,20 @@ TEST(Session, FailedConnectCarriesTheSystemReason) {
     EXPECT_FALSE(tcp.ok());
     EXPECT_EQ(session::ReasonWords(tcp.osError), u"refused");
 
-    // A serial port whose device does not exist.
+    // A serial port whose device does not exist: the system's own words, the
+    // path above them; one that is there but no terminal: "no such device".
     ASSERT_EQ(setenv("LUMO_COM7", "/nonexistent/ttyLUMO", 1), 0);
+    ASSERT_EQ(setenv("LUMO_COM8", "/dev/null", 1), 0);
     const session::ConnectOutcome serial = s.OpenSerial(7, 9600);
+    const session::ConnectOutcome notSerial = s.OpenSerial(8, 9600);
     unsetenv("LUMO_COM7");
+    unsetenv("LUMO_COM8");
     EXPECT_EQ(serial.status, session::ConnectStatus::PortNotOpened);
-    EXPECT_EQ(session::ReasonWords(serial.osError), u"no such device");
+    EXPECT_EQ(serial.boxDetails, u"Serial port: COM7\nDevice: /nonexistent/ttyLUMO (set by LUMO_COM7)\n"
+                                 u"Reason: No such file or directory");
+    EXPECT_EQ(notSerial.status, session::ConnectStatus::PortNotOpened);
+    EXPECT_EQ(notSerial.boxDetails,
+              u"Serial port: COM8\nDevice: /dev/null (set by LUMO_COM8)\nReason: no such device");
     EXPECT_EQ(session::ReasonHint(EACCES, session::LinkKind::Serial).find(u"dialout") != std::u16string::npos,
               true);
     EXPECT_FALSE(s.IsOpen());

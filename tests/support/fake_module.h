@@ -75,6 +75,7 @@ public:
     ~TcpModule();
 
     bool ok() const { return m_Listener.ok(); }
+    int ListenerFd() const { return m_Listener.fd(); }
     std::wstring Address() const { return std::wstring(m_Address.begin(), m_Address.end()); }
 
     // Accepts the next link (the previous one is closed).

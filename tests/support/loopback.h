@@ -55,6 +55,7 @@ public:
     TcpListener& operator=(const TcpListener&) = delete;
 
     bool ok() const { return m_Fd >= 0; }
+    int fd() const { return m_Fd; }
     int Port() const { return m_Port; } // the bound port (useful with port 0)
     // Next connection, or one with ok() false after the time-out.
     TcpConnection Accept(milliseconds timeout = milliseconds(5000));

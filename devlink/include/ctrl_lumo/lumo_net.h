@@ -18,6 +18,8 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -95,9 +97,9 @@ struct ComIoRecord {
 // The receive thread's argument record, carried inside the socket object so
 // the receive mode can be changed from any thread while the thread runs.
 // `type` and `len` are written by SetRecvMode (caller's thread) before the
-// frame whose answer they describe is sent, and read by the thread once per
-// chunk; relaxed order suffices for them since the socket send/receive pair
-// already orders the store before the answer's arrival.
+// frame whose answer they describe is sent, and read and advanced by the
+// reader (the receive thread, or a waiting side it lent the reading to) once
+// per chunk; both sides do so under the socket object's mode lock.
 struct RecvParam {
     Lumo_Client* client = nullptr;
     std::atomic<int32_t> type{RECV_COUNT};
@@ -163,9 +165,10 @@ public:
     // wait for a link-lost notice or message box the thread is showing; may
     // be called from within them. Safe to call when nothing is open.
     int ShutDown();
-    // Sends the whole buffer, blocking while the module takes it; fails
-    // (code 10060) after LUMO_SEND_LIMIT_MS in which it took nothing. Error
-    // box through the message sink. Caller's thread.
+    // Sends the whole buffer; when the socket cannot take it at once, blocks
+    // until the module has acknowledged every byte, and fails (code 10060)
+    // after LUMO_SEND_LIMIT_MS in which the module took nothing. Error box
+    // through the message sink. 1 or 0. Caller's thread.
     int SendData(CLumo_Net* owner, const unsigned char* data, int count);
     // Sets type and len and drops a half-built message. Any thread.
     void SetRecvMode(int type, int len);
@@ -177,16 +180,20 @@ public:
     void HandBack() {
         m_HandBacks.Bump();
     }
-    // Counts the receive thread's publications and its seeing the link
-    // drop, for waits that wake on them: seen = Publications(), look at the
-    // mailbox, then WaitPublication(seen, ms) blocks at most ms while nothing
-    // new has happened. Any thread.
+    // Counts the publications and the link seen dropping, for waits that
+    // wake on them: seen = Publications(), look at the mailbox, then
+    // WaitPublication(seen, ms) blocks at most ms while nothing new has
+    // happened. A waiter may be lent the reading of the socket and then
+    // receives, cuts and publishes what comes itself, as the receive thread
+    // would (see recv_thread.cpp). The thread that waits on the link.
     uint32_t Publications() const {
         return m_Publications.Seen();
     }
-    void WaitPublication(uint32_t seen, int timeoutMs) {
-        m_Publications.Wait(seen, std::chrono::milliseconds(timeoutMs));
-    }
+    void WaitPublication(uint32_t seen, int timeoutMs);
+    // Before a send: drops what came since the last wait while the reading
+    // was lent (it would have been published and emptied by the send).
+    // The thread that sends.
+    void DropUnread();
 
     bool IsOpen() const {
         return m_Socket >= 0;
@@ -208,11 +215,30 @@ private:
     // or it has let go of both and either returns at once or makes one last
     // call (owner notice, message box) on its own copies.
     enum : uint32_t { RECV_RUNNING = 0, RECV_LEFT = 1, RECV_LAST_CALL = 2 };
+    // Who reads the socket (m_Reader): the thread (in its receive call or
+    // about to be), the thread asked to lend the reading after its next
+    // chunk, nobody while it is lent (the thread is parked), or a waiter now.
+    enum : uint32_t { READER_THREAD = 0, READER_WANTED = 1, READER_LENT = 2, READER_WAITER = 3 };
 
 #if defined(LUMO_INTERNAL)
     // Ends the thread's use of the objects (release, then a wake for
     // ShutDown); after this the thread touches neither object.
     void LeaveObjects(uint32_t how);
+    // Receive thread: blocks while a published message waits to be taken;
+    // false when the link is being shut down meanwhile.
+    bool AwaitHandBack(CLumo_Net* owner);
+    // Receive thread: blocks while the reading is lent to the waiting side;
+    // false when the link is being shut down meanwhile.
+    bool AwaitReading();
+    // Cuts one chunk by the receive mode and publishes what it asks for;
+    // true when it published. Whoever reads.
+    bool TakeChunk(CLumo_Net* owner, const unsigned char* chunk, int n);
+    // The waiting side: takes the lent reading (true) or leaves it.
+    bool BorrowReading();
+    // The waiting side, holding the reading: receives one chunk within
+    // timeoutMs and takes it, or (drop) throws away what waits; lends the
+    // reading back, or hands it to the thread with the end of the link.
+    void ReadAsWaiter(int timeoutMs, bool drop);
     // Waits until the thread has let go, then joins it (or detaches it when
     // it is making its last call, or when it is the calling thread).
     void ReleaseThread();
@@ -225,6 +251,16 @@ private:
     std::atomic<uint32_t> m_RecvEnd{RECV_LEFT};
     lumo::WakeCount m_HandBacks;
     lumo::WakeCount m_Publications;
+    // Held for a few microseconds at a time: by SetRecvMode and a send while
+    // they set the receive mode and progress, by the reader while it
+    // advances them by one chunk and publishes the result.
+    std::mutex m_ModeMutex;
+    // Who reads the socket: the receive thread or a waiter it lent it to
+    // (a futex word; see recv_thread.cpp).
+    std::atomic<uint32_t> m_Reader{READER_THREAD};
+    std::atomic<uint32_t> m_LeaseUses{0};        // reads by waiters, so the thread sees them
+    std::atomic<int> m_WaiterEnd{0};             // end a waiter met: 1 closed, -errno reset or failed
+    std::unique_ptr<unsigned char[]> m_Assembly; // the message being cut, under m_ModeMutex
 };
 
 class CLumo_Net {
@@ -252,12 +288,16 @@ public:
     Lumo_Client m_Client;
 
     // ---- mailbox ----
-    // Producer: the receive thread writes m_RecvBuf, then m_RecvLen and
+    // Producer: the receive thread (or, while it waits, a waiting side the
+    // thread lent the reading to) writes m_RecvBuf, then m_RecvLen and
     // m_RecvSource, and only then raises m_RecvReady (release stores), and
     // writes nothing more while the flag is up. Consumers (Check_Return, the
-    // connect sequence, the console) load the flag or a nonzero m_RecvLen
-    // with acquire before they read m_RecvBuf, and lower the flag (release)
-    // only when they are done with the data. Nobody polls: each publication
+    // connect sequence, the console) load the flag, then the length, with
+    // acquire before they read m_RecvBuf (a nonzero m_RecvLen read first may
+    // be a message not yet published: the flag tells it from an empty one),
+    // and lower the flag (release) only when they are done with the data.
+    // A program that polls the fields sees a message within about 10 ms of its
+    // arrival, however the link was last waited on. Nobody polls: each publication
     // (and the link dropping) wakes the waiting side through
     // m_Client.Publications(); ClearMailbox lowers the flag and wakes the
     // thread at once. A program that lowers the flag by writing the fields

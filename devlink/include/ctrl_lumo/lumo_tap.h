@@ -6,10 +6,11 @@
 //
 // Who calls it: the thread that did the I/O. That is the caller's thread for
 // everything but the receive thread's chunks (Received) and its LinkLost
-// event. A callback must therefore be thread-safe, return quickly (closing the
-// link waits for a receive-thread call in progress), and not call back into
-// the CLumo_Net that reports to it. Set it while no link is open; it is read,
-// never written, by the device link.
+// event; a caller waiting for an answer may be lent the reading, and then
+// reports the chunks it receives itself. A callback must therefore be thread-safe,
+// return quickly (closing the link waits for a receive-thread call in progress),
+// and not call back into the CLumo_Net that reports to it. Set it while no link
+// is open; it is read, never written, by the device link.
 //
 // A record lives only for the call: `bytes`, `where`, `text` and `caption`
 // point into the reporter's buffers. Copy what you keep.

@@ -210,9 +210,8 @@ TEST(LumoMany, PortsProbe) {
     ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", "127.0.62.51", "--serial-link", pty}));
     const Outcome probe = Lumo({"ports", "--probe", "--baud", "115200", pty, "/nonexistent/ttyLUMO"});
     EXPECT_EQ(probe.status, 0) << probe.err;
-    EXPECT_EQ(probe.out,
-              pty +
-                  "  -  -  module (prompt seen)\n/nonexistent/ttyLUMO  -  -  cannot open: no such device\n");
+    EXPECT_EQ(probe.out, pty + "  -  -  module (prompt seen)\n"
+                               "/nonexistent/ttyLUMO  -  -  cannot open: No such file or directory\n");
     const Outcome none = Lumo({"ports", "--probe", "--json", "/nonexistent/ttyLUMO"});
     EXPECT_EQ(none.status, 1);
     EXPECT_EQ(none.out,
