@@ -91,6 +91,7 @@ for program in "$@"; do
 done
 has "$console" /usr/share/applications/com.norvane.Cmdora.desktop
 has "$console" /usr/share/metainfo/com.norvane.Cmdora.metainfo.xml
+has "$console" /usr/share/cmdora/known-commands
 lacks "$console" '^/usr/lib\|^/usr/include'
 grep -q libqt6widgets6 <<<"$(dpkg-deb -f "$console" Depends)" || fail "cmdora does not depend on Qt: $(dpkg-deb -f "$console" Depends)"
 
