@@ -3,7 +3,8 @@
 #   release  normal optimised build
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan     ThreadSanitizer, device link only (no console)
-# All three always run; the exit status is non-zero when any of them failed.
+# All three always run, each one's tests beside the next one's build; the exit
+# status is non-zero when any of them failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,24 +38,45 @@ if command -v ccache >/dev/null 2>&1; then
     launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
-declare -A status seconds
+declare -A status seconds test_seconds
+# The tests of one configuration run in the background while the next one
+# compiles: they spend most of their time waiting on sockets and terminals.
+# The tests of two configurations never run at once, as they use the same
+# loopback addresses and ports.
+tests_pid="" tests_name="" tests_start=0
+start_tests() {
+    local name=$1 dir=build/$1
+    shift
+    echo "=== $name: test (in the background)"
+    (cd "$dir" && "$@" ctest --output-on-failure -j4 --timeout 300 </dev/null >"../$name.ctest.log" 2>&1) &
+    tests_pid=$! tests_name=$name tests_start=$SECONDS
+}
+finish_tests() {
+    [[ -n $tests_pid ]] || return 0
+    if wait "$tests_pid"; then
+        status[$tests_name]=passed
+    else
+        status[$tests_name]="TESTS FAILED"
+    fi
+    test_seconds[$tests_name]=$((SECONDS - tests_start))
+    echo "=== $tests_name: test results"
+    cat "build/$tests_name.ctest.log"
+    tests_pid=""
+}
+trap '[[ -z $tests_pid ]] || kill "$tests_pid" 2>/dev/null' EXIT
+
 run_config() {
     local name=$1
     shift
-    local dir=build/$name start=$SECONDS runner=()
+    local dir=build/$name start=$SECONDS runner=() built=false
     [[ $name == tsan ]] && runner=("${tsan_runner[@]}")
+    test_seconds[$name]=0
     echo "=== $name: configure"
     if cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >"$dir.configure.log" 2>&1 ||
         { cat "$dir.configure.log"; false; }; then
         echo "=== $name: build"
         if cmake --build "$dir" -j"$jobs"; then
-            echo "=== $name: test"
-            if (cd "$dir" && "${runner[@]}" ctest --output-on-failure -j4 --timeout 300 </dev/null) |
-                tee "$dir.ctest.log"; then
-                status[$name]=passed
-            else
-                status[$name]="TESTS FAILED"
-            fi
+            built=true
         else
             status[$name]="BUILD FAILED"
         fi
@@ -62,6 +84,9 @@ run_config() {
         status[$name]="CONFIGURE FAILED"
     fi
     seconds[$name]=$((SECONDS - start))
+    finish_tests
+    $built && start_tests "$name" "${runner[@]}"
+    return 0
 }
 
 mkdir -p build
@@ -69,15 +94,17 @@ rm -f build/*.ctest.log
 run_config release "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$release_flags"
 run_config asan -DLUMO_SANITIZE=address,undefined "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$sanitizer_flags"
 run_config tsan -DLUMO_SANITIZE=thread -DLUMO_BUILD_CONSOLE=OFF "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$sanitizer_flags"
+finish_tests
+stages=(release asan tsan)
 
 echo
 echo "=== summary"
 failed=0
-for name in release asan tsan; do
-    printf '  %-8s %-18s %4ds\n' "$name" "${status[$name]}" "${seconds[$name]}"
+for name in "${stages[@]}"; do
+    printf '  %-8s %-18s build %4ds, tests %4ds\n' "$name" "${status[$name]}" "${seconds[$name]}" "${test_seconds[$name]}"
     [[ ${status[$name]} == passed ]] || failed=1
 done
-# One closing count over the three configurations, from ctest's own summaries.
+# One closing count over the configurations, from ctest's own summaries.
 read -r total bad < <(cat build/*.ctest.log 2>/dev/null |
     sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' |
     awk '{t += $1; f += $2} END {print t + 0, f + 0}')
