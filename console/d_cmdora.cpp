@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "app.h"
 #include "command_recall.h"
@@ -193,26 +194,23 @@ void D_CMDORA::buildControls() {
     m_Notation0x = t.indicator(IDC_NOTATION_0X, 17, 231, 8, 9);
     m_NotationDollar = t.indicator(IDC_NOTATION_DOLLAR, 17, 256, 8, 9);
     m_UdpClearSocket = t.button(IDC_UDP_CLEAR_SOCKET, "UDP Clear Socket", 179, 204, 69, 23);
-    // Beyond the template, in its free lower right corner.
-    m_SessionLogButton = new QPushButton(QStringLiteral("Session Log"), this);
-    m_SessionLogButton->setAutoDefault(false);
-    m_SessionLogButton->setObjectName(QStringLiteral("SessionLog"));
-    m_SessionLogButton->setToolTip(QStringLiteral("Every byte, answer and link event, with time (Ctrl+L)"));
-    m_SessionLogButton->setGeometry(t.rect(179, 252, 69, 17));
-    m_Reconnect = new QCheckBox(QStringLiteral("Reconnect"), this);
-    m_Reconnect->setObjectName(QStringLiteral("Reconnect"));
-    m_Reconnect->setToolTip(QStringLiteral("Open a TCP or serial link again when it drops"));
-    m_Reconnect->setGeometry(t.rect(192, 58, 58, 9));
-    m_ModulesButton = new QPushButton(QStringLiteral("Modules..."), this);
-    m_ModulesButton->setAutoDefault(false);
-    m_ModulesButton->setObjectName(QStringLiteral("Modules"));
-    m_ModulesButton->setToolTip(QStringLiteral("Find the modules on a range of addresses"));
-    m_ModulesButton->setGeometry(t.rect(205, 182, 50, 17));
-    m_AboutButton = new QPushButton(QStringLiteral("About"), this);
-    m_AboutButton->setAutoDefault(false);
-    m_AboutButton->setObjectName(QStringLiteral("About"));
-    m_AboutButton->setToolTip(QStringLiteral("Version, Qt version and build date (F1)"));
-    m_AboutButton->setGeometry(t.rect(213, 233, 35, 14));
+    // Beyond the template, in its free areas, each named for tests and tool tips.
+    auto extra = [&t](auto* control, const char* name, const char* tip, QRect du) {
+        control->setObjectName(QLatin1String(name));
+        control->setToolTip(QString::fromUtf8(tip));
+        control->setGeometry(t.rect(du.x(), du.y(), du.width(), du.height()));
+        if constexpr (std::is_same_v<decltype(control), QPushButton*>)
+            control->setAutoDefault(false);
+        return control;
+    };
+    m_SessionLogButton = extra(new QPushButton(QStringLiteral("Session Log"), this), "SessionLog",
+                               "Every byte, answer and link event, with time (Ctrl+L)", {179, 252, 69, 17});
+    m_Reconnect = extra(new QCheckBox(QStringLiteral("Reconnect"), this), "Reconnect",
+                        "Open a TCP or serial link again when it drops", {192, 58, 58, 9});
+    m_ModulesButton = extra(new QPushButton(QStringLiteral("Modules..."), this), "Modules",
+                            "Find the modules on a range of addresses", {205, 182, 50, 17});
+    m_AboutButton = extra(new QPushButton(QStringLiteral("About"), this), "About",
+                          "Version, Qt version and build date (F1)", {213, 233, 35, 14});
     m_Recall = new CommandRecall(m_Command);
 
     setFixedSize(t.x(262), t.y(275));

@@ -29,16 +29,6 @@
 
 namespace {
 
-QByteArray addressSettings(int a, int b, int c, int d) {
-    return QStringLiteral("[CMDORA]\r\nnSel=1\r\nIPAddressField0=%1\r\nIPAddressField1=%2\r\n"
-                          "IPAddressField2=%3\r\nIPAddressField3=%4\r\n")
-        .arg(a)
-        .arg(b)
-        .arg(c)
-        .arg(d)
-        .toLatin1();
-}
-
 // A shown main dialog with private settings, state and data folders. The
 // installed known commands are the tree's own file, found as in a data folder.
 struct Rig {
@@ -270,9 +260,8 @@ void TestConsoleDay::reconnectAfterReset() {
     // The operator's Disconnect is no loss.
     QTest::mouseClick(r.dlg->m_Connect, Qt::LeftButton);
     QCOMPARE(r.dlg->m_Connect->text(), QStringLiteral("Connect"));
-    QTest::qWait(200);
     QCOMPARE(r.dlg->reconnectAttempt(), 0);
-    QCOMPARE(r.dlg->m_Connect->text(), QStringLiteral("Connect"));
+    QVERIFY(!r.dlg->reconnectPending());
 }
 
 void TestConsoleDay::reconnectStopsWhenCleared() {
