@@ -8,6 +8,7 @@
 #include "console_ui.h"
 #include "d_cmdora.h"
 #include "lumo_net.h"
+#include "lumo_version.h"
 #include "settings.h"
 #include "test_timer.h"
 
@@ -16,6 +17,15 @@ QString SettingsRoot() {
     if (!xdg.isEmpty())
         return xdg;
     return QDir::homePath() + QStringLiteral("/.config");
+}
+
+QString AboutText() {
+    QString qt = QString::fromLatin1(qVersion());
+    if (qt != QLatin1String(QT_VERSION_STR))
+        qt += QStringLiteral(" (built with %1)").arg(QLatin1String(QT_VERSION_STR));
+    return QStringLiteral("Cmdora %1\nEngineering console for the modules of a video-wall controller.\n\n"
+                          "Qt %2\nBuilt %3")
+        .arg(QLatin1String(LUMO_VERSION), qt, QLatin1String(CMDORA_BUILD_DATE));
 }
 
 bool CMorrackApp::InitInstance() {

@@ -22,6 +22,10 @@ public:
 // Root standing in for the system drive: $XDG_CONFIG_HOME, else ~/.config.
 QString SettingsRoot();
 
+// The About box's text: the console's version, the Qt version it runs on
+// (and was built with, when they differ) and the date it was built.
+QString AboutText();
+
 // Routes the device link's message boxes to consoleUi(): shown at once on
 // the UI thread, posted to it from any other thread. Also installs the
 // device link's wait hook, which keeps the window painting while the link

@@ -53,6 +53,13 @@ void ConsoleLink::close() {
     session::Close(m_Net, m_Link); // closing sends no "ze 0000 1"
 }
 
+void ConsoleLink::dropLost() {
+    if (m_bLinkOpen == 0)
+        return;
+    m_bLinkOpen = 0;
+    session::Close(m_Net, m_Link);
+}
+
 void ConsoleLink::adopt(session::LinkRef link) {
     if (m_Link.udpSocket >= 0 && m_Link.udpSocket != link.udpSocket)
         UdpClose(m_Link.udpSocket);

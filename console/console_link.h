@@ -51,6 +51,9 @@ public:
     void disconnect();
     // Closing the console: as disconnect() without "ze 0000 1\r" to a serial console.
     void close();
+    // The module dropped the link (or its serial port went): closes what is
+    // left of it, as close() without its record, so a new connect can follow.
+    void dropLost();
     // Takes a link opened straight through the device link (benches, tests)
     // as a finished connect leaves it; a UDP link's socket is owned from now on.
     void adopt(session::LinkRef link);

@@ -6,6 +6,8 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,14 +18,21 @@
 #include <QShortcut>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
+#include "app.h"
+#include "command_recall.h"
 #include "command_text.h"
+#include "console_state.h"
 #include "console_ui.h"
 #include "dialog_front_end.h"
 #include "dialog_keys.h"
 #include "ip_address_edit.h"
+#include "link_watch.h"
+#include "module_list.h"
 #include "session_log.h"
 #include "settings.h"
 
@@ -119,6 +128,20 @@ D_CMDORA::D_CMDORA(QWidget* parent)
     auto* sessionLog = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
     sessionLog->setContext(Qt::WindowShortcut);
     connect(sessionLog, &QShortcut::activated, this, &D_CMDORA::OnSessionLog);
+    auto* about = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    about->setContext(Qt::WindowShortcut);
+    connect(about, &QShortcut::activated, this, &D_CMDORA::OnAbout);
+    auto* find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
+    find->setContext(Qt::WindowShortcut);
+    connect(find, &QShortcut::activated, m_Recall, &CommandRecall::openSearch);
+    m_LinkWatch = new QTimer(this);
+    m_LinkWatch->setInterval(250);
+    connect(m_LinkWatch, &QTimer::timeout, this, &D_CMDORA::watchLink);
+    m_ReconnectTimer = new QTimer(this);
+    m_ReconnectTimer->setSingleShot(true);
+    connect(m_ReconnectTimer, &QTimer::timeout, this, &D_CMDORA::reconnectTry);
+    if (const auto position = ReadWindowPosition(); position && QGuiApplication::screenAt(*position))
+        move(*position);
     OnInitDialog();
 }
 
@@ -171,12 +194,24 @@ void D_CMDORA::buildControls() {
     m_Notation0x = t.indicator(IDC_NOTATION_0X, 17, 231, 8, 9);
     m_NotationDollar = t.indicator(IDC_NOTATION_DOLLAR, 17, 256, 8, 9);
     m_UdpClearSocket = t.button(IDC_UDP_CLEAR_SOCKET, "UDP Clear Socket", 179, 204, 69, 23);
-    // Beyond the template, in its free lower right corner.
-    m_SessionLogButton = new QPushButton(QStringLiteral("Session Log"), this);
-    m_SessionLogButton->setAutoDefault(false);
-    m_SessionLogButton->setObjectName(QStringLiteral("SessionLog"));
-    m_SessionLogButton->setToolTip(QStringLiteral("Every byte, answer and link event, with time (Ctrl+L)"));
-    m_SessionLogButton->setGeometry(t.rect(179, 252, 69, 17));
+    // Beyond the template, in its free areas, each named for tests and tool tips.
+    auto extra = [&t](auto* control, const char* name, const char* tip, QRect du) {
+        control->setObjectName(QLatin1String(name));
+        control->setToolTip(QString::fromUtf8(tip));
+        control->setGeometry(t.rect(du.x(), du.y(), du.width(), du.height()));
+        if constexpr (std::is_same_v<decltype(control), QPushButton*>)
+            control->setAutoDefault(false);
+        return control;
+    };
+    m_SessionLogButton = extra(new QPushButton(QStringLiteral("Session Log"), this), "SessionLog",
+                               "Every byte, answer and link event, with time (Ctrl+L)", {179, 252, 69, 17});
+    m_Reconnect = extra(new QCheckBox(QStringLiteral("Reconnect"), this), "Reconnect",
+                        "Open a TCP or serial link again when it drops", {192, 58, 58, 9});
+    m_ModulesButton = extra(new QPushButton(QStringLiteral("Modules..."), this), "Modules",
+                            "Find the modules on a range of addresses", {205, 182, 50, 17});
+    m_AboutButton = extra(new QPushButton(QStringLiteral("About"), this), "About",
+                          "Version, Qt version and build date (F1)", {213, 233, 35, 14});
+    m_Recall = new CommandRecall(m_Command);
 
     setFixedSize(t.x(262), t.y(275));
 }
@@ -204,6 +239,8 @@ void D_CMDORA::setTabStops() {
     m_TabStops->addGroup({m_NotationSpace, m_Notation0x, m_NotationDollar});
     m_TabStops->addStop(m_UdpClearSocket);
     m_TabStops->addStop(m_SessionLogButton);
+    for (QWidget* w : std::initializer_list<QWidget*>{m_Reconnect, m_ModulesButton, m_AboutButton})
+        m_TabStops->addStop(w);
 }
 
 void D_CMDORA::connectSignals() {
@@ -229,6 +266,19 @@ void D_CMDORA::connectSignals() {
     connect(m_SaveTxtDollar, &QPushButton::clicked, this, [this] { OnBnClickedSaveTxt(2); });
     connect(m_UdpClearSocket, &QPushButton::clicked, this, &D_CMDORA::OnBnClickedUdpClearSocket);
     connect(m_SessionLogButton, &QPushButton::clicked, this, &D_CMDORA::OnSessionLog);
+    connect(m_ModulesButton, &QPushButton::clicked, this, &D_CMDORA::OnModules);
+    connect(m_AboutButton, &QPushButton::clicked, this, &D_CMDORA::OnAbout);
+    connect(m_Reconnect, &QCheckBox::toggled, this, [this](bool on) {
+        if (on)
+            m_LinkWatch->start();
+        else
+            stopReconnect("Reconnect cleared");
+    });
+    // A changed link choice ends a reconnect: the link it would open is no longer the one chosen.
+    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{m_RadioCom, m_RadioIp, m_Udp, m_XAscii})
+        connect(b, &QAbstractButton::clicked, this, [this] { stopReconnect("the link choice changed"); });
+    for (QComboBox* list : {m_ComList, m_BaudList})
+        connect(list, &QComboBox::activated, this, [this] { stopReconnect("the link choice changed"); });
 }
 
 QWidget* D_CMDORA::control(int id) const {
@@ -292,6 +342,7 @@ void D_CMDORA::OnRadioIp() {
 }
 
 void D_CMDORA::OnIpnFieldChangedIp() {
+    stopReconnect("the link choice changed");
     WriteStoredAddress(m_Ip->parts());
 }
 
@@ -318,6 +369,8 @@ void D_CMDORA::OnBnClickedXAscii() {
 // ---- connect and disconnect ----
 
 void D_CMDORA::OnBnClickedConnect() {
+    if (!m_bReconnectTry)
+        stopReconnect(m_Link.m_bLinkOpen != 0 ? "Disconnect" : "Connect");
     m_TestTimer.stop();
     // The close box still reaches the dialog during the connect's pauses;
     // reject() holds it back until this handler has finished.
@@ -398,6 +451,11 @@ void D_CMDORA::ipConnect() {
 }
 
 void D_CMDORA::disconnectLink() {
+    showDisconnected();
+    m_Link.disconnect();
+}
+
+void D_CMDORA::showDisconnected() {
     m_Send->setEnabled(false);
     m_Connect->setText(QStringLiteral("Connect"));
     m_BaudList->setEnabled(true);
@@ -407,7 +465,6 @@ void D_CMDORA::disconnectLink() {
         m_Udp->setEnabled(true);
         m_XAscii->setEnabled(true);
     }
-    m_Link.disconnect();
     m_RadioCom->setEnabled(true);
     m_RadioIp->setEnabled(true);
 }
@@ -418,12 +475,19 @@ void D_CMDORA::OnBnClickedSend() {
     UpdateData();
     // keep a copy: a box's event loop may let the command box change
     const QString command = m_strCommand;
+    if (m_Link.m_bInSend)
+        return; // a box of the send in progress let this one through: it sends nothing
+    if (m_Link.m_bLinkOpen != 0)
+        m_Recall->sent(command);
     DialogFrontEnd front(*this);
     m_Link.send(front, commandUnits(command));
 }
 
 void D_CMDORA::OnCancel() {
     m_TestTimer.stop(); // no tick may arrive after the link is gone
+    stopReconnect("the console closes");
+    m_LinkWatch->stop();
+    WriteWindowPosition(pos());
     m_Link.close();
     QDialog::reject();
 }
@@ -489,4 +553,98 @@ void D_CMDORA::OnBnClickedUdpClearSocket() {
 
 void D_CMDORA::OnTimer(int) {
     m_TestTimer.tick();
+}
+
+// ---- module list, About ----
+
+void D_CMDORA::OnModules() {
+    if (!m_Modules)
+        m_Modules = new ModuleListWindow(this, [this](const QString& address) { UseModuleAddress(address); });
+    m_Modules->show();
+    m_Modules->raise();
+    m_Modules->activateWindow();
+}
+
+void D_CMDORA::UseModuleAddress(const QString& address) {
+    const std::optional<uint32_t> parsed = session::ParseDottedAddress(address.toStdString());
+    if (!parsed || m_Link.m_bLinkOpen != 0 || m_bInConnect)
+        return; // the open link's address stays as it is
+    stopReconnect("the link choice changed");
+    m_Ip->setParts({uint8_t(*parsed >> 24), uint8_t(*parsed >> 16), uint8_t(*parsed >> 8), uint8_t(*parsed)});
+    WriteStoredAddress(m_Ip->parts());
+    OnRadioIp();
+    activateWindow();
+    m_Connect->setFocus(Qt::OtherFocusReason); // ready for Connect
+}
+
+void D_CMDORA::OnAbout() {
+    consoleUi().messageBox(this, AboutText(), QStringLiteral("About Cmdora"), ConsoleUi::Icon::None);
+}
+
+// ---- reconnect ----
+
+bool D_CMDORA::reconnectPending() const {
+    return m_ReconnectTimer->isActive();
+}
+
+void D_CMDORA::watchLink() {
+    if (!m_Reconnect->isChecked()) {
+        m_LinkWatch->stop();
+        return;
+    }
+    if (m_Link.m_bLinkOpen == 0 || m_bInConnect || m_Link.m_bInSend)
+        return;
+    const session::LinkKind kind = m_Link.link().kind;
+    if ((kind == session::LinkKind::Tcp && m_Net.m_bConnected.load() == 0) ||
+        (kind == session::LinkKind::Serial && session::SerialPortGone(m_Net.m_hCom)))
+        linkLost();
+}
+
+void D_CMDORA::linkLost() {
+    m_TestTimer.stop();
+    if (m_Link.link().kind == session::LinkKind::Serial)
+        m_Link.recorder().LinkNote("link lost: the serial port hung up");
+    m_Link.dropLost();
+    showDisconnected();
+    m_ReconnectAttempt = 0;
+    scheduleReconnect();
+}
+
+void D_CMDORA::scheduleReconnect() {
+    const int seconds = session::ReconnectDelaySeconds(++m_ReconnectAttempt);
+    m_Status->setText(QStringLiteral("Link lost: reconnecting in %1 s").arg(seconds));
+    m_Link.recorder().LinkNote("reconnect try " + std::to_string(m_ReconnectAttempt) + " in " +
+                               std::to_string(seconds) + " s");
+    m_ReconnectTimer->start(seconds * m_ReconnectMsPerSecond);
+}
+
+void D_CMDORA::reconnectTry() {
+    if (!m_Reconnect->isChecked() || m_Link.m_bLinkOpen != 0 || m_bInConnect) {
+        stopReconnect("the link is in use");
+        return;
+    }
+    m_Link.recorder().LinkNote("reconnect try " + std::to_string(m_ReconnectAttempt));
+    {
+        const QScopedValueRollback<bool> trying(m_bReconnectTry, true);
+        OnBnClickedConnect();
+    }
+    if (m_ReconnectAttempt == 0)
+        return; // stopped while it connected (box cleared, choice changed)
+    if (m_Link.m_bLinkOpen != 0) {
+        m_Link.recorder().LinkNote("reconnected");
+        m_Status->setText(QStringLiteral("Link lost and reconnected"));
+        m_ReconnectAttempt = 0;
+        return;
+    }
+    scheduleReconnect();
+}
+
+void D_CMDORA::stopReconnect(const char* why) {
+    if (m_ReconnectAttempt == 0)
+        return;
+    m_ReconnectTimer->stop();
+    m_ReconnectAttempt = 0;
+    m_Link.recorder().LinkNote(std::string("reconnect stopped: ") + why);
+    if (m_Status->text().startsWith(QStringLiteral("Link lost: reconnecting")))
+        m_Status->setText(QStringLiteral("Link lost"));
 }

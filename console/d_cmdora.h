@@ -29,6 +29,9 @@ class QLabel;
 class QGroupBox;
 class IpAddressEdit;
 class TabStops;
+class QTimer;
+class CommandRecall;
+class ModuleListWindow;
 
 // Control identifiers of the dialog template.
 enum CmdoraControlId : int {
@@ -102,6 +105,17 @@ public:
     QPushButton* m_UdpClearSocket = nullptr;
     // Not in the template: opens the "Session Log" window (also Ctrl+L).
     QPushButton* m_SessionLogButton = nullptr;
+    // Beyond the template, after "Session Log" in the tab order: opens the link
+    // again when it drops; the module list; the About box (also F1).
+    QCheckBox* m_Reconnect = nullptr;
+    QPushButton* m_ModulesButton = nullptr;
+    QPushButton* m_AboutButton = nullptr;
+    // The command box's history, search (Ctrl+R) and completion.
+    CommandRecall* m_Recall = nullptr;
+    // The "Modules" window once opened.
+    ModuleListWindow* m_Modules = nullptr;
+    // Milliseconds for each second of the reconnect schedule (tests shorten it).
+    int m_ReconnectMsPerSecond = 1000;
 
     // The control with the given template id, or nullptr.
     QWidget* control(int id) const;
@@ -129,6 +143,16 @@ public:
     // notation: 0 "%.2X ", 1 "0x%.2X ", 2 "$%.2X"
     void OnBnClickedSaveTxt(int notation);
     void OnSessionLog();
+    void OnModules();
+    void OnAbout();
+    // Puts a module's dotted address into the IP control with IP chosen; not while a link is open.
+    void UseModuleAddress(const QString& address);
+    // Whether a reconnect is waiting for its next try.
+    bool reconnectPending() const;
+    // The try a reconnect is at (1 for the first), 0 when none runs.
+    int reconnectAttempt() const { return m_ReconnectAttempt; }
+    // A reconnect try is connecting: its failure boxes go to the session log only.
+    bool reconnectTrying() const { return m_bReconnectTry; }
 
     // Refreshes m_strCommand from the command box.
     void UpdateData();
@@ -156,6 +180,14 @@ private:
     // Each port entry's tool tip: the device it opens and where that comes from.
     void refreshPortToolTips();
     void disconnectLink();
+    // The controls as a Disconnect leaves them.
+    void showDisconnected();
+    // Reconnect: the link's loss noticed by a watch tick, the schedule, one try, the end.
+    void watchLink();
+    void linkLost();
+    void scheduleReconnect();
+    void reconnectTry();
+    void stopReconnect(const char* why);
     std::u16string ipAddressText() const;
 
     TestTimer m_TestTimer{m_Link};           // TEST_TIMER_ID
@@ -163,4 +195,8 @@ private:
     QButtonGroup* m_NotationGroup = nullptr; // 1946 to 1948
     TabStops* m_TabStops = nullptr;          // the template's order, each radio group one stop
     bool m_bInConnect = false;               // OnBnClickedConnect is running
+    bool m_bReconnectTry = false;            // that connect is a reconnect try: its boxes are only recorded
+    QTimer* m_LinkWatch = nullptr;           // looks for a dropped link while Reconnect is ticked
+    QTimer* m_ReconnectTimer = nullptr;      // the wait before the next try
+    int m_ReconnectAttempt = 0;
 };

@@ -22,6 +22,10 @@ void DialogFrontEnd::ShowStatus(const std::u16string& text) {
 
 void DialogFrontEnd::ShowBox(const std::u16string& text, const std::u16string& caption,
                              session::BoxIcon icon) {
+    if (m_Dlg.reconnectTrying()) {
+        m_Dlg.m_Link.recorder().Box(text, caption); // nobody waits at the wall to close it
+        return;
+    }
     ShowConsoleBox(m_Dlg.m_Link.recorder(), &m_Dlg, QString::fromStdU16String(text),
                    QString::fromStdU16String(caption),
                    icon == session::BoxIcon::Error ? ConsoleUi::Icon::Error : ConsoleUi::Icon::None);
@@ -29,6 +33,10 @@ void DialogFrontEnd::ShowBox(const std::u16string& text, const std::u16string& c
 
 void DialogFrontEnd::ShowDetailedBox(const std::u16string& text, const std::u16string& caption,
                                      session::BoxIcon icon, const std::u16string& details) {
+    if (m_Dlg.reconnectTrying()) {
+        ShowBox(text, caption, icon);
+        return;
+    }
     ShowConsoleBox(m_Dlg.m_Link.recorder(), &m_Dlg, QString::fromStdU16String(text),
                    QString::fromStdU16String(caption),
                    icon == session::BoxIcon::Error ? ConsoleUi::Icon::Error : ConsoleUi::Icon::None,

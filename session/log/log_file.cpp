@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "command_history.h"
 #include "posix_log_file.h"
 
 namespace session {
@@ -46,11 +47,7 @@ std::string sortKey(const std::string& name) {
 } // namespace
 
 std::string LogDirectory() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state && state[0] == '/')
-        return std::string(state) + "/Norvane_Lumo/logs";
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.local/state/Norvane_Lumo/logs";
+    return StateDirectory() + "/logs";
 }
 
 std::string LogFileName(int64_t wallMs) {

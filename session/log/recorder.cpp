@@ -510,11 +510,19 @@ void Recorder::Box(std::u16string_view text, std::u16string_view caption) {
 }
 
 void Recorder::Test(std::string_view words) {
+    Words(RecordKind::Test, words);
+}
+
+void Recorder::LinkNote(std::string_view words) {
+    Words(RecordKind::Link, words);
+}
+
+void Recorder::Words(RecordKind kind, std::string_view words) {
     Core& c = *m_Core;
     if (!c.listening.load(std::memory_order_relaxed))
         return;
     Record r;
-    r.kind = RecordKind::Test;
+    r.kind = kind;
     r.text.assign(words);
     c.commit(std::move(r), [&c](Record& rec) { rec.link = c.linkOfNow(); });
 }

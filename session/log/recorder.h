@@ -88,8 +88,13 @@ public:
     void Box(std::u16string_view text, std::u16string_view caption);
     // The test timer or the automatic test started or stopped: words as they are to be read.
     void Test(std::string_view words);
+    // A link event of the front end's own (a reconnect waiting or trying): words as they are to be read.
+    void LinkNote(std::string_view words);
 
 private:
+    // A record of kind that carries words only, on the link of the moment.
+    void Words(RecordKind kind, std::string_view words);
+
     struct Core;
     std::shared_ptr<Core> m_Core;
 };

@@ -99,6 +99,17 @@ private:
     ConsoleUi* m_Previous = nullptr;
 };
 
+// A settings file choosing IP with the address a.b.c.d.
+inline QByteArray addressSettings(int a, int b, int c, int d) {
+    return QStringLiteral("[CMDORA]\nnSel=1\nIPAddressField0=%1\nIPAddressField1=%2\nIPAddressField2=%3\n"
+                          "IPAddressField3=%4\n")
+        .arg(a)
+        .arg(b)
+        .arg(c)
+        .arg(d)
+        .toLatin1();
+}
+
 // A private settings root: XDG_CONFIG_HOME and g_SettingsPath point into a
 // temporary folder for the sandbox's lifetime.
 class SettingsSandbox {

@@ -29,16 +29,6 @@
 
 namespace {
 
-QByteArray addressSettings(int a, int b, int c, int d) {
-    return QStringLiteral("[CMDORA]\nnSel=1\nIPAddressField0=%1\nIPAddressField1=%2\nIPAddressField2=%3\n"
-                          "IPAddressField3=%4\n")
-        .arg(a)
-        .arg(b)
-        .arg(c)
-        .arg(d)
-        .toLatin1();
-}
-
 // A shown main dialog with private settings and a private state folder.
 struct Rig {
     explicit Rig(const QByteArray& settings = {}, double sleepScale = 0.05) : ui(sleepScale) {

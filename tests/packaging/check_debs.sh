@@ -92,6 +92,7 @@ for program in "$@"; do
 done
 has "$console" /usr/share/applications/com.norvane.Cmdora.desktop
 has "$console" /usr/share/metainfo/com.norvane.Cmdora.metainfo.xml
+has "$console" /usr/share/cmdora/known-commands
 has "$console" /usr/lib/systemd/system/lumo-exporter.service
 has "$console" /etc/lumo/exporter.conf
 [[ $(dpkg-deb -I "$console" conffiles) == /etc/lumo/exporter.conf ]] ||

@@ -85,6 +85,7 @@ for png in share/icons/hicolor/*x*/apps/$app.png; do
 done
 ((pngs >= 4)) || fail "only $pngs PNG sizes"
 grep -q "<release version=\"$version\"" share/metainfo/$app.metainfo.xml || fail "metainfo has no release $version"
+grep -q '^zh |' share/cmdora/known-commands || fail "the known commands are not installed"
 rule=share/doc/cmdora/examples/70-cmdora-serial.rules
 grep -q 'GROUP="dialout".*SYMLINK+=.*ID_MM_DEVICE_IGNORE' "$rule" || fail "$rule is not installed"
 appstreamcli validate-tree --no-net "$stage" >"$home/appstream" 2>&1 || { cat "$home/appstream"; fail "appstream"; }
