@@ -55,3 +55,20 @@ if(WIN32)
     # Windows 8 or later: WaitOnAddress; inet_pton.
     add_compile_definitions(_WIN32_WINNT=0x0602 WINVER=0x0602 WIN32_LEAN_AND_MEAN NOMINMAX)
 endif()
+
+if(WIN32)
+    # Programs and DLLs side by side in bin/, where Windows (and Wine) looks
+    # for a program's DLLs, with the MinGW runtime DLLs they need beside them.
+    set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+    set(LUMO_MINGW_RUNTIME_DLLS "")
+    foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll} OUTPUT_VARIABLE found
+            OUTPUT_STRIP_TRAILING_WHITESPACE)
+        get_filename_component(found ${found} REALPATH)
+        if(NOT EXISTS ${found})
+            message(FATAL_ERROR "${CMAKE_CXX_COMPILER} has no ${dll}")
+        endif()
+        list(APPEND LUMO_MINGW_RUNTIME_DLLS ${found})
+    endforeach()
+    file(COPY ${LUMO_MINGW_RUNTIME_DLLS} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+endif()

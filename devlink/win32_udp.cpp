@@ -8,11 +8,24 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 namespace {
+
+// Receive time-outs by socket: Wine does not end a blocking recv at
+// SO_RCVTIMEO, so UdpRecv waits for the datagram itself.
+std::mutex g_TimeoutMutex;
+std::map<int, int> g_RecvTimeoutMs;
+
+int RecvTimeoutMs(int sock) {
+    std::lock_guard lock(g_TimeoutMutex);
+    auto it = g_RecvTimeoutMs.find(sock);
+    return it == g_RecvTimeoutMs.end() ? -1 : it->second;
+}
 
 SOCKET Handle(int sock) {
     return static_cast<SOCKET>(static_cast<unsigned>(sock));
@@ -108,6 +121,19 @@ int UdpSend(int sock, const char* data, int count) {
 int UdpRecv(int sock, char* buffer, int size) {
     if (size < 0 || (!buffer && size > 0))
         return -1;
+    if (const int ms = RecvTimeoutMs(sock); ms > 0) {
+        fd_set ready;
+        FD_ZERO(&ready);
+        FD_SET(Handle(sock), &ready);
+        timeval tv{ms / 1000, (ms % 1000) * 1000};
+        const int r = select(0, &ready, nullptr, nullptr, &tv);
+        if (r == 0) {
+            errno = EAGAIN; // as a Linux receive time-out reports
+            return -1;
+        }
+        if (r < 0)
+            return FailedCount();
+    }
     const int rc = recv(Handle(sock), buffer, size, 0);
     if (rc != SOCKET_ERROR)
         return rc;
@@ -122,6 +148,10 @@ int UdpClose(int sock) {
         errno = EBADF;
         return 0;
     }
+    {
+        std::lock_guard lock(g_TimeoutMutex);
+        g_RecvTimeoutMs.erase(sock);
+    }
     return closesocket(Handle(sock)) == 0 ? 1 : (Failed() ? 1 : 0);
 }
 
@@ -129,6 +159,10 @@ int UdpSetRecvTimeout(int sock, int ms) {
     if (ms < 0)
         return 0;
     const DWORD wait = static_cast<DWORD>(ms); // Winsock takes milliseconds
+    {
+        std::lock_guard lock(g_TimeoutMutex);
+        g_RecvTimeoutMs[sock] = ms;
+    }
     return setsockopt(Handle(sock), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait) == 0
                ? 1
                : (Failed() ? 1 : 0);
