@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds and runs every test in three configurations under build/:
+# Builds and runs every test in four configurations under build/:
 #   release  normal optimised build
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan     ThreadSanitizer, device link only (no console)
-# All three always run; the exit status is non-zero when any of them failed.
+#   windows  the MinGW-w64 cross build, its tests under Wine against the
+#            release tree's simulator (when the cross-compiler and Wine are
+#            installed; a skipped stage says so)
+# All of them always run; the exit status is non-zero when any of them failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -41,13 +44,14 @@ declare -A status seconds
 run_config() {
     local name=$1
     shift
-    local dir=build/$name start=$SECONDS runner=()
+    local dir=build/$name start=$SECONDS runner=() targets=()
     [[ $name == tsan ]] && runner=("${tsan_runner[@]}")
+    [[ $name == windows ]] && targets=(--target windows_tests) # what its tests run, nothing more
     echo "=== $name: configure"
     if cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >"$dir.configure.log" 2>&1 ||
         { cat "$dir.configure.log"; false; }; then
         echo "=== $name: build"
-        if cmake --build "$dir" -j"$jobs"; then
+        if cmake --build "$dir" -j"$jobs" "${targets[@]}"; then
             echo "=== $name: test"
             if (cd "$dir" && "${runner[@]}" ctest --output-on-failure -j4 --timeout 300 </dev/null) |
                 tee "$dir.ctest.log"; then
@@ -69,15 +73,23 @@ rm -f build/*.ctest.log
 run_config release "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$release_flags"
 run_config asan -DLUMO_SANITIZE=address,undefined "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$sanitizer_flags"
 run_config tsan -DLUMO_SANITIZE=thread -DLUMO_BUILD_CONSOLE=OFF "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$sanitizer_flags"
+stages=(release asan tsan)
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && command -v wine >/dev/null 2>&1; then
+    run_config windows --toolchain cmake/mingw-w64-x86_64.cmake "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$release_flags" \
+        "-DLUMO_HOST_SIMULATOR=$PWD/build/release/tools/module_sim/lumo-module-sim"
+    stages+=(windows)
+else
+    echo "=== windows: skipped (no x86_64-w64-mingw32-g++-posix or wine)"
+fi
 
 echo
 echo "=== summary"
 failed=0
-for name in release asan tsan; do
+for name in "${stages[@]}"; do
     printf '  %-8s %-18s %4ds\n' "$name" "${status[$name]}" "${seconds[$name]}"
     [[ ${status[$name]} == passed ]] || failed=1
 done
-# One closing count over the three configurations, from ctest's own summaries.
+# One closing count over the configurations, from ctest's own summaries.
 read -r total bad < <(cat build/*.ctest.log 2>/dev/null |
     sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' |
     awk '{t += $1; f += $2} END {print t + 0, f + 0}')
