@@ -15,7 +15,7 @@
 #include "link_tap.h"
 #include "lumo_version.h"
 #include "serial_ports.h"
-#include "session_record.h"
+#include "log/session_record.h"
 #include "utf8.h"
 
 using capi::Call;

@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "console_ui.h"
-#include "recorder.h"
+#include "log/recorder.h"
 #include "session_log_model.h"
 
 namespace session {

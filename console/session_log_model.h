@@ -10,7 +10,7 @@
 #include <deque>
 #include <vector>
 
-#include "session_record.h"
+#include "log/session_record.h"
 
 class SessionLogModel : public QAbstractTableModel {
 public:

@@ -6,7 +6,7 @@
 
 #include <QWidget>
 
-#include "recorder.h"
+#include "log/recorder.h"
 
 class QCheckBox;
 class QComboBox;

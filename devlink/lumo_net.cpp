@@ -3,6 +3,7 @@
 #include "lumo_net.h"
 #include "frames.h"
 #include "posix_serial.h"
+#include "recv_assembly.h"
 #include "waits.h"
 
 #include <algorithm>
@@ -79,12 +80,13 @@ void CLumo_Net::SendProgress(const std::wstring& prefix, const wchar_t* literal)
 }
 
 void CLumo_Net::ShowBox(const std::wstring& text, const std::wstring& caption) {
-    if (m_hTap)
-        TapBox(text, caption);
+    TapBox(text, caption);
     LumoShowMessage(text, caption);
 }
 
 void CLumo_Net::TapBox(const std::wstring& text, const std::wstring& caption) const {
+    if (!m_hTap)
+        return;
     LumoTapRecord r;
     r.kind = LumoTapKind::Box;
     r.text = text;
@@ -92,26 +94,61 @@ void CLumo_Net::TapBox(const std::wstring& text, const std::wstring& caption) co
     m_hTap(r);
 }
 
-void CLumo_Net::TapBytes(LumoTapKind kind, LumoTapLink link, const std::wstring& where,
-                         const unsigned char* bytes, size_t size, int error) const {
+namespace {
+
+// r from `site`, with its link named: nothing is put into words without a tap.
+void TapAt(const LumoTap& tap, LumoTapRecord& r, const CLumo_Net::TapSite& site) {
+    const std::wstring where = site.Where();
+    r.link = site.link;
+    r.where = where;
+    tap(r);
+}
+
+} // namespace
+
+std::wstring CLumo_Net::TapSite::Where() const {
+    return address ? TcpWhere(*address, port) : SerialWhere(port);
+}
+
+void CLumo_Net::TapBytes(LumoTapKind kind, const TapSite& site, const unsigned char* bytes, size_t size,
+                         int error) const {
+    if (!m_hTap)
+        return;
     LumoTapRecord r;
     r.kind = kind;
-    r.link = link;
-    r.where = where;
     r.bytes = bytes;
     r.size = size;
     r.error = error;
-    m_hTap(r);
+    TapAt(m_hTap, r, site);
 }
 
-void CLumo_Net::TapEvent(LumoTapEvent event, LumoTapLink link, const std::wstring& where, int error) const {
+void CLumo_Net::TapEvent(LumoTapEvent event, const TapSite& site, int error) const {
+    if (!m_hTap)
+        return;
     LumoTapRecord r;
-    r.kind = LumoTapKind::Event;
     r.event = event;
-    r.link = link;
-    r.where = where;
     r.error = error;
-    m_hTap(r);
+    TapAt(m_hTap, r, site);
+}
+
+void CLumo_Net::TapGreeting(const TapSite& site, int socketId) const {
+    if (!m_hTap)
+        return;
+    LumoTapRecord r;
+    r.event = LumoTapEvent::Greeting;
+    r.id = m_ConnectToPcID;
+    r.style = m_ToPCStyle;
+    r.socketId = socketId;
+    TapAt(m_hTap, r, site);
+}
+
+void CLumo_Net::TapModeChar(const TapSite& site, int modeChar) const {
+    if (!m_hTap)
+        return;
+    LumoTapRecord r;
+    r.event = LumoTapEvent::ModeChar;
+    r.modeChar = modeChar;
+    TapAt(m_hTap, r, site);
 }
 
 std::wstring CLumo_Net::SerialWhere(int port) {
@@ -153,6 +190,13 @@ bool CLumo_Net::WaitMailbox(int timeoutMs) {
         m_Client.WaitPublication(seen, ticker.SliceMs(std::min(left, lumo::MISSED_WAKE_RECHECK_MS)));
         ticker.Tick();
     }
+}
+
+bool CLumo_Net::PublishedMessageEnds() const {
+    // The thread stored the mode before it published and leaves it alone
+    // until the message is handed back.
+    return lumo::EndsMessage(m_Client.pRecv.type.load(std::memory_order_relaxed),
+                             m_Client.pRecv.len.load(std::memory_order_relaxed));
 }
 
 void CLumo_Net::SendState(char value) {

@@ -21,6 +21,10 @@ enum : int { CHECK_ACK = 1, CHECK_GREETING = 6 };
 inline constexpr int LUMO_CHUNK_SIZE = 4096;        // most one receive call asks for
 inline constexpr int LUMO_CONNECT_LIMIT_MS = 20000; // a TCP connect that takes longer fails
 inline constexpr int LUMO_SEND_LIMIT_MS = 10000;    // a TCP send the module takes nothing of fails
+// A message that stops short of what was expected (a greeting shorter than
+// its length, an answer without its end) is taken once nothing more has come
+// for this long.
+inline constexpr int LUMO_QUIET_MS = 250;
 
 // Stand-in for the platform's message box. The device link shows its own
 // failures ("Error" caption, error icon) through one process-wide sink; the

@@ -48,7 +48,7 @@ RecvPublish AssembleChunk(RecvState &st, unsigned char *assembly, const unsigned
                 st.len = 0;
             } else {
                 st.type = RECV_IDLE;
-                st.len = 1000;
+                st.len = RECV_IDLE_LEN;
             }
             st.got = 0;
             assembly[0] = 0;
@@ -80,11 +80,15 @@ RecvPublish AssembleChunk(RecvState &st, unsigned char *assembly, const unsigned
         st.len -= n;
         if (st.len > 0)
             return RecvPublish::Partial;
-        st.len = 1000;
+        st.len = RECV_IDLE_LEN;
         st.type = RECV_IDLE;
     }
     assembly[st.got] = 0;
     return RecvPublish::Complete;
+}
+
+bool EndsMessage(int32_t type, int32_t len) {
+    return (type == RECV_IDLE && len == RECV_IDLE_LEN) || (type == RECV_COUNT && len == 0);
 }
 
 } // namespace lumo

@@ -12,6 +12,9 @@ namespace lumo {
 // Assembly area: the mailbox size plus room for the terminating zero.
 inline constexpr int RECV_ASSEMBLY_SIZE = LUMO_MAILBOX_SIZE + 3;
 
+// Bytes to go that a counted message's end leaves (with mode 99).
+inline constexpr int32_t RECV_IDLE_LEN = 1000;
+
 // What a chunk asks the receive thread to do.
 enum class RecvPublish {
     None,     // keep collecting, publish nothing
@@ -40,5 +43,10 @@ struct RecvState {
 // On Complete the assembled bytes are followed by a zero byte; st.got is the
 // message length and the caller resets it after publication.
 RecvPublish AssembleChunk(RecvState &st, unsigned char *assembly, const unsigned char *chunk, int n);
+
+// Whether a mode and count are what AssembleChunk leaves when it completes a
+// message (99 with RECV_IDLE_LEN to go, or 0 with none), rather than the
+// bytes still to go of a partial one.
+bool EndsMessage(int32_t type, int32_t len);
 
 } // namespace lumo

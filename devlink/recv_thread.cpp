@@ -100,9 +100,9 @@ void Lumo_Client::RecvThreadMain() {
             // Our own ShutDown ends the receive too: that is no loss of link.
             const bool lost = !m_StopRecv.load(std::memory_order_acquire);
             const bool reset = n < 0 && lumo::SocketErrorCode(error) == ERR_CONNRESET;
-            if (lost && owner->m_hTap)
-                owner->TapEvent(LumoTapEvent::LinkLost, LumoTapLink::Tcp,
-                                CLumo_Net::TcpWhere(m_strAddr, m_Port), n < 0 ? error : 0);
+            if (lost)
+                owner->TapEvent(LumoTapEvent::LinkLost, CLumo_Net::TcpSite(m_strAddr, m_Port),
+                                n < 0 ? error : 0);
             // The last call runs on copies, after the thread has let go of
             // the objects: the owner may reconnect, close or destroy them
             // from within it, and closing never waits for it.
@@ -117,8 +117,7 @@ void Lumo_Client::RecvThreadMain() {
                 LeaveObjects(RECV_LAST_CALL);
                 notice(LUMO_WM_LINK_LOST, 2, 0);
             } else if (!text.empty()) {
-                if (owner->m_hTap)
-                    owner->TapBox(text, L"Error"); // while the thread still holds the object
+                owner->TapBox(text, L"Error"); // while the thread still holds the object
                 LeaveObjects(RECV_LAST_CALL);
                 LumoShowMessage(text, L"Error");
             } else {
@@ -127,9 +126,8 @@ void Lumo_Client::RecvThreadMain() {
             return; // exit code m_HostNo * 65536 + m_Port: nobody reads it
         }
 
-        if (owner->m_hTap)
-            owner->TapBytes(LumoTapKind::Received, LumoTapLink::Tcp, CLumo_Net::TcpWhere(m_strAddr, m_Port),
-                            chunk, static_cast<size_t>(n));
+        owner->TapBytes(LumoTapKind::Received, CLumo_Net::TcpSite(m_strAddr, m_Port), chunk,
+                        static_cast<size_t>(n));
 
         lumo::RecvState st;
         st.type = pRecv.type.load(std::memory_order_relaxed);

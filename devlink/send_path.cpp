@@ -29,7 +29,7 @@ long long TickMs() {
 
 // A greeting shorter than its full length (the 14-byte X-mode refusal, an
 // empty one) is taken once this long has passed without another piece.
-constexpr auto GREETING_QUIET = std::chrono::milliseconds(250);
+constexpr auto GREETING_QUIET = std::chrono::milliseconds(LUMO_QUIET_MS);
 
 // "IP:%s ---------" without an identifier (255), else "IP:%s ID%2d ---".
 std::wstring CheckLabel(const std::wstring& ip, int id) {
@@ -143,11 +143,9 @@ int CLumo_Net::Senddata(const unsigned char* data, int count) {
         ReadComData(drain, sizeof drain);
         if (m_ComOpen == 0 || m_hCom == 0 || count <= 0)
             return 0;
+        TapBytes(LumoTapKind::Sent, SerialSite(m_ComPort), data, static_cast<size_t>(count));
         for (int i = 0; i < count; ++i)
             WriteComByte(data[i]);
-        if (m_hTap)
-            TapBytes(LumoTapKind::Sent, LumoTapLink::Serial, SerialWhere(m_ComPort), data,
-                     static_cast<size_t>(count));
         return count;
     }
     // Every TCP send starts with an empty mailbox; that also releases a
@@ -163,6 +161,14 @@ int Lumo_Client::SendData(CLumo_Net* owner, const unsigned char* data, int count
     m_RecvGot.store(0, std::memory_order_relaxed); // drop a half-built message
     if (count <= 0)
         return 1;
+    // The bytes are recorded before they leave, so that no record of their
+    // answer (the receive thread's) can come first; a send that fails then
+    // adds a record of the failure. With no receive thread nothing can come
+    // between, and one record after the send also tells how it ended.
+    const CLumo_Net::TapSite site = CLumo_Net::TcpSite(m_strAddr, m_Port);
+    const bool answerable = owner && m_RecvEnd.load(std::memory_order_acquire) == RECV_RUNNING;
+    if (answerable)
+        owner->TapBytes(LumoTapKind::Sent, site, data, static_cast<size_t>(count));
     int err = EBADF;
     if (m_Socket >= 0) {
         size_t sent = 0;
@@ -184,9 +190,10 @@ int Lumo_Client::SendData(CLumo_Net* owner, const unsigned char* data, int count
                 deadline = lumo::WaitClock::now() + std::chrono::milliseconds(LUMO_SEND_LIMIT_MS);
         }
     }
-    if (owner && owner->m_hTap)
-        owner->TapBytes(LumoTapKind::Sent, LumoTapLink::Tcp, CLumo_Net::TcpWhere(m_strAddr, m_Port), data,
-                        static_cast<size_t>(count), err);
+    if (owner && !answerable)
+        owner->TapBytes(LumoTapKind::Sent, site, data, static_cast<size_t>(count), err);
+    else if (answerable && err != 0)
+        owner->TapBytes(LumoTapKind::Sent, site, nullptr, 0, err);
     if (err == 0)
         return 1;
     const std::wstring text =

@@ -31,13 +31,11 @@ int CLumo_Net::OpenCOM_IPConverter(int port, int baud) {
     if (m_ComOpen)
         CloseCOM();
 
-    if (m_hTap)
-        TapEvent(LumoTapEvent::ConnectStarted, LumoTapLink::Serial, SerialWhere(port));
+    TapEvent(LumoTapEvent::ConnectStarted, SerialSite(port));
     const int fd = lumo_serial::PortOpen(port, baud);
     if (fd < 0) {
         m_hCom = 0;
-        if (m_hTap)
-            TapEvent(LumoTapEvent::ConnectFailed, LumoTapLink::Serial, SerialWhere(port), -fd);
+        TapEvent(LumoTapEvent::ConnectFailed, SerialSite(port), -fd);
         return 0;
     }
     m_hCom = fd;
@@ -46,8 +44,7 @@ int CLumo_Net::OpenCOM_IPConverter(int port, int baud) {
     m_LinkKind = LINK_SERIAL;
     m_ComOpen = 1;
     m_ComPort = port;
-    if (m_hTap)
-        TapEvent(LumoTapEvent::Connected, LumoTapLink::Serial, SerialWhere(port));
+    TapEvent(LumoTapEvent::Connected, SerialSite(port));
     return 1;
 }
 
@@ -58,8 +55,7 @@ int CLumo_Net::CloseCOM() {
         m_ComOpen = 0;
         m_hCom = 0;
         m_LinkKind = LINK_NONE;
-        if (m_hTap)
-            TapEvent(LumoTapEvent::Closed, LumoTapLink::Serial, SerialWhere(m_ComPort));
+        TapEvent(LumoTapEvent::Closed, SerialSite(m_ComPort));
     }
     return 1;
 }
@@ -83,9 +79,8 @@ int CLumo_Net::ReadComData(void* buffer, int limit) {
     const int got = lumo_serial::PortReadNow(m_hCom, buffer, n);
     if (got <= 0)
         return 0;
-    if (m_hTap)
-        TapBytes(LumoTapKind::Received, LumoTapLink::Serial, SerialWhere(m_ComPort),
-                 static_cast<const unsigned char*>(buffer), static_cast<size_t>(got));
+    TapBytes(LumoTapKind::Received, SerialSite(m_ComPort), static_cast<const unsigned char*>(buffer),
+             static_cast<size_t>(got));
     return got;
 }
 

@@ -166,17 +166,14 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
     SendProgress(prefix, L"--------------NetConnect");
 
     const int port = mode == 3 ? LUMO_CONVERTER_PORT : LUMO_MODULE_PORT;
-    const std::wstring where = m_hTap ? TcpWhere(m_strIP, port) : std::wstring();
-    if (m_hTap)
-        TapEvent(LumoTapEvent::ConnectStarted, LumoTapLink::Tcp, where);
+    const TapSite site = TcpSite(m_strIP, port);
+    TapEvent(LumoTapEvent::ConnectStarted, site);
     if (!m_Client.ConnectTo(m_strIP.c_str(), port)) {
         m_LinkKind = LINK_NONE;
-        if (m_hTap)
-            TapEvent(LumoTapEvent::ConnectFailed, LumoTapLink::Tcp, where, m_Client.ConnectError());
+        TapEvent(LumoTapEvent::ConnectFailed, site, m_Client.ConnectError());
         return 0;
     }
-    if (m_hTap)
-        TapEvent(LumoTapEvent::Connected, LumoTapLink::Tcp, where);
+    TapEvent(LumoTapEvent::Connected, site);
     m_Client.SetRecvMode(RECV_COUNT, m_bXMode ? lumo::X_GREETING_LEN : lumo::GREETING_LEN);
     m_bConnected.store(1, std::memory_order_release);
     ResetHandOver(*this);
@@ -194,8 +191,7 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
         failure = L"3 Didn't Connect to ";
     if (failure) {
         m_Client.ShutDown();
-        if (m_hTap)
-            TapEvent(LumoTapEvent::Closed, LumoTapLink::Tcp, where);
+        TapEvent(LumoTapEvent::Closed, site);
         lumo::PauseMs(100);
         if (mode == 0)
             ShowBox(failure + m_strIP, L"Error");
@@ -207,8 +203,7 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
     if (m_bXMode) {
         if (m_ReadFileReturnlen == 14) {
             m_Client.ShutDown();
-            if (m_hTap)
-                TapEvent(LumoTapEvent::Closed, LumoTapLink::Tcp, where);
+            TapEvent(LumoTapEvent::Closed, site);
             ShowBox(L"Rev len = " + std::to_wstring(m_ReadFileReturnlen) + L", connect failure", L"Message");
             return 2;
         }
@@ -219,8 +214,7 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
         m_SocketID = m_ReturnBuf[16];
         reply[0] = static_cast<unsigned char>(m_ConnectToPcID);
         reply[1] = static_cast<unsigned char>(m_ToPCStyle);
-        if (m_hTap)
-            TapGreeting(where, m_SocketID);
+        TapGreeting(site, m_SocketID);
     } else {
         m_ConnectToPcID = m_ReturnBuf[0];
         m_ToPCStyle = m_ReturnBuf[1];
@@ -228,8 +222,7 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
         reply[0] = m_ReturnBuf[0];
         reply[1] = m_ReturnBuf[1];
         m_ModeChar = 0;
-        if (m_hTap)
-            TapGreeting(where, -1);
+        TapGreeting(site, -1);
         if (m_ToPCStyle == 17) {
             m_Client.SetRecvMode(RECV_FIXED13, lumo::MODE_QUERY_REPLY_LEN);
             unsigned char query[lumo::DEVICE_FRAME_LEN];
@@ -259,14 +252,7 @@ int CLumo_Net::NetConnect_IPEPC(wchar_t* address, unsigned char* reply, unsigned
             if (!lumo::ModeQueryReply(area, sizeof area, &modeChar))
                 return 0; // the link stays open; the caller closes it (style 17)
             m_ModeChar = modeChar;
-            if (m_hTap) {
-                LumoTapRecord r;
-                r.event = LumoTapEvent::ModeChar;
-                r.link = LumoTapLink::Tcp;
-                r.where = where;
-                r.modeChar = modeChar;
-                m_hTap(r);
-            }
+            TapModeChar(site, modeChar);
         }
     }
     reply[2] = 0;
@@ -289,19 +275,8 @@ int CLumo_Net::CloseNet() {
 void CLumo_Net::CloseSocket() {
     const bool open = m_Client.IsOpen();
     m_Client.ShutDown();
-    if (open && m_hTap)
-        TapEvent(LumoTapEvent::Closed, LumoTapLink::Tcp, TcpWhere(m_Client.m_strAddr, m_Client.m_Port));
-}
-
-void CLumo_Net::TapGreeting(const std::wstring& where, int socketId) const {
-    LumoTapRecord r;
-    r.event = LumoTapEvent::Greeting;
-    r.link = LumoTapLink::Tcp;
-    r.where = where;
-    r.id = m_ConnectToPcID;
-    r.style = m_ToPCStyle;
-    r.socketId = socketId;
-    m_hTap(r);
+    if (open)
+        TapEvent(LumoTapEvent::Closed, TcpSite(m_Client.m_strAddr, m_Client.m_Port));
 }
 
 int CLumo_Net::CloseNet_IPConverter() {

@@ -10,18 +10,6 @@ namespace session {
 
 namespace {
 
-// Whether the message just published is one the receive thread has finished:
-// it then switches to mode 99 with 1000 bytes to go (counted messages) or to
-// mode 0 with none (until-ack and 13-byte messages), and its next publication
-// starts afresh. A partial publication leaves bytes to go in a counting mode.
-// Read while the message is published: the thread stored both before it
-// raised the flag and leaves them alone until the flag is lowered.
-bool PublicationEndsMessage(const CLumo_Net& net) {
-    const int32_t type = net.m_Client.pRecv.type.load(std::memory_order_relaxed);
-    const int32_t len = net.m_Client.pRecv.len.load(std::memory_order_relaxed);
-    return (type == RECV_IDLE && len == 1000) || (type == RECV_COUNT && len == 0);
-}
-
 bool IsAckFrame(const uint8_t* p, size_t n) {
     return n >= static_cast<size_t>(lumo::ACK_FRAME_LEN) && lumo::AckHeader(p);
 }
@@ -57,6 +45,7 @@ std::chrono::microseconds WaitPublication(CLumo_Net& net, FrontEnd& front, int m
 }
 
 std::vector<uint8_t> TakeTcpAnswer(CLumo_Net& net, FrontEnd& front, TcpReading reading) {
+    using Clock = std::chrono::steady_clock;
     std::vector<uint8_t> finished; // messages the receive thread has finished, joined
     std::vector<uint8_t> answer;   // finished + the latest publication
     const std::chrono::microseconds limit = std::chrono::milliseconds(kTcpWaitLimitMs);
@@ -65,7 +54,7 @@ std::vector<uint8_t> TakeTcpAnswer(CLumo_Net& net, FrontEnd& front, TcpReading r
         // read once: a torn or out-of-range value must never size the copy
         const int len = std::clamp(net.m_RecvLen.load(std::memory_order_acquire), 0, LUMO_MAILBOX_SIZE);
         if (len > 0) {
-            const bool ends = PublicationEndsMessage(net);
+            const bool ends = net.PublishedMessageEnds();
             const size_t room = static_cast<size_t>(LUMO_MAILBOX_SIZE) - finished.size();
             answer = finished;
             answer.insert(answer.end(), net.m_RecvBuf, net.m_RecvBuf + std::min<size_t>(len, room));
@@ -80,8 +69,19 @@ std::vector<uint8_t> TakeTcpAnswer(CLumo_Net& net, FrontEnd& front, TcpReading r
         }
         if (waited >= limit)
             break;
-        // steps of 500 ms as the console always polled, the last one cut to the bound
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(limit - waited).count();
+        if (!answer.empty()) {
+            // An answer that stops short is all the module says once it has
+            // been quiet for LUMO_QUIET_MS: the module's own pace, in real
+            // time whatever pace the front end keeps (its wait hook repaints).
+            const auto start = Clock::now();
+            const bool more = net.WaitMailbox(static_cast<int>(std::min<long long>(LUMO_QUIET_MS, left)));
+            waited += std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+            if (!more)
+                break; // quiet, or the link is down
+            continue;
+        }
+        // steps of 500 ms as the console always polled, the last one cut to the bound
         waited += WaitPublication(net, front, static_cast<int>(std::min<long long>(kTcpWaitStepMs, left)));
     }
     // the mailbox goes back even when nothing came

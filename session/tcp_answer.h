@@ -37,9 +37,10 @@ std::chrono::microseconds WaitPublication(CLumo_Net& net, FrontEnd& front, int m
 // Takes the answer to the frame just sent: each publication is copied and the
 // mailbox handed back; an incomplete one is followed by the next, longer one,
 // and a message the receive thread has finished is joined by the one after
-// it. Stops when the answer is complete or after kTcpWaitLimitMs of waiting
-// (a wait that nothing ended counts whole, one that a publication ended
-// counts the time it took).
+// it. Stops when the answer is complete, when an incomplete answer has had
+// no further piece for LUMO_QUIET_MS (real time), or after kTcpWaitLimitMs
+// of waiting (a wait that nothing ended counts whole, one that a
+// publication ended counts the time it took).
 // Returns the bytes taken (at most the mailbox size).
 std::vector<uint8_t> TakeTcpAnswer(CLumo_Net& net, FrontEnd& front, TcpReading reading);
 

@@ -6,79 +6,20 @@
 #include <QRadioButton>
 #include <QtTest>
 
-#include <atomic>
-#include <mutex>
-#include <thread>
-
 #include "app.h"
 #include "d_cmdora.h"
+#include "fake_module.h"
 #include "ip_address_edit.h"
-#include "loopback.h"
 #include "recording_ui.h"
 
 using lumo_test::Bytes;
+using lumo_test::Greeting;
 using lumo_test::Hex;
-using lumo_test::TcpConnection;
+using lumo_test::TcpModule;
+using lumo_test::XGreeting;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Plays a module on address:20036; runs script once per accepted connection,
-// then waits for the dialog to close it.
-class ModulePeer {
-public:
-    using Script = std::function<void(TcpConnection&, int index)>;
-    ModulePeer(const std::string& address, Script script) : m_Listener(address, LUMO_MODULE_PORT) {
-        m_Thread = std::thread([this, script] {
-            for (int index = 0; !m_Stop;) {
-                TcpConnection c = m_Listener.Accept(100ms);
-                if (!c.ok())
-                    continue;
-                ++m_Accepted;
-                script(c, index++);
-                if (c.WaitClosed(8s))
-                    ++m_Closed;
-            }
-        });
-    }
-    ~ModulePeer() {
-        m_Stop = true;
-        m_Thread.join();
-    }
-    bool ok() const { return m_Listener.ok(); }
-    int accepted() const { return m_Accepted; }
-    int closed() const { return m_Closed; }
-    // Bytes the peer read, in order, across connections.
-    void note(const Bytes& b) {
-        std::lock_guard lock(m_Mutex);
-        m_Got.insert(m_Got.end(), b.begin(), b.end());
-    }
-    Bytes got() {
-        std::lock_guard lock(m_Mutex);
-        return m_Got;
-    }
-
-private:
-    lumo_test::TcpListener m_Listener;
-    std::thread m_Thread;
-    std::atomic<bool> m_Stop{false};
-    std::atomic<int> m_Accepted{0};
-    std::atomic<int> m_Closed{0};
-    std::mutex m_Mutex;
-    Bytes m_Got;
-};
-
-Bytes normalGreeting(int id, int style) {
-    return {uint8_t(id), uint8_t(style), 0, 0, 0, 0, 0};
-}
-Bytes xGreeting(int id, int style, int socketId) {
-    Bytes g(17, 0);
-    g[0] = uint8_t(id);
-    g[12] = uint8_t(id);
-    g[14] = uint8_t(style - 26);
-    g[16] = uint8_t(socketId);
-    return g;
-}
 
 // A fresh loopback address of this program's block for each use.
 std::string nextAddress() {
@@ -149,10 +90,9 @@ void TestConnectIp::tcpXModeThenNormal() {
     const std::string address = nextAddress();
     // First connection greets in X mode, the second normally: each connect
     // must have told the link which greeting to expect.
-    ModulePeer peer(address, [](TcpConnection& c, int index) {
-        c.Send(index == 0 ? xGreeting(4, 30, 9) : normalGreeting(5, 3));
-    });
+    TcpModule peer(address);
     QVERIFY(peer.ok());
+    peer.Serve({XGreeting(4, 4, 30 - 26, 9), Greeting(5, 3)});
     D_CMDORA dlg;
     aim(dlg, address, false, true);
 
@@ -167,7 +107,7 @@ void TestConnectIp::tcpXModeThenNormal() {
     dlg.m_Connect->click();
     COMPARE_STATE(dlg, kIpNoLinkAll);
     QCOMPARE(int(dlg.m_bLinkOpen), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(peer.closed(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.Closed(), 1, 5000);
 
     dlg.m_XAscii->setChecked(false);
     dlg.m_Connect->click();
@@ -177,8 +117,8 @@ void TestConnectIp::tcpXModeThenNormal() {
     QCOMPARE(dlg.m_Net.m_ToPCStyle, 3);
     COMPARE_STATE(dlg, kTcpOpen);
     dlg.m_Connect->click();
-    QTRY_COMPARE_WITH_TIMEOUT(peer.closed(), 2, 5000);
-    QCOMPARE(peer.accepted(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.Closed(), 2, 5000);
+    QCOMPARE(peer.Accepted(), 2);
 }
 
 void TestConnectIp::tcpFailures_data() {
@@ -203,16 +143,6 @@ void TestConnectIp::tcpFailures_data() {
         << 3 << false << true << QStringList{kWarning} << false << "";
 }
 
-// Style 17 in normal mode: greet, take the mode query, answer it badly,
-// then acknowledge the disconnect frame the close sends.
-void style17BadModeReply(ModulePeer& peer, TcpConnection& c) {
-    c.Send(normalGreeting(5, 17));
-    peer.note(c.RecvExact(8));
-    c.Send(Bytes(13, 0));
-    peer.note(c.RecvExact(8));
-    c.Send(Hex("00 FF 5A A5 01"));
-}
-
 void TestConnectIp::tcpFailures() {
     QFETCH(int, peerKind);
     QFETCH(bool, xmode);
@@ -223,19 +153,19 @@ void TestConnectIp::tcpFailures() {
     SettingsSandbox sandbox;
     RecordingUi ui(0);
     const std::string address = nextAddress();
-    std::unique_ptr<ModulePeer> peer;
+    std::unique_ptr<TcpModule> peer;
     if (peerKind != 0) {
-        peer = std::make_unique<ModulePeer>(address, [&peer, peerKind](TcpConnection& c, int) {
-            if (peerKind == 1)
-                c.Send(Hex("FF FF 00 00 00 00 00"));
-            else if (peerKind == 2) {
-                Bytes greeting = xGreeting(1, 30, 0);
-                greeting.resize(14);
-                c.Send(greeting);
-            } else
-                style17BadModeReply(*peer, c);
-        });
+        peer = std::make_unique<TcpModule>(address);
         QVERIFY(peer->ok());
+        Bytes x14 = XGreeting(1, 1, 30 - 26, 0);
+        x14.resize(14);
+        // Style 17 in normal mode: the mode query answered badly, then the
+        // disconnect frame the close sends acknowledged.
+        if (peerKind == 3) {
+            peer->Reply(Bytes(13, 0));
+            peer->Reply(Hex("00 FF 5A A5 01"));
+        }
+        peer->Serve({peerKind == 1 ? Hex("FF FF 00 00 00 00 00") : peerKind == 2 ? x14 : Greeting(5, 17)});
     }
     D_CMDORA dlg;
     aim(dlg, address, udp, xmode);
@@ -251,9 +181,9 @@ void TestConnectIp::tcpFailures() {
     QCOMPARE(int(dlg.m_bLinkOpen), 0);
     COMPARE_STATE(dlg, listsOn ? kIpNoLinkAll : kIpNoLinkListsOff);
     if (peerKind == 3) {
-        QCOMPARE(lumo_test::ToHex(peer->got()),
+        QCOMPARE(lumo_test::ToHex(peer->Received()),
                  std::string("55 AA 5F A0 01 FE 6D 00 55 AA 5F A0 01 FE 17 00"));
-        QTRY_COMPARE_WITH_TIMEOUT(peer->closed(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(peer->Closed(), 1, 5000);
     }
 }
 
@@ -268,10 +198,11 @@ void TestConnectIp::udpAfterProbe() {
     SettingsSandbox sandbox;
     RecordingUi ui(0);
     const std::string address = nextAddress();
-    std::unique_ptr<ModulePeer> peer;
-    if (tcpPeer)
-        peer = std::make_unique<ModulePeer>(address,
-                                            [](TcpConnection& c, int) { c.Send(normalGreeting(2, 3)); });
+    std::unique_ptr<TcpModule> peer;
+    if (tcpPeer) {
+        peer = std::make_unique<TcpModule>(address);
+        peer->Serve({Greeting(2, 3)});
+    }
     lumo_test::UdpPeer module(address, LUMO_UDP_MODULE_PORT);
     QVERIFY(module.ok());
     D_CMDORA dlg;
@@ -282,8 +213,8 @@ void TestConnectIp::udpAfterProbe() {
     QCOMPARE(int(dlg.m_bLinkOpen), 1);
     COMPARE_STATE(dlg, kUdpOpen);
     if (tcpPeer) {
-        QCOMPARE(peer->accepted(), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(peer->closed(), 1, 5000); // the probe link is closed at once
+        QCOMPARE(peer->Accepted(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(peer->Closed(), 1, 5000); // the probe link is closed at once
     }
     // The socket is aimed at the module's UDP port.
     QVERIFY(dlg.m_UdpSocket >= 0);
@@ -309,7 +240,8 @@ void TestConnectIp::closeWithLinkOpen() {
     SettingsSandbox sandbox;
     RecordingUi ui(0);
     const std::string address = nextAddress();
-    ModulePeer peer(address, [](TcpConnection& c, int) { c.Send(normalGreeting(2, 3)); });
+    TcpModule peer(address);
+    peer.Serve({Greeting(2, 3)});
     D_CMDORA dlg;
     aim(dlg, address, udp, false);
     dlg.m_Connect->click();
@@ -318,7 +250,7 @@ void TestConnectIp::closeWithLinkOpen() {
     QTest::keyClick(&dlg, Qt::Key_Escape);
     QVERIFY(!dlg.isVisible());
     QCOMPARE(int(dlg.m_bLinkOpen), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(peer.closed(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.Closed(), 1, 5000);
     QCOMPARE(dlg.m_UdpSocket, -1);
     if (!udp)
         QCOMPARE(dlg.m_Net.m_bConnected.load(), 0);

@@ -54,7 +54,7 @@ bool withDevicesDialog(D_CMDORA& dlg, const std::function<void(D_SERIALPORTS&)>&
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (auto* ports = dynamic_cast<D_SERIALPORTS*>(QApplication::activeModalWidget())) {
             poll.stop();
-            ran = true;
+            ran = QTest::qWaitForWindowActive(ports); // the clicks inside need its focus
             drive(*ports);
             if (ports->isVisible()) // a failed check inside drive left it open
                 ports->reject();

@@ -14,8 +14,6 @@
 #include <QTableView>
 #include <QtTest>
 
-#include <pty.h>
-
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -23,6 +21,7 @@
 #include "app.h"
 #include "d_asciicmd_autotest.h"
 #include "frames.h"
+#include "pty_pair.h"
 #include "send_rig.h"
 #include "session_log.h"
 #include "session_log_window.h"
@@ -278,22 +277,17 @@ void TestSessionLog::udpAndSerialLinks() {
 }
 
 void TestSessionLog::serialWithNothingAttached() {
-    int master = -1, slave = -1;
-    char name[256] = {};
-    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
-    qputenv("LUMO_COM2", name);
+    lumo_test::PtyPair pty(2); // LUMO_COM2, with nobody on the other end
+    QVERIFY(pty.ok());
     Rig r("[CMDORA]\nCOM=1\n", 0.002);
     r.click(r.dlg->m_Connect);
-    qunsetenv("LUMO_COM2");
     const QString expected =
         QStringLiteral("link COM2 %1 no prompt after 15 attempts: is anything attached to %1?")
-            .arg(QString::fromLatin1(name));
+            .arg(QString::fromStdString(pty.SlavePath()));
     QVERIFY2(r.records().contains(expected), qPrintable(r.records().join('\n')));
     QVERIFY(r.fileLines().contains(expected));
     QVERIFY(r.ui.boxes.isEmpty()); // the record is in addition: still no box
     r.click(r.dlg->m_Connect);
-    ::close(master);
-    ::close(slave);
 }
 
 void TestSessionLog::linkDroppedByModule_data() {

@@ -100,6 +100,7 @@ void TestTraceTimer::tickWaitsForSend() {
     QVERIFY(module.ok());
     D_CMDORA dlg;
     QVERIFY(rig::openTcp(dlg, "127.0.5.31"));
+    module.clear(); // the mode query
     module.reply("OK: command za done\r\n", 1600); // the tick comes at 1000 ms
     setConsoleUi(nullptr);
     dlg.OnBnClickedUdpClearSocket();

@@ -1,8 +1,8 @@
 // The session log without a window: the lines a record makes, the recorder's
 // link state and times under reports from two threads, and the log file's
 // naming, clashes and pruning.
-#include "log_file.h"
-#include "recorder.h"
+#include "log/log_file.h"
+#include "log/recorder.h"
 #include "utf8.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,8 @@
 // The link session as a program without a window uses it: connect outcomes
 // and Send records over TCP, the serial port and UDP against the simulator.
+#include "answer_reading.h"
 #include "frames.h"
+#include "log/recorder.h"
 #include "lumo_net.h"
 #include "session.h"
 #include "sim_process.h"
@@ -8,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 using namespace simtest;
@@ -160,5 +163,62 @@ TEST(Session, TcpWaitWakesOnTheAnswerAndWaitsOutADroppedLink) {
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(link.Send(u"zh").outcome, session::SendOutcome::Answered);
     EXPECT_EQ(front.slept, 0);
+    net.m_ToPCStyle = 0;
+}
+
+// An answer that stops short is taken once the module has been quiet for a
+// quarter of a second, and then read as the console reads it: the line feed
+// the module sends a second and a half later is no longer part of it.
+TEST(Session, ShortAnswerIsTakenAfterAQuietPause) {
+    ChildProcess sim;
+    ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", "127.0.6.5", "--tcp", "--misbehave", "chunks", "--chunk",
+                                            "20", "--chunk-pause", "1500"}));
+    CLumo_Net net;
+    Front front;
+    session::Session link(net, front);
+    ASSERT_TRUE(link.OpenTcp(u"127.0.6.5", false).ok());
+    ASSERT_EQ(net.m_ModeChar, 'z');
+    const session::SendResult r = link.Send(u"n3"); // "OK: command n3 done\r", then "\n"
+    EXPECT_EQ(r.answer, B("OK: command n3 done\r"));
+    EXPECT_EQ(r.outcome, session::SendOutcome::TimedOut);
+    EXPECT_EQ(r.status, std::u16string(answer::kTimedOutText));
+    net.m_ToPCStyle = 0;
+}
+
+// A frame is recorded before its bytes leave: even when the sending thread is
+// held up in its report, the answer's record comes after the frame's.
+TEST(Session, SentFrameIsRecordedBeforeItsAnswer) {
+    ChildProcess sim;
+    ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", "127.0.6.6", "--tcp"}));
+    session::Recorder rec; // outlives the session, whose close it still records
+    rec.SetCollecting(true);
+    std::atomic<bool> answerRecorded{false};
+    CLumo_Net net;
+    Front front;
+    session::Session link(net, front);
+    link.Tap().SetListener([&](const LumoTapRecord& r) {
+        if (r.kind == LumoTapKind::Sent) // held up: at most until an answer is recorded
+            for (int i = 0; i < 300 && !answerRecorded; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        rec.Tap(r);
+        if (r.kind == LumoTapKind::Received)
+            answerRecorded = true;
+    });
+    ASSERT_TRUE(link.OpenTcp(u"127.0.6.6", false).ok());
+    answerRecorded = false;
+    ASSERT_EQ(link.Send(u"za 1").outcome, session::SendOutcome::Answered);
+
+    std::vector<session::Record> records;
+    rec.Take(records);
+    auto find = [&](session::RecordKind kind, const Bytes& bytes) {
+        return std::find_if(records.begin(), records.end(),
+                            [&](const session::Record& x) { return x.kind == kind && x.bytes == bytes; });
+    };
+    const auto tx = find(session::RecordKind::Tx, Z(1, u"za 1"));
+    const auto rx = find(session::RecordKind::Rx, B("OK: command za 1 done\r\n"));
+    ASSERT_NE(tx, records.end());
+    ASSERT_NE(rx, records.end());
+    EXPECT_LT(tx->seq, rx->seq);
+    EXPECT_LE(tx->wallMs, rx->wallMs);
     net.m_ToPCStyle = 0;
 }

@@ -4,6 +4,9 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "test_bytes.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
@@ -65,6 +68,34 @@ inline bool WriteAll(int fd, const void* data, size_t n, Clock::time_point deadl
         n -= static_cast<size_t>(w);
     }
     return true;
+}
+
+// Collects until `count` bytes came (never more), the stream ended or the
+// deadline passed.
+inline Bytes ReadExact(int fd, size_t count, Clock::time_point deadline) {
+    Bytes out;
+    unsigned char buf[4096];
+    while (out.size() < count) {
+        const ptrdiff_t n = ReadSome(fd, buf, std::min(sizeof buf, count - out.size()), deadline);
+        if (n <= 0)
+            break;
+        out.insert(out.end(), buf, buf + n);
+    }
+    return out;
+}
+
+// Collects until nothing new came for `idle`, the stream ended or the
+// deadline passed.
+inline Bytes ReadUntilIdle(int fd, std::chrono::milliseconds idle, Clock::time_point deadline) {
+    Bytes out;
+    unsigned char buf[4096];
+    for (;;) {
+        const ptrdiff_t n = ReadSome(fd, buf, sizeof buf, std::min(deadline, Clock::now() + idle));
+        if (n <= 0)
+            break;
+        out.insert(out.end(), buf, buf + n);
+    }
+    return out;
 }
 
 } // namespace lumo_test::detail

@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 namespace lumo_test {
@@ -93,29 +92,11 @@ Bytes TcpConnection::Recv(size_t max, milliseconds timeout) {
 }
 
 Bytes TcpConnection::RecvExact(size_t count, milliseconds timeout) {
-    Bytes out;
-    const auto deadline = Clock::now() + timeout;
-    unsigned char buf[4096];
-    while (ok() && out.size() < count) {
-        ptrdiff_t n = detail::ReadSome(m_Fd, buf, std::min(sizeof buf, count - out.size()), deadline);
-        if (n <= 0)
-            break;
-        out.insert(out.end(), buf, buf + n);
-    }
-    return out;
+    return ok() ? detail::ReadExact(m_Fd, count, Clock::now() + timeout) : Bytes();
 }
 
 Bytes TcpConnection::RecvUntilIdle(milliseconds idle, milliseconds timeout) {
-    Bytes out;
-    const auto deadline = Clock::now() + timeout;
-    unsigned char buf[4096];
-    while (ok()) {
-        ptrdiff_t n = detail::ReadSome(m_Fd, buf, sizeof buf, std::min(deadline, Clock::now() + idle));
-        if (n <= 0)
-            break;
-        out.insert(out.end(), buf, buf + n);
-    }
-    return out;
+    return ok() ? detail::ReadUntilIdle(m_Fd, idle, Clock::now() + timeout) : Bytes();
 }
 
 bool TcpConnection::WaitClosed(milliseconds timeout) {

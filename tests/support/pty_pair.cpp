@@ -7,7 +7,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 
 namespace lumo_test {
@@ -64,17 +63,7 @@ bool PtyPair::Write(std::string_view text) {
 }
 
 Bytes PtyPair::ReadExact(size_t count, std::chrono::milliseconds timeout) {
-    Bytes out;
-    const auto deadline = Clock::now() + timeout;
-    unsigned char buf[4096];
-    while (ok() && out.size() < count) {
-        size_t want = std::min(sizeof buf, count - out.size());
-        ptrdiff_t n = detail::ReadSome(m_Master, buf, want, deadline);
-        if (n <= 0)
-            break;
-        out.insert(out.end(), buf, buf + n);
-    }
-    return out;
+    return ok() ? detail::ReadExact(m_Master, count, Clock::now() + timeout) : Bytes();
 }
 
 Bytes PtyPair::ReadUntil(unsigned char last, std::chrono::milliseconds timeout) {
@@ -92,17 +81,7 @@ Bytes PtyPair::ReadUntil(unsigned char last, std::chrono::milliseconds timeout) 
 }
 
 Bytes PtyPair::ReadUntilIdle(std::chrono::milliseconds idle, std::chrono::milliseconds timeout) {
-    Bytes out;
-    const auto deadline = Clock::now() + timeout;
-    unsigned char buf[4096];
-    while (ok()) {
-        auto next = std::min(deadline, Clock::now() + idle);
-        ptrdiff_t n = detail::ReadSome(m_Master, buf, sizeof buf, next);
-        if (n <= 0)
-            break;
-        out.insert(out.end(), buf, buf + n);
-    }
-    return out;
+    return ok() ? detail::ReadUntilIdle(m_Master, idle, Clock::now() + timeout) : Bytes();
 }
 
 void PtyPair::Drain() {

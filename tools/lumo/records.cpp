@@ -4,10 +4,10 @@
 #include <ctime>
 
 #include "answer_reading.h"
+#include "log/posix_log_file.h"
+#include "log/session_record.h"
 #include "pattern.h"
 #include "posix_host.h"
-#include "posix_log_file.h"
-#include "session_record.h"
 #include "text.h"
 
 namespace lumo_cli {

@@ -399,11 +399,27 @@ public:
     // Shows a message box through the sink (and records it on the tap).
     // Caller's thread.
     void ShowBox(const std::wstring& text, const std::wstring& caption);
-    // Tap records; each is called only when m_hTap is set.
-    void TapBytes(LumoTapKind kind, LumoTapLink link, const std::wstring& where, const unsigned char* bytes,
-                  size_t size, int error = 0) const;
-    void TapEvent(LumoTapEvent event, LumoTapLink link, const std::wstring& where, int error = 0) const;
-    void TapGreeting(const std::wstring& where, int socketId) const;
+    // A link as the tap names it, put into words only when a record is
+    // made: a serial port by its number, a TCP link by address and port.
+    struct TapSite {
+        LumoTapLink link;
+        int port;                              // serial port number, or TCP port
+        const std::wstring* address = nullptr; // TCP; lives for the record's call
+        std::wstring Where() const;            // SerialWhere or TcpWhere
+    };
+    static TapSite SerialSite(int port) {
+        return {LumoTapLink::Serial, port};
+    }
+    static TapSite TcpSite(const std::wstring& address, int port) {
+        return {LumoTapLink::Tcp, port, &address};
+    }
+    // Tap records, made on the thread that did the I/O; each does nothing
+    // while no tap is set.
+    void TapBytes(LumoTapKind kind, const TapSite& site, const unsigned char* bytes, size_t size,
+                  int error = 0) const;
+    void TapEvent(LumoTapEvent event, const TapSite& site, int error = 0) const;
+    void TapGreeting(const TapSite& site, int socketId) const;
+    void TapModeChar(const TapSite& site, int modeChar) const;
     void TapBox(const std::wstring& text, const std::wstring& caption) const;
     // ShutDown on m_Client, recorded as Closed when a socket was open.
     void CloseSocket();
@@ -418,5 +434,10 @@ public:
     // (m_RecvReady 1: true) or the TCP link is down (false; false on time-out
     // too). Ticks the wait hook. The caller's thread.
     bool WaitMailbox(int timeoutMs);
+    // Whether the message now published is one the receive thread has
+    // finished (its next publication starts a new message) rather than part
+    // of one that the next publication repeats and extends. Ask while the
+    // message is published, before handing it back. Any thread.
+    bool PublishedMessageEnds() const;
 #endif
 };

@@ -21,7 +21,9 @@
 #include <string_view>
 
 enum class LumoTapKind : uint8_t {
-    Sent,     // bytes went out on the link: bytes/size (TCP: error when the send failed)
+    Sent,     // bytes sent on the link, recorded before any answer to them: bytes/size;
+              // a TCP send that fails is told with its error (on a second record,
+              // without bytes, when the bytes were recorded before they left)
     Received, // bytes came in: one receive-thread chunk, one serial read, one datagram
     Event,    // a link event: event, error, id/style/modeChar
     Progress, // a progress text, exactly as m_hLogWnd receives it: text

@@ -2,6 +2,9 @@
 // on a pipe, and small blocking socket helpers with bounded waits.
 #pragma once
 
+#include "fd_io.h"
+#include "test_bytes.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -25,7 +28,7 @@ extern char **environ;
 
 namespace simtest {
 
-using Bytes = std::vector<uint8_t>;
+using lumo_test::Bytes;
 
 inline Bytes B(std::string_view s) {
     return Bytes(s.begin(), s.end());
@@ -73,7 +76,7 @@ public:
 
     // Next stdout line without its newline; false on end or time-out.
     bool ReadLine(std::string *line, int timeoutMs) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
             auto nl = m_Buf.find('\n');
             if (nl != std::string::npos) {
@@ -81,16 +84,8 @@ public:
                 m_Buf.erase(0, nl + 1);
                 return true;
             }
-            int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(
-                               deadline - std::chrono::steady_clock::now())
-                               .count());
-            if (left <= 0)
-                return false;
-            pollfd p{m_Out, POLLIN, 0};
-            if (poll(&p, 1, left) <= 0)
-                continue;
             char buf[512];
-            ssize_t n = read(m_Out, buf, sizeof buf);
+            const ptrdiff_t n = lumo_test::detail::ReadSome(m_Out, buf, sizeof buf, deadline);
             if (n <= 0)
                 return false;
             m_Buf.append(buf, size_t(n));
@@ -191,17 +186,10 @@ inline Fd UdpSocketTo(const std::string &ip, int port) {
     return fd;
 }
 
+// Writes every byte, within 10 s.
 inline bool SendAll(int fd, const Bytes &b) {
-    size_t off = 0;
-    while (off < b.size()) {
-        ssize_t n = write(fd, b.data() + off, b.size() - off);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        off += size_t(n);
-    }
-    return true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    return lumo_test::detail::WriteAll(fd, b.data(), b.size(), deadline);
 }
 
 // One read of whatever arrives within timeoutMs (empty on time-out or end).
@@ -222,11 +210,9 @@ inline Bytes ReadSome(int fd, int timeoutMs, int *err = nullptr) {
 // Reads until done(bytes so far) holds, the stream ends, or timeoutMs passes.
 template <typename Done> Bytes ReadWhileNot(int fd, Done done, int timeoutMs) {
     Bytes got;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!done(got)) {
-        int left = int(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                .count());
+        const int left = lumo_test::detail::MsLeft(deadline);
         if (left <= 0)
             break;
         Bytes part = ReadSome(fd, left);

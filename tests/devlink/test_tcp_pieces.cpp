@@ -2,19 +2,22 @@
 // mailbox hand-over under a stream.
 #include <gtest/gtest.h>
 
-#include "module_peer.h"
+#include "fake_module.h"
+#include "message_recorder.h"
+
+using namespace lumo_test;
 
 namespace {
 
 // The module sends one byte every 3 ms.
-void Trickle(ModulePeer& peer, const Bytes& bytes) {
+void Trickle(TcpModule& peer, const Bytes& bytes) {
     for (unsigned char b : bytes) {
         peer.Send({b});
         std::this_thread::sleep_for(std::chrono::milliseconds(3));
     }
 }
 
-int ConnectTrickled(CLumo_Net& net, ModulePeer& peer, const Bytes& greeting, const Bytes& modeReply = {}) {
+int ConnectTrickled(CLumo_Net& net, TcpModule& peer, const Bytes& greeting, const Bytes& modeReply = {}) {
     std::thread module([&] {
         if (!peer.Accept())
             return;
@@ -30,9 +33,9 @@ int ConnectTrickled(CLumo_Net& net, ModulePeer& peer, const Bytes& greeting, con
 }
 
 TEST(TcpPieces, GreetingsModeQueryAndAcknowledgementsByteByByte) {
-    ModulePeer peer("127.0.2.60");
-    ASSERT_TRUE(peer.Listening());
-    BoxRecorder boxes;
+    TcpModule peer("127.0.2.60");
+    ASSERT_TRUE(peer.ok());
+    MessageRecorder boxes;
     {
         CLumo_Net net;
         const Bytes modeReply = {0x55, 0xAA, 0x5F, 0xA0, 0x08, 0xF7, 'z', 0, 0, 0, 0, 0, 0};
@@ -77,8 +80,8 @@ TEST(TcpPieces, GreetingsModeQueryAndAcknowledgementsByteByByte) {
 }
 
 TEST(TcpPieces, WaitMailboxAndTheWaitHook) {
-    ModulePeer peer("127.0.2.61");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.61");
+    ASSERT_TRUE(peer.ok());
     CLumo_Net net;
     ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
 
@@ -110,8 +113,8 @@ namespace {
 // since the last restart (at 1000 or more), so the stream can be checked
 // byte for byte: nothing lost, nothing torn, no wake missed.
 TEST(TcpMailbox, StreamTakenBothWaysArrivesWhole) {
-    ModulePeer peer("127.0.2.62");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.62");
+    ASSERT_TRUE(peer.ok());
     CLumo_Net net;
     ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
     net.m_Client.SetRecvMode(RECV_IDLE, 1000);

@@ -7,18 +7,21 @@
 #include <memory>
 #include <mutex>
 
-#include "module_peer.h"
+#include "fake_module.h"
+#include "message_recorder.h"
 #include "open_fds.h"
+
+using namespace lumo_test;
 
 namespace {
 
 const Bytes kAckOk = {0x00, 0xFF, 0x5A, 0xA5, 0x01};
 
 TEST(TcpLinkLost, ReconnectFromTheNoticeToTheSameOrAnotherModule) {
-    ModulePeer first("127.0.2.40");
-    ModulePeer other("127.0.2.41");
-    ASSERT_TRUE(first.Listening() && other.Listening());
-    for (ModulePeer* next : {&first, &other}) {
+    TcpModule first("127.0.2.40");
+    TcpModule other("127.0.2.41");
+    ASSERT_TRUE(first.ok() && other.ok());
+    for (TcpModule* next : {&first, &other}) {
         SCOPED_TRACE(next == &first ? "same" : "other");
         CLumo_Net net;
         std::atomic<int> notices{0}, reconnected{-1};
@@ -58,9 +61,9 @@ TEST(TcpLinkLost, ReconnectFromTheNoticeToTheSameOrAnotherModule) {
 }
 
 TEST(TcpLinkLost, CloseNetFromTheNotice) {
-    ModulePeer peer("127.0.2.42");
-    ASSERT_TRUE(peer.Listening());
-    BoxRecorder boxes;
+    TcpModule peer("127.0.2.42");
+    ASSERT_TRUE(peer.ok());
+    MessageRecorder boxes;
     const int fds = lumo_test::OpenFdCount();
     auto net = std::make_unique<CLumo_Net>();
     std::atomic<int> closed{-1};
@@ -87,8 +90,8 @@ class TcpBoxOutlastsTheLink : public ::testing::TestWithParam<bool> {};
 
 TEST_P(TcpBoxOutlastsTheLink, CloseAndDestroyDoNotWaitForIt) {
     const bool waitsOnCloser = GetParam();
-    ModulePeer peer(waitsOnCloser ? "127.0.2.43" : "127.0.2.44");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer(waitsOnCloser ? "127.0.2.43" : "127.0.2.44");
+    ASSERT_TRUE(peer.ok());
     struct Box {
         std::mutex mu;
         std::condition_variable cv;

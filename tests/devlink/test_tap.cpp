@@ -4,8 +4,11 @@
 #include <cerrno>
 #include <mutex>
 
-#include "module_peer.h"
+#include "fake_module.h"
+#include "message_recorder.h"
 #include "pty_pair.h"
+
+using namespace lumo_test;
 
 namespace {
 
@@ -60,8 +63,8 @@ const Bytes kAck = {0x00, 0xFF, 0x5A, 0xA5, 0x01};
 const Bytes kModeReply = {0x55, 0xAA, 0x5F, 0xA0, 0x08, 0xF7, 'z', 0, 0, 0, 0, 0, 0};
 
 TEST(Tap, Style17LinkFromConnectToClose) {
-    ModulePeer peer("127.0.2.50");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.50");
+    ASSERT_TRUE(peer.ok());
     TapLog log;
     CLumo_Net net;
     net.m_hTap = log.Tap(); // no log window: the tap still gets every progress text
@@ -103,15 +106,15 @@ TEST(Tap, Style17LinkFromConnectToClose) {
 }
 
 TEST(Tap, FailuresLossesAndBoxes) {
-    BoxRecorder boxes;
+    MessageRecorder boxes;
     TapLog log;
     CLumo_Net net;
     net.m_hTap = log.Tap();
     wchar_t refused[] = L"127.0.2.51"; // nobody listens
     unsigned char out[3];
     EXPECT_EQ(net.NetConnect_IPEPC(refused, out, 0), 0);
-    ModulePeer peer("127.0.2.52");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.52");
+    ASSERT_TRUE(peer.ok());
     for (bool reset : {false, true}) {
         net.m_bXMode = reset; // the second greeting is a 17-byte one: id 3, socket 9
         ASSERT_EQ(ConnectGreeted(net, peer, reset ? XGreeting(0, 3, 0, 9) : Greeting(1, 0x20)), 1);

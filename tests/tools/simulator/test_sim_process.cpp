@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
 
 using namespace simtest;
 
@@ -328,6 +329,8 @@ TEST(SimProcess, RefusesNonLoopbackAndBadOptions) {
         {{"--address", "not-an-address", "--tcp"}, 2},
         {{"--address", "127.0.3.15"}, 2},
         {{"--address", "127.0.3.15", "--tcp", "--misbehave", "bogus"}, 2},
+        {{"--address", "127.0.3.15", "--tcp", "stray"}, 2},
+        {{"--address", "127.0.3.15", "--tcp", "--id"}, 2},
         {{"--help"}, 0},
     };
     for (const auto &r : rows) {
@@ -335,6 +338,13 @@ TEST(SimProcess, RefusesNonLoopbackAndBadOptions) {
         EXPECT_FALSE(p.Start(LUMO_MODULE_SIM, r.args, 5000));
         EXPECT_EQ(p.Wait(5000), r.rc);
     }
+    // The address has a default: the usage line shows it as optional.
+    FILE *help = popen(LUMO_MODULE_SIM " --help", "r");
+    ASSERT_NE(help, nullptr);
+    char line[256] = {};
+    ASSERT_NE(fgets(line, sizeof line, help), nullptr);
+    pclose(help);
+    EXPECT_EQ(std::string(line).rfind("usage: lumo-module-sim [--address A] [--tcp]", 0), 0u) << line;
 }
 
 TEST(TraceViewer, PrintsEachRecord) {

@@ -1,12 +1,10 @@
 // The device query on a serial link, with the module played on a pty master.
+#include "fake_module.h"
 #include "lumo_net.h"
-#include "pty_pair.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -17,51 +15,6 @@ namespace {
 
 constexpr int kCom = 7;
 const Bytes kQuery = Hex("55 AA FF 00 01 FE 19 00");
-
-// Answers the n-th query with answers[n] (nothing past the list) and keeps
-// every byte the link sends.
-class ScriptedModule {
-public:
-    ScriptedModule(PtyPair& pty, std::vector<Bytes> answers)
-        : m_Pty(pty), m_Answers(std::move(answers)), m_Thread([this] { Run(); }) {}
-    ~ScriptedModule() {
-        m_Stop = true;
-        m_Thread.join();
-    }
-    // Every byte the link has sent so far.
-    Bytes Received() {
-        std::lock_guard lock(m_Mutex);
-        return m_Received;
-    }
-
-private:
-    void Run() {
-        size_t next = 0;
-        size_t pending = 0; // bytes of the current query seen so far
-        while (!m_Stop) {
-            Bytes got = m_Pty.ReadExact(kQuery.size() - pending, 50ms);
-            if (got.empty())
-                continue;
-            {
-                std::lock_guard lock(m_Mutex);
-                m_Received.insert(m_Received.end(), got.begin(), got.end());
-            }
-            pending += got.size();
-            if (pending < kQuery.size())
-                continue;
-            pending = 0;
-            if (next < m_Answers.size())
-                m_Pty.Write(m_Answers[next++]);
-        }
-    }
-
-    PtyPair& m_Pty;
-    std::vector<Bytes> m_Answers;
-    std::mutex m_Mutex;
-    Bytes m_Received;
-    std::atomic<bool> m_Stop{false};
-    std::thread m_Thread;
-};
 
 Bytes Repeat(const Bytes& b, int times) {
     Bytes out;
@@ -91,19 +44,17 @@ TEST(SkarnDevice, SerialExchanges) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        PtyPair pty(kCom);
-        ASSERT_TRUE(pty.ok());
+        // Answers the n-th query with answers[n], nothing past the list.
+        SerialModule module(kCom, kQuery.size());
+        ASSERT_TRUE(module.ok());
+        for (const Bytes& answer : c.answers)
+            module.Reply(answer);
         auto net = std::make_unique<CLumo_Net>();
         ASSERT_EQ(net->OpenCOM_IPConverter(kCom, 115200), 1);
         unsigned char out[2] = {0, 0};
-        int result;
-        Bytes sent;
-        {
-            ScriptedModule module(pty, c.answers);
-            result = net->Skarn_Device(out, c.kind);
-            std::this_thread::sleep_for(100ms); // a stray extra query would show here
-            sent = module.Received();
-        }
+        const int result = net->Skarn_Device(out, c.kind);
+        std::this_thread::sleep_for(100ms); // a stray extra query would show here
+        const Bytes sent = module.Received();
         EXPECT_EQ(result, 1);
         EXPECT_EQ(Bytes(out, out + 2), c.out);
         EXPECT_EQ(ToHex(sent), ToHex(Repeat(kQuery, c.queries)));

@@ -100,6 +100,72 @@ std::string progressLink(const std::string& text) {
     return {};
 }
 
+// What a link event says, as a session record without its link; false for none.
+bool describeEvent(const LumoTapRecord& t, Record& r) {
+    r.kind = RecordKind::Link;
+    switch (t.event) {
+    case LumoTapEvent::ConnectStarted:
+        r.text = "connect started";
+        return true;
+    case LumoTapEvent::Connected:
+        r.text = "connected";
+        return true;
+    case LumoTapEvent::ConnectFailed:
+        r.text = t.error != 0 ? "connect failed: " + reason(t.error) : "connect failed";
+        r.flags |= kRecordFailure;
+        return true;
+    case LumoTapEvent::Greeting:
+        r.text = moduleWords(t.id, t.style, -1);
+        if (t.socketId >= 0)
+            r.text += " socket " + std::to_string(t.socketId);
+        return true;
+    case LumoTapEvent::ModeChar:
+        r.text = "mode character " + modeCharWords(t.modeChar);
+        return true;
+    case LumoTapEvent::LinkLost:
+        r.text = t.error == 0            ? "link lost: closed by the module"
+                 : t.error == ECONNRESET ? "link lost: reset by the module"
+                                         : "link lost: " + reason(t.error);
+        r.flags |= kRecordLost;
+        return true;
+    case LumoTapEvent::Closed:
+        r.text = "closed";
+        return true;
+    case LumoTapEvent::None:
+        break;
+    }
+    return false;
+}
+
+// What a tap record says, as a session record without its link (the link
+// state names it); false when it says nothing to record.
+bool describeTap(const LumoTapRecord& t, Record& r) {
+    switch (t.kind) {
+    case LumoTapKind::Sent:
+    case LumoTapKind::Received:
+        r.kind = t.kind == LumoTapKind::Sent ? RecordKind::Tx : RecordKind::Rx;
+        if (t.bytes && t.size > 0)
+            r.bytes.assign(t.bytes, t.bytes + t.size);
+        if (t.error != 0) {
+            r.note = "send failed: " + reason(t.error);
+            r.flags |= kRecordFailure;
+        }
+        return true;
+    case LumoTapKind::Progress:
+        r.kind = RecordKind::Progress;
+        r.text = lumo::ToUtf8(t.text);
+        return true;
+    case LumoTapKind::Box:
+        r.kind = RecordKind::Box;
+        r.text = lumo::ToUtf8(t.text);
+        r.note = lumo::ToUtf8(t.caption);
+        return true;
+    case LumoTapKind::Event:
+        return describeEvent(t, r);
+    }
+    return false;
+}
+
 } // namespace
 
 const char* OutcomeWords(SendOutcome outcome) {
@@ -175,11 +241,12 @@ struct Recorder::Core {
     // Numbers, times, writes and keeps r; effect(r) runs first, under the lock,
     // to update the link state and fill in what depends on it.
     template <typename Effect> void commit(Record&& r, Effect effect) {
-        const SteadyClock::time_point now = SteadyClock::now();
-        r.wallMs = wallNowMs();
         const std::lock_guard<std::mutex> lock(mutex);
         if (!listening.load(std::memory_order_relaxed))
             return;
+        // stamped in the order the records are numbered
+        const SteadyClock::time_point now = SteadyClock::now();
+        r.wallMs = wallNowMs();
         effect(r);
         r.seq = ++seq;
         if (hasOpened) // a link that opened within effect() counts from 0
@@ -203,132 +270,85 @@ struct Recorder::Core {
             wake();
     }
 
+    // A record of the device link's tap: describeTap says what it is,
+    // followTap (under the lock) names its link and follows the link state.
     void tap(const LumoTapRecord& t);
+    void followTap(const LumoTapRecord& t, Record& rec);
+    void followEvent(const LumoTapRecord& t, Record& rec);
 };
 
 void Recorder::Core::tap(const LumoTapRecord& t) {
     if (!listening.load(std::memory_order_relaxed))
         return;
     Record r;
-    switch (t.kind) {
-    case LumoTapKind::Sent:
-    case LumoTapKind::Received:
-        r.kind = t.kind == LumoTapKind::Sent ? RecordKind::Tx : RecordKind::Rx;
-        if (t.bytes && t.size > 0)
-            r.bytes.assign(t.bytes, t.bytes + t.size);
-        if (t.error != 0) {
-            r.note = "send failed: " + reason(t.error);
-            r.flags |= kRecordFailure;
-        }
-        commit(std::move(r), [this, &t](Record& rec) {
-            // the datagram socket stays aimed where it was opened, whatever the address field shows now
-            const bool udpOpen = t.link == LumoTapLink::Udp && state.open && state.kind == LinkKind::Udp;
-            rec.link = udpOpen ? state.name : where8(t.where);
-        });
-        return;
-    case LumoTapKind::Progress:
-        r.kind = RecordKind::Progress;
-        r.text = lumo::ToUtf8(t.text);
-        commit(std::move(r), [this, &t](Record& rec) {
-            rec.link = t.where.empty() ? linkOfNow() : where8(t.where);
-            if (rec.link.empty()) // a connect's first text comes before its link is named
-                rec.link = progressLink(rec.text);
-        });
-        return;
-    case LumoTapKind::Box:
-        r.kind = RecordKind::Box;
-        r.text = lumo::ToUtf8(t.text);
-        r.note = lumo::ToUtf8(t.caption);
-        commit(std::move(r),
-               [this, &t](Record& rec) { rec.link = t.where.empty() ? linkOfNow() : where8(t.where); });
-        return;
-    case LumoTapKind::Event:
-        break;
-    }
+    if (describeTap(t, r))
+        commit(std::move(r), [this, &t](Record& rec) { followTap(t, rec); });
+}
 
-    r.kind = RecordKind::Link;
+void Recorder::Core::followTap(const LumoTapRecord& t, Record& rec) {
+    if (t.kind == LumoTapKind::Sent || t.kind == LumoTapKind::Received) {
+        // the datagram socket stays aimed where it was opened, whatever the address field shows now
+        const bool udpOpen = t.link == LumoTapLink::Udp && state.open && state.kind == LinkKind::Udp;
+        rec.link = udpOpen ? state.name : where8(t.where);
+        return;
+    }
+    rec.link = t.where.empty() ? linkOfNow() : where8(t.where);
+    if (t.kind == LumoTapKind::Progress &&
+        rec.link.empty()) // a connect's first text comes before its link is named
+        rec.link = progressLink(rec.text);
+    if (t.kind == LumoTapKind::Event)
+        followEvent(t, rec);
+}
+
+void Recorder::Core::followEvent(const LumoTapRecord& t, Record& rec) {
     switch (t.event) {
     case LumoTapEvent::ConnectStarted:
-        r.text = "connect started";
+        current = rec.link;
+        attempt = true;
+        if (t.link == LumoTapLink::Serial)
+            serialWhere = rec.link;
+        moduleId = style = modeChar = -1; // a UDP link learns its module from the probe that follows
         break;
     case LumoTapEvent::Connected:
-        r.text = "connected";
-        break;
-    case LumoTapEvent::ConnectFailed:
-        r.text = t.error != 0 ? "connect failed: " + reason(t.error) : "connect failed";
-        r.flags |= kRecordFailure;
+        state.open = true;
+        state.kind = kindOf(t.link);
+        state.name = rec.link;
+        state.lost = false;
+        state.moduleId = t.link == LumoTapLink::Udp ? moduleId : -1;
+        state.style = t.link == LumoTapLink::Udp ? style : -1;
+        state.modeChar = t.link == LumoTapLink::Udp ? modeChar : -1;
+        current = rec.link;
+        hasOpened = true;
+        openedAt = SteadyClock::now();
+        touch();
         break;
     case LumoTapEvent::Greeting:
-        r.text = moduleWords(t.id, t.style, -1);
-        if (t.socketId >= 0)
-            r.text += " socket " + std::to_string(t.socketId);
+        moduleId = state.moduleId = t.id;
+        style = state.style = t.style;
+        touch();
         break;
     case LumoTapEvent::ModeChar:
-        r.text = "mode character " + modeCharWords(t.modeChar);
+        modeChar = state.modeChar = t.modeChar;
+        touch();
         break;
     case LumoTapEvent::LinkLost:
-        r.text = t.error == 0            ? "link lost: closed by the module"
-                 : t.error == ECONNRESET ? "link lost: reset by the module"
-                                         : "link lost: " + reason(t.error);
-        r.flags |= kRecordLost;
+        if (state.open && state.kind == kindOf(t.link)) {
+            state.lost = true;
+            touch();
+        }
         break;
     case LumoTapEvent::Closed:
-        r.text = "closed";
-        break;
-    case LumoTapEvent::None:
-        return;
-    }
-    commit(std::move(r), [this, &t](Record& rec) {
-        rec.link = t.where.empty() ? linkOfNow() : where8(t.where);
-        switch (t.event) {
-        case LumoTapEvent::ConnectStarted:
-            current = rec.link;
-            attempt = true;
-            if (t.link == LumoTapLink::Serial)
-                serialWhere = rec.link;
-            moduleId = style = modeChar = -1; // a UDP link learns its module from the probe that follows
-            break;
-        case LumoTapEvent::Connected:
-            state.open = true;
-            state.kind = kindOf(t.link);
-            state.name = rec.link;
-            state.lost = false;
-            state.moduleId = t.link == LumoTapLink::Udp ? moduleId : -1;
-            state.style = t.link == LumoTapLink::Udp ? style : -1;
-            state.modeChar = t.link == LumoTapLink::Udp ? modeChar : -1;
-            current = rec.link;
-            hasOpened = true;
-            openedAt = SteadyClock::now();
-            touch();
-            break;
-        case LumoTapEvent::Greeting:
-            moduleId = state.moduleId = t.id;
-            style = state.style = t.style;
-            touch();
-            break;
-        case LumoTapEvent::ModeChar:
-            modeChar = state.modeChar = t.modeChar;
-            touch();
-            break;
-        case LumoTapEvent::LinkLost:
-            if (state.open && state.kind == kindOf(t.link)) {
-                state.lost = true;
-                touch();
-            }
-            break;
-        case LumoTapEvent::Closed:
-            if (state.open && state.kind == kindOf(t.link)) {
-                rec.link = state.name;
-                const uint64_t version = state.version + 1;
-                state = LinkState{};
-                state.version = version;
-                closeAfter = true;
-            }
-            break;
-        default:
-            break;
+        if (state.open && state.kind == kindOf(t.link)) {
+            rec.link = state.name;
+            const uint64_t version = state.version + 1;
+            state = LinkState{};
+            state.version = version;
+            closeAfter = true;
         }
-    });
+        break;
+    default:
+        break;
+    }
 }
 
 Recorder::Recorder() : m_Core(std::make_shared<Core>()) {}

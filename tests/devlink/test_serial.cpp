@@ -1,4 +1,5 @@
 // Serial link on a pseudo-terminal: the test plays the module on the master.
+#include "fake_module.h"
 #include "lumo_net.h"
 #include "open_fds.h"
 #include "posix_serial.h"
@@ -21,6 +22,7 @@ namespace {
 
 using lumo_test::Bytes;
 using lumo_test::PtyPair;
+using lumo_test::WaitFor; // pty input reaches the slave asynchronously
 
 // A second descriptor on the slave, for the line calls the master cannot make.
 class SlaveEnd {
@@ -38,19 +40,6 @@ public:
 private:
     int m_Fd;
 };
-
-
-// Polls `done` for up to 2 s (pty input reaches the slave asynchronously).
-bool WaitFor(const std::function<bool()>& done)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 constexpr int kPort = 3;
 

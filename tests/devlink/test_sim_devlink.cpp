@@ -3,35 +3,18 @@
 // at once to one simulated module.
 #include "frames.h"
 #include "lumo_net.h"
+#include "message_recorder.h"
 #include "sim_process.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 
 using namespace simtest;
 
 namespace {
 
 const Bytes ACK = {0x00, 0xFF, 0x5A, 0xA5, 0x01};
-
-// Records every message box the device link would show.
-struct Boxes {
-    std::mutex mu;
-    std::vector<std::wstring> texts;
-    Boxes() {
-        SetLumoMessageSink([this](const std::wstring& text, const std::wstring&) {
-            std::lock_guard<std::mutex> lock(mu);
-            texts.push_back(text);
-        });
-    }
-    ~Boxes() { SetLumoMessageSink(nullptr); }
-    size_t Count() {
-        std::lock_guard<std::mutex> lock(mu);
-        return texts.size();
-    }
-};
 
 // Polls the mailbox until it holds at least `want` bytes or ends with `tail`; takes it.
 Bytes TakeAnswer(CLumo_Net& net, const Bytes& tail, int timeoutMs = 5000) {
@@ -79,7 +62,7 @@ TEST(SimDevlink, AllThreeLinksAtOnce) {
     const std::string ip = "127.0.3.20";
     ChildProcess sim;
     ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, {"--address", ip, "--tcp", "--udp", "--serial", "--id", "3"}));
-    Boxes boxes;
+    lumo_test::MessageRecorder boxes;
 
     // TCP: greeting, mode query (style 17), then a query read to the end mark.
     auto tcp = std::make_unique<CLumo_Net>();
@@ -178,7 +161,7 @@ TEST(SimDevlink, ConnectOutcomes) {
         std::vector<std::string> args{"--address", r.ip, "--tcp"};
         args.insert(args.end(), r.args.begin(), r.args.end());
         ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, args));
-        Boxes boxes;
+        lumo_test::MessageRecorder boxes;
         auto net = std::make_unique<CLumo_Net>();
         net->m_bXMode = r.xMode;
         std::string ip = r.ip;
@@ -199,14 +182,12 @@ TEST(SimDevlink, ConnectOutcomes) {
             EXPECT_EQ(net->m_ToPCStyle, 5);
             EXPECT_EQ(net->m_ModeChar, 0) << "no mode query below style 17";
         }
-        {
-            std::lock_guard<std::mutex> lock(boxes.mu);
-            if (r.box) {
-                ASSERT_EQ(boxes.texts.size(), 1u);
-                EXPECT_EQ(boxes.texts[0], r.box);
-            } else {
-                EXPECT_TRUE(boxes.texts.empty());
-            }
+        const auto shown = boxes.Messages();
+        if (r.box) {
+            ASSERT_EQ(shown.size(), 1u);
+            EXPECT_EQ(shown[0].text, r.box);
+        } else {
+            EXPECT_TRUE(shown.empty());
         }
         // The socket object shuts the link down when the object goes (CloseNet would add 1.2 s a row).
     }
@@ -223,7 +204,7 @@ TEST(SimDevlink, RepliesInPieces) {
         if (x)
             args.insert(args.end(), {"--xmode", "--style", "30", "--socket-id", "6"});
         ASSERT_TRUE(sim.Start(LUMO_MODULE_SIM, args));
-        Boxes boxes;
+        lumo_test::MessageRecorder boxes;
         auto net = std::make_unique<CLumo_Net>();
         net->m_bXMode = x;
         std::wstring waddr(ip.begin(), ip.end());

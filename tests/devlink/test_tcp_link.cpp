@@ -6,8 +6,11 @@
 #include <memory>
 #include <ostream>
 
-#include "module_peer.h"
+#include "fake_module.h"
+#include "message_recorder.h"
 #include "open_fds.h"
+
+using namespace lumo_test;
 
 namespace {
 
@@ -16,7 +19,7 @@ const Bytes kAckOk = {0x00, 0xFF, 0x5A, 0xA5, 0x01};
 // ------------------------------------------------------------ connect rows
 
 TEST(TcpConnect, RefusedReturnsZeroWithOneProgressTextAndNoBox) {
-    BoxRecorder boxes;
+    MessageRecorder boxes;
     CLumo_Net net;
     std::vector<std::wstring> log;
     net.m_hLogWnd = [&](const std::wstring& t) { log.push_back(t); };
@@ -34,9 +37,9 @@ TEST(TcpConnect, RefusedReturnsZeroWithOneProgressTextAndNoBox) {
 }
 
 TEST(TcpConnect, SilentModuleTimesOutWithBox) {
-    ModulePeer peer("127.0.2.2");
-    ASSERT_TRUE(peer.Listening());
-    BoxRecorder boxes;
+    TcpModule peer("127.0.2.2");
+    ASSERT_TRUE(peer.ok());
+    MessageRecorder boxes;
     CLumo_Net net;
     std::thread script([&] { peer.Accept(); });
     std::wstring addr = peer.Address();
@@ -70,9 +73,9 @@ class TcpRefusedGreeting : public ::testing::TestWithParam<RefusedGreeting> {};
 
 TEST_P(TcpRefusedGreeting, FailsWithItsMessage) {
     const RefusedGreeting& r = GetParam();
-    ModulePeer peer(r.ip);
-    ASSERT_TRUE(peer.Listening());
-    BoxRecorder boxes;
+    TcpModule peer(r.ip);
+    ASSERT_TRUE(peer.ok());
+    MessageRecorder boxes;
     CLumo_Net net;
     EXPECT_EQ(ConnectGreeted(net, peer, r.greeting, r.mode), 0);
     EXPECT_EQ(net.m_LinkKind, LINK_NONE);
@@ -100,9 +103,9 @@ TEST(TcpConnect, EmptyGreetingFailsWithTwo) {
     // An empty publication reaches the greeting check only when the receive
     // thread publishes an oversized message; stand in for it right after the
     // link opened (the progress text comes between open and the check).
-    ModulePeer peer("127.0.2.6");
-    ASSERT_TRUE(peer.Listening());
-    BoxRecorder boxes;
+    TcpModule peer("127.0.2.6");
+    ASSERT_TRUE(peer.ok());
+    MessageRecorder boxes;
     CLumo_Net net;
     net.m_hLogWnd = [&](const std::wstring& t) {
         if (t.ends_with(L"--------------Open ok")) {
@@ -122,10 +125,10 @@ TEST(TcpConnect, EmptyGreetingFailsWithTwo) {
 }
 
 TEST(TcpConnect, XModeFourteenByteGreetingReturnsTwoInEveryMode) {
-    ModulePeer peer("127.0.2.7");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.7");
+    ASSERT_TRUE(peer.ok());
     for (unsigned char mode : {0, 1}) {
-        BoxRecorder boxes;
+        MessageRecorder boxes;
         CLumo_Net net;
         net.m_bXMode = 1;
         EXPECT_EQ(ConnectGreeted(net, peer, Bytes(14, 0x01), mode), 2);
@@ -139,8 +142,8 @@ TEST(TcpConnect, XModeFourteenByteGreetingReturnsTwoInEveryMode) {
 }
 
 TEST(TcpConnect, XModeGreetingGivesIdentifierStyleAndSocket) {
-    ModulePeer peer("127.0.2.8");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.8");
+    ASSERT_TRUE(peer.ok());
     CLumo_Net net;
     net.m_bXMode = 1;
     unsigned char out[3] = {0xAA, 0xAA, 0xAA};
@@ -158,8 +161,8 @@ TEST(TcpConnect, XModeGreetingGivesIdentifierStyleAndSocket) {
 }
 
 TEST(TcpConnect, ConverterLinkOpensWithoutGreeting) {
-    ModulePeer peer("127.0.2.9", LUMO_CONVERTER_PORT);
-    ASSERT_TRUE(peer.Listening()) << "port 1024 needs CAP_NET_BIND_SERVICE or root";
+    TcpModule peer("127.0.2.9", LUMO_CONVERTER_PORT);
+    ASSERT_TRUE(peer.ok()) << "port 1024 needs CAP_NET_BIND_SERVICE or root";
     CLumo_Net net;
     unsigned char out[3] = {0, 0, 0x42};
     wchar_t addr[] = L"127.0.2.9";
@@ -183,8 +186,8 @@ TEST(TcpConnect, ConverterLinkOpensWithoutGreeting) {
 }
 
 TEST(TcpConnect, PlainStyleReturnsAtOnceAndRecordsStyle) {
-    ModulePeer peer("127.0.2.10");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.10");
+    ASSERT_TRUE(peer.ok());
     CLumo_Net net;
     std::vector<std::wstring> log;
     net.m_hLogWnd = [&](const std::wstring& t) { log.push_back(t); };
@@ -205,8 +208,8 @@ TEST(TcpConnect, PlainStyleReturnsAtOnceAndRecordsStyle) {
 }
 
 TEST(TcpConnect, IdentifierBeyondStyleTableWritesNothingOutside) {
-    ModulePeer peer("127.0.2.11");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.11");
+    ASSERT_TRUE(peer.ok());
     CLumo_Net net;
     unsigned char before[36];
     std::memcpy(before, net.m_DevStyle, sizeof before);
@@ -222,8 +225,8 @@ TEST(TcpConnect, IdentifierBeyondStyleTableWritesNothingOutside) {
 
 TEST(TcpConnect, GreetingsOfAnyLength) {
     // 512 bytes are copied whole, anything longer is cut to 511.
-    ModulePeer peer("127.0.2.12");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.12");
+    ASSERT_TRUE(peer.ok());
     const std::pair<size_t, int> rows[] = {{1, 1},     {6, 6},     {7, 7},     {17, 17},
                                            {511, 511}, {512, 512}, {513, 511}, {600, 511}};
     for (auto [length, copied] : rows) {
@@ -242,7 +245,7 @@ TEST(TcpConnect, GreetingsOfAnyLength) {
 // ------------------------------------------------------ style 17 sequence
 
 // Greeting id/17, mode query answered by `modeReply` in the given pieces.
-void PlayStyle17(ModulePeer& peer, unsigned char id, const std::vector<Bytes>& pieces, Bytes* query) {
+void PlayStyle17(TcpModule& peer, unsigned char id, const std::vector<Bytes>& pieces, Bytes* query) {
     if (!peer.Accept())
         return;
     peer.Send(Greeting(id, 17));
@@ -256,8 +259,8 @@ void PlayStyle17(ModulePeer& peer, unsigned char id, const std::vector<Bytes>& p
 const Bytes kModeReply = {0x55, 0xAA, 0x5F, 0xA0, 0x08, 0xF7, 'z', 0, 0, 0, 0, 0, 0};
 
 TEST(TcpStyle17, ModeQueryFrameAndReplyInTwoPieces) {
-    ModulePeer peer("127.0.2.13");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.13");
+    ASSERT_TRUE(peer.ok());
     CLumo_Net net;
     Bytes query;
     std::thread script([&] {
@@ -280,16 +283,16 @@ TEST(TcpStyle17, ModeQueryFrameAndReplyInTwoPieces) {
 }
 
 TEST(TcpStyle17, MalformedModeReplyLeavesLinkOpenAndCloseNetSendsDisconnect) {
-    ModulePeer peer("127.0.2.14");
-    ASSERT_TRUE(peer.Listening());
-    BoxRecorder boxes;
+    TcpModule peer("127.0.2.14");
+    ASSERT_TRUE(peer.ok());
+    MessageRecorder boxes;
     CLumo_Net net;
     Bytes query, disconnect;
     Bytes bad = kModeReply;
     bad[3] = 0x00; // address and complement no longer add up to FF
     std::thread script([&] {
         PlayStyle17(peer, 18, {bad}, &query);
-        disconnect = peer.Read(8, 10000);
+        disconnect = peer.Read(8, milliseconds(10000));
         peer.Send(kAckOk);
     });
     std::wstring addr = peer.Address();
@@ -312,8 +315,8 @@ TEST(TcpStyle17, MalformedModeReplyLeavesLinkOpenAndCloseNetSendsDisconnect) {
 // -------------------------------------------------------- Check_Return TCP
 
 TEST(TcpCheckReturn, AcknowledgementsAndCounters) {
-    ModulePeer peer("127.0.2.15");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.15");
+    ASSERT_TRUE(peer.ok());
     CLumo_Net net;
     ASSERT_EQ(ConnectGreeted(net, peer, Greeting(2, 0x20)), 1);
     struct Row {
@@ -355,8 +358,8 @@ TEST(TcpCheckReturn, AcknowledgementsAndCounters) {
 }
 
 TEST(TcpCheckReturn, OfflineSwitchSendsNothingAndAnswersOne) {
-    ModulePeer peer("127.0.2.16");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.16");
+    ASSERT_TRUE(peer.ok());
     CLumo_Net net;
     ASSERT_EQ(ConnectGreeted(net, peer, Greeting(2, 0x20)), 1);
     net.m_SendState = 1;
@@ -365,7 +368,7 @@ TEST(TcpCheckReturn, OfflineSwitchSendsNothingAndAnswersOne) {
     EXPECT_EQ(net.Senddata(frame, 3), 1);
     EXPECT_EQ(net.Check_Return(CHECK_ACK, 255, 10000), 1);
     EXPECT_EQ(net.m_ReturnBuf[0], 0x5C); // not cleared
-    EXPECT_TRUE(peer.Read(1, 100).empty());
+    EXPECT_TRUE(peer.Read(1, milliseconds(100)).empty());
     net.m_SendState = 0;
     net.CloseNet();
 }
@@ -373,8 +376,8 @@ TEST(TcpCheckReturn, OfflineSwitchSendsNothingAndAnswersOne) {
 // --------------------------------------------------- mailbox and thread
 
 TEST(TcpReceive, ChunkedAckIsPublishedTwice) {
-    ModulePeer peer("127.0.2.17");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.17");
+    ASSERT_TRUE(peer.ok());
     CLumo_Net net;
     ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
     net.m_Client.SetRecvMode(RECV_COUNT, 5);
@@ -391,8 +394,8 @@ TEST(TcpReceive, ChunkedAckIsPublishedTwice) {
 }
 
 TEST(TcpReceive, UntilAckThroughTheThread) {
-    ModulePeer peer("127.0.2.18");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.18");
+    ASSERT_TRUE(peer.ok());
     CLumo_Net net;
     ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
     net.m_Client.SetRecvMode(RECV_UNTIL_ACK, 300);
@@ -406,8 +409,8 @@ TEST(TcpReceive, UntilAckThroughTheThread) {
 }
 
 TEST(TcpReceive, UnclaimedDataWaitsUntilTheNextSend) {
-    ModulePeer peer("127.0.2.19");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.19");
+    ASSERT_TRUE(peer.ok());
     CLumo_Net net;
     ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
     peer.Send({'a'});
@@ -427,9 +430,9 @@ TEST(TcpReceive, UnclaimedDataWaitsUntilTheNextSend) {
 // --------------------------------------------------------- link loss
 
 TEST(TcpLoss, ResetWithoutOwnerShowsOneBox) {
-    ModulePeer peer("127.0.2.20");
-    ASSERT_TRUE(peer.Listening());
-    BoxRecorder boxes;
+    TcpModule peer("127.0.2.20");
+    ASSERT_TRUE(peer.ok());
+    MessageRecorder boxes;
     CLumo_Net net;
     ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
     net.m_Client.SetRecvMode(RECV_COUNT, 5);
@@ -462,9 +465,9 @@ void PrintTo(const LossKind& k, std::ostream* os) {
 class TcpLossNotice : public ::testing::TestWithParam<LossKind> {};
 
 TEST_P(TcpLossNotice, PostsOnceAndNoBox) {
-    ModulePeer peer(GetParam().ip);
-    ASSERT_TRUE(peer.Listening());
-    BoxRecorder boxes;
+    TcpModule peer(GetParam().ip);
+    ASSERT_TRUE(peer.ok());
+    MessageRecorder boxes;
     CLumo_Net net;
     std::atomic<int> notices{0};
     std::atomic<bool> wrong{false};
@@ -492,9 +495,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, TcpLossNotice,
                          });
 
 TEST(TcpLoss, CleanCloseWithoutOwnerShowsNothing) {
-    ModulePeer peer("127.0.2.23");
-    ASSERT_TRUE(peer.Listening());
-    BoxRecorder boxes;
+    TcpModule peer("127.0.2.23");
+    ASSERT_TRUE(peer.ok());
+    MessageRecorder boxes;
     CLumo_Net net;
     ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
     peer.Close();
@@ -504,9 +507,9 @@ TEST(TcpLoss, CleanCloseWithoutOwnerShowsNothing) {
 }
 
 TEST(TcpLoss, OwnCloseIsNoLoss) {
-    ModulePeer peer("127.0.2.24");
-    ASSERT_TRUE(peer.Listening());
-    BoxRecorder boxes;
+    TcpModule peer("127.0.2.24");
+    ASSERT_TRUE(peer.ok());
+    MessageRecorder boxes;
     CLumo_Net net;
     std::atomic<int> notices{0};
     net.m_hOwnerWnd = [&](unsigned, uintptr_t, intptr_t) { ++notices; };
@@ -517,9 +520,9 @@ TEST(TcpLoss, OwnCloseIsNoLoss) {
 }
 
 TEST(TcpLoss, SendAfterPeerClosedShowsSendError) {
-    ModulePeer peer("127.0.2.25");
-    ASSERT_TRUE(peer.Listening());
-    BoxRecorder boxes;
+    TcpModule peer("127.0.2.25");
+    ASSERT_TRUE(peer.ok());
+    MessageRecorder boxes;
     CLumo_Net net;
     ASSERT_EQ(ConnectGreeted(net, peer, Greeting(1, 0x20)), 1);
     peer.Reset();
@@ -542,8 +545,8 @@ TEST(TcpLoss, SendAfterPeerClosedShowsSendError) {
 TEST(TcpLifecycle, DestroyAfterCloseNetLeavesNoDescriptor) {
     const int before = lumo_test::OpenFdCount();
     {
-        ModulePeer peer("127.0.2.26");
-        ASSERT_TRUE(peer.Listening());
+        TcpModule peer("127.0.2.26");
+        ASSERT_TRUE(peer.ok());
         auto net = std::make_unique<CLumo_Net>();
         ASSERT_EQ(ConnectGreeted(*net, peer, Greeting(1, 0x20)), 1);
         EXPECT_EQ(net->CloseNet(), 1);
@@ -554,8 +557,8 @@ TEST(TcpLifecycle, DestroyAfterCloseNetLeavesNoDescriptor) {
 }
 
 TEST(TcpLifecycle, DestroyWithLinkOpenJoinsTheThread) {
-    ModulePeer peer("127.0.2.27");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.27");
+    ASSERT_TRUE(peer.ok());
     const int before = lumo_test::OpenFdCount();
     {
         auto net = std::make_unique<CLumo_Net>();
@@ -570,8 +573,8 @@ TEST(TcpLifecycle, DestroyWithLinkOpenJoinsTheThread) {
 }
 
 TEST(TcpLifecycle, ShutDownFromTheOwnerNoticeDoesNotJoinItself) {
-    ModulePeer peer("127.0.2.29");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.29");
+    ASSERT_TRUE(peer.ok());
     auto net = std::make_unique<CLumo_Net>();
     std::atomic<bool> noticed{false};
     // The notice runs on the receive thread; closing the link from there must
@@ -588,8 +591,8 @@ TEST(TcpLifecycle, ShutDownFromTheOwnerNoticeDoesNotJoinItself) {
 }
 
 TEST(TcpLifecycle, DescriptorsNeverStandardStreams) {
-    ModulePeer peer("127.0.2.28");
-    ASSERT_TRUE(peer.Listening());
+    TcpModule peer("127.0.2.28");
+    ASSERT_TRUE(peer.ok());
     const int saved = dup(0);
     close(0); // the lowest free descriptor is now 0
     CLumo_Net net;

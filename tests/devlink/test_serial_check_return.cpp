@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "fake_module.h"
 #include "lumo_net.h"
 #include "pty_pair.h"
 
@@ -29,12 +30,7 @@ struct SerialRow {
 
 // Waits until the port's input queue holds n bytes (written by the master).
 bool WaitQueued(CLumo_Net &net, size_t n) {
-    for (int i = 0; i < 2000; ++i) {
-        if (net.ComBytesWaiting() >= static_cast<int>(n))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
+    return lumo_test::WaitFor([&] { return net.ComBytesWaiting() >= static_cast<int>(n); }, 2000);
 }
 
 void PrintTo(const SerialRow &r, std::ostream *os) {
