@@ -6,7 +6,8 @@
 #   clibrary     libctrl-lumo-c1   libctrl_lumo_c.so.1, the C interface
 #   python       python3-ctrl-lumo the ctrl_lumo package over the C interface
 #   development  libctrl-lumo-dev  headers, the .so links, CMake package, pkg-config files
-#   console      cmdora            the programs, their man pages, desktop file, icons, metainfo
+#   console      cmdora            the programs, their man pages and shell completion, desktop
+#                                  file, icons, metainfo
 #
 # A new program is one line after its add_executable:
 #   lumo_install_program(<target>)            # component console
@@ -91,6 +92,18 @@ function(lumo_install_program target)
     install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${arg_COMPONENT})
     lumo_add_man_page(${target} ${arg_COMPONENT})
     set_property(GLOBAL APPEND PROPERTY LUMO_PROGRAMS ${target})
+endfunction()
+
+# lumo_install_completion(<program> BASH <file> ZSH <file>): shell completion
+# where Debian's bash-completion loads it on demand
+# (share/bash-completion/completions/<program>) and zsh's vendor functions
+# beside it (share/zsh/vendor-completions/_<program>), in the cmdora package.
+function(lumo_install_completion program)
+    cmake_parse_arguments(arg "" "BASH;ZSH" "" ${ARGN})
+    install(FILES ${arg_BASH} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME ${program} COMPONENT console)
+    install(FILES ${arg_ZSH} DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions
+        RENAME _${program} COMPONENT console)
 endfunction()
 
 # lumo_install_library(<target> SOVERSION <n> [HEADERS <files>...] [COMPONENT <component>]):

@@ -9,7 +9,7 @@
 #include "d_cmdora.h"
 #include "lumo_net.h"
 #include "settings.h"
-#include "trace.h"
+#include "test_timer.h"
 
 QString SettingsRoot() {
     const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");

@@ -35,9 +35,9 @@ constexpr qint64 kLoadMaxBytes = 128; // a loaded file is read this far only
 constexpr int kZTextOffset = 7;       // text of a Z frame
 constexpr int kXTextOffset = 14;      // text of an X frame, before its checksum byte
 
-void fileError(QWidget *owner, const QString &what, const QString &path, const QString &reason) {
-    ShowConsoleBox(owner, QStringLiteral("%1 %2: %3").arg(what, path, reason), QStringLiteral("Error"),
-                   ConsoleUi::Icon::Error);
+void fileError(D_CMDORA* dlg, const QString& what, const QString& path, const QString& reason) {
+    ShowConsoleBox(dlg->m_Link.recorder(), dlg, QStringLiteral("%1 %2: %3").arg(what, path, reason),
+                   QStringLiteral("Error"), ConsoleUi::Icon::Error);
 }
 
 // The bytes as text, one UTF-16 unit of the same value per byte, up to the first zero.
@@ -57,12 +57,13 @@ static void saveCommandFrame(D_CMDORA *dlg, int notation) {
     dlg->UpdateData();
     const QString &command = dlg->m_strCommand;
     if (command.size() > kLongCommandWarning)
-        ShowConsoleBox(dlg, QStringLiteral("Error"), QStringLiteral("Morrack"), ConsoleUi::Icon::None);
+        ShowConsoleBox(dlg->m_Link.recorder(), dlg, QStringLiteral("Error"), QStringLiteral("Morrack"),
+                       ConsoleUi::Icon::None);
 
     const bool xFrame = dlg->m_XAscii && dlg->m_XAscii->isChecked();
     const int maxText = xFrame ? kXSaveMaxText : lumo::Z_FRAME_MAX_TEXT;
     if (command.size() > maxText) {
-        ShowConsoleBox(dlg,
+        ShowConsoleBox(dlg->m_Link.recorder(), dlg,
                        QStringLiteral("The command is %1 characters long; %2 holds at most %3. "
                                       "Nothing was saved.")
                            .arg(command.size())

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "console_link.h"
 #include "console_ui.h"
 #include "d_cmdora.h"
 #include "dialog_keys.h"
@@ -21,7 +22,8 @@ namespace {
 constexpr int kDelayMaxChars = 15; // the delay box is read this far
 }
 
-D_ASCIICMD_AUTOTEST::D_ASCIICMD_AUTOTEST(D_CMDORA* parent) : QDialog(parent), m_Main(parent) {
+D_ASCIICMD_AUTOTEST::D_ASCIICMD_AUTOTEST(D_CMDORA* parent)
+    : QDialog(parent), m_Main(parent), m_Link(parent->m_Link) {
     setWindowTitle(QStringLiteral("ASCII CMD Test"));
 
     auto* delayLabel = new QLabel(QStringLiteral("Delay (ms)"), this);
@@ -108,7 +110,8 @@ void D_ASCIICMD_AUTOTEST::OnBnClickedStart() {
     // A period of 0 would fire on every pass of the event loop and keep the
     // dialog sending without pause: refuse it.
     if (m_nDelay <= 0) {
-        ShowConsoleBox(this, QStringLiteral("Delay must be a positive number of milliseconds."),
+        ShowConsoleBox(m_Link.recorder(), this,
+                       QStringLiteral("Delay must be a positive number of milliseconds."),
                        QStringLiteral("Error"), ConsoleUi::Icon::Error);
         return;
     }
@@ -119,13 +122,11 @@ void D_ASCIICMD_AUTOTEST::OnBnClickedStart() {
     m_RunSent = m_RunAnswered = m_RunTimedOut = 0;
     m_RunLastRoundTripMs = -1;
     showCounts();
-    if (m_Main && m_Main->m_SessionLog)
-        m_Main->m_SessionLog->recorder().Test("automatic test started, delay " + std::to_string(m_nDelay) +
-                                              " ms");
+    m_Link.recorder().Test("automatic test started, delay " + std::to_string(m_nDelay) + " ms");
 }
 
 void D_ASCIICMD_AUTOTEST::countSend() {
-    const session::SendResult& r = m_Main->m_LastSend;
+    const session::SendResult& r = m_Link.lastSend();
     if (r.outcome == session::SendOutcome::NoLink || r.outcome == session::SendOutcome::RefusedTooLong)
         return; // nothing went out
     ++m_RunSent;
@@ -148,10 +149,9 @@ void D_ASCIICMD_AUTOTEST::showCounts() {
 }
 
 void D_ASCIICMD_AUTOTEST::recordStop() {
-    if (m_Main && m_Main->m_SessionLog)
-        m_Main->m_SessionLog->recorder().Test("automatic test stopped: " + std::to_string(m_RunSent) +
-                                              " sent, " + std::to_string(m_RunAnswered) + " answered, " +
-                                              std::to_string(m_RunTimedOut) + " timed out");
+    m_Link.recorder().Test("automatic test stopped: " + std::to_string(m_RunSent) + " sent, " +
+                           std::to_string(m_RunAnswered) + " answered, " + std::to_string(m_RunTimedOut) +
+                           " timed out");
 }
 
 void D_ASCIICMD_AUTOTEST::OnTimer(int id) {
@@ -163,7 +163,7 @@ void D_ASCIICMD_AUTOTEST::OnTimer(int id) {
     }
     // A tick delivered by a box that the running Send shows waits for the
     // next one: sends never nest.
-    if (!m_Main || m_Main->m_bInSend)
+    if (m_Link.m_bInSend)
         return;
 
     // One block per hard line: an empty list is one empty line, and a final

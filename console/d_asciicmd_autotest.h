@@ -12,6 +12,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTimerEvent;
+class ConsoleLink;
 class D_CMDORA;
 
 // Control identifiers of the test dialog; each control carries its id as objectName.
@@ -79,5 +80,6 @@ private:
     void recordStop();
 
     D_CMDORA *m_Main;
-    int m_Timer = 0; // QObject timer id standing for AUTOTEST_TIMER_ID, 0 when stopped
+    ConsoleLink& m_Link; // the main dialog's: its Send's outcome, the session log
+    int m_Timer = 0;     // QObject timer id standing for AUTOTEST_TIMER_ID, 0 when stopped
 };

@@ -12,12 +12,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QShortcut>
 #include <QTimer>
 
 #include <cstring>
 #include <string>
 
+#include "command_text.h"
 #include "console_ui.h"
 #include "dialog_front_end.h"
 #include "dialog_keys.h"
@@ -30,10 +32,11 @@ namespace {
 const QString kError = QStringLiteral("Error");
 const QString kChooseListsFirst = QStringLiteral("Choose a serial port and a baud rate first.");
 
-// Converts dialog units of the template to pixels for the dialog's font.
-class DialogUnits {
+// Puts the template's controls on the dialog: positions in dialog units
+// (converted for the dialog's font), each control named by its id.
+class TemplateLayout {
 public:
-    explicit DialogUnits(const QFont& font) {
+    TemplateLayout(QWidget* dialog, const QFont& font) : m_Dialog(dialog) {
         const QFontMetrics fm(font);
         m_BaseX =
             fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
@@ -44,7 +47,44 @@ public:
     int y(int du) const { return qRound(du * m_BaseY / 8.0); }
     QRect rect(int x0, int y0, int w, int h) const { return {x(x0), y(y0), x(w), y(h)}; }
 
+    template <class Control> Control* place(Control* c, int id, int x0, int y0, int w, int h) const {
+        c->setObjectName(QString::number(id));
+        c->setGeometry(rect(x0, y0, w, h));
+        return c;
+    }
+    QPushButton* button(int id, const char* caption, int x0, int y0, int w, int h) const {
+        auto* b = new QPushButton(QString::fromLatin1(caption), m_Dialog);
+        b->setAutoDefault(false); // no default push button in the template
+        return place(b, id, x0, y0, w, h);
+    }
+    // A drop-down list's height in the template includes its open list.
+    QComboBox* dropDown(int id, int x0, int y0, int w) const {
+        auto* c = place(new QComboBox(m_Dialog), id, x0, y0, w, 12);
+        c->resize(c->width(), qMax(y(12), c->sizeHint().height()));
+        return c;
+    }
+    void label(const char* caption, int x0, int y0, int w, int h) const {
+        auto* l = new QLabel(QString::fromLatin1(caption), m_Dialog);
+        l->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        l->setGeometry(rect(x0, y0, w, h));
+    }
+    QRadioButton* radio(int id, const char* caption, int x0, int y0, int w, int h) const {
+        auto* r = new QRadioButton(QString::fromLatin1(caption), m_Dialog);
+        r->setAutoExclusive(false); // the dialog's button groups keep each pair exclusive
+        return place(r, id, x0, y0, w, h);
+    }
+    // A radio button without caption, sized for its indicator at least.
+    QRadioButton* indicator(int id, int x0, int y0, int w, int h) const {
+        QRadioButton* r = radio(id, "", x0, y0, w, h);
+        r->resize(qMax(r->width(), r->sizeHint().width()), qMax(r->height(), r->sizeHint().height()));
+        return r;
+    }
+    QCheckBox* check(int id, const char* caption, int x0, int y0, int w, int h) const {
+        return place(new QCheckBox(QString::fromLatin1(caption), m_Dialog), id, x0, y0, w, h);
+    }
+
 private:
+    QWidget* m_Dialog;
     double m_BaseX = 1;
     double m_BaseY = 1;
 };
@@ -67,8 +107,10 @@ D_CMDORA::D_CMDORA(QWidget* parent)
     : QDialog(parent,
               Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     m_strCommand.clear();
-    m_SessionLog = new SessionLog(m_Tap, this);
+    m_SessionLog = std::make_unique<SessionLog>(m_Link, this);
     buildControls();
+    groupRadios();
+    setTabStops();
     connectSignals();
     // Ctrl+Shift+Alt+F10 opens the automatic command test (command 1425).
     auto* autoTest = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::ALT | Qt::Key_F10), this);
@@ -84,107 +126,62 @@ D_CMDORA::~D_CMDORA() {
     // The base class hides a window still shown, and the address field with the
     // focus then reports a change: it must not reach this half-destroyed dialog.
     disconnect(m_Ip, nullptr, this, nullptr);
-    // Closing happens in OnCancel; a socket still open here (the dialog was
-    // destroyed without closing) is released by its owner all the same.
-    if (m_UdpSocket >= 0) {
-        UdpClose(m_UdpSocket);
-        m_UdpSocket = -1;
-    }
 }
 
+// The template's controls, created in its order, which is also the tab order.
 void D_CMDORA::buildControls() {
     setWindowTitle(QStringLiteral("Cmdora"));
     QFont font = QApplication::font();
     font.setPointSize(8);
     setFont(font);
-    const DialogUnits du(font);
+    const TemplateLayout t(this, font);
 
-    // Created in the template's order, which is also the tab order.
-    auto place = [&](QWidget* w, int id, int x, int y, int width, int height) {
-        w->setObjectName(QString::number(id));
-        w->setGeometry(du.rect(x, y, width, height));
-    };
-    auto button = [&](int id, const char* caption, int x, int y, int width, int height) {
-        auto* b = new QPushButton(QString::fromLatin1(caption), this);
-        b->setAutoDefault(false); // no default push button in the template
-        place(b, id, x, y, width, height);
-        return b;
-    };
-    // A drop-down list's height in the template includes its open list.
-    auto dropDown = [&](int id, int x, int y, int width) {
-        auto* c = new QComboBox(this);
-        place(c, id, x, y, width, 12);
-        c->resize(c->width(), qMax(du.y(12), c->sizeHint().height()));
-        return c;
-    };
-    auto label = [&](const char* caption, Qt::Alignment align, int x, int y, int width, int height) {
-        auto* l = new QLabel(QString::fromLatin1(caption), this);
-        l->setAlignment(align);
-        l->setGeometry(du.rect(x, y, width, height));
-        return l;
-    };
-    auto radio = [&](int id, const char* caption, int x, int y, int width, int height) {
-        auto* r = new QRadioButton(QString::fromLatin1(caption), this);
-        r->setAutoExclusive(false); // the two groups below keep each pair exclusive
-        place(r, id, x, y, width, height);
-        return r;
-    };
-    auto check = [&](int id, const char* caption, int x, int y, int width, int height) {
-        auto* c = new QCheckBox(QString::fromLatin1(caption), this);
-        place(c, id, x, y, width, height);
-        return c;
-    };
-
-    m_Send = button(IDC_SEND, "Send", 226, 77, 29, 16);
-    m_Connect = button(IDC_CONNECT, "Connect", 192, 45, 50, 12);
-    m_ComList = dropDown(IDC_COM, 62, 9, 30);
+    m_Send = t.button(IDC_SEND, "Send", 226, 77, 29, 16);
+    m_Connect = t.button(IDC_CONNECT, "Connect", 192, 45, 50, 12);
+    m_ComList = t.dropDown(IDC_COM, 62, 9, 30);
     for (int port = 1; port <= 8; ++port)
         m_ComList->addItem(QString::number(port));
     // Below the port list, in the link frame's free space; not in the template.
-    m_ComDevices = button(IDC_COM_DEVICES, "Devices...", 62, 26, 44, 12);
+    m_ComDevices = t.button(IDC_COM_DEVICES, "Devices...", 62, 26, 44, 12);
     m_ComDevices->setToolTip(QStringLiteral("Choose the serial device behind each port number"));
-    label("Baudrate", Qt::AlignHCenter | Qt::AlignTop, 97, 11, 36, 10);
-    m_BaudList = dropDown(IDC_BAUD, 137, 9, 45);
-    m_Command = new QLineEdit(this);
-    place(m_Command, IDC_COMMAND, 49, 77, 171, 16);
-    m_Ip = new IpAddressEdit(this);
-    place(m_Ip, IDC_IP, 62, 44, 120, 14);
-    label("Command", Qt::AlignHCenter | Qt::AlignTop, 7, 79, 37, 12);
-    m_RadioCom = radio(IDC_RADIO_COM, "COM", 22, 9, 33, 12);
-    m_RadioIp = radio(IDC_RADIO_IP, "IP", 22, 46, 33, 12);
+    t.label("Baudrate", 97, 11, 36, 10);
+    m_BaudList = t.dropDown(IDC_BAUD, 137, 9, 45);
+    m_Command = t.place(new QLineEdit(this), IDC_COMMAND, 49, 77, 171, 16);
+    m_Ip = t.place(new IpAddressEdit(this), IDC_IP, 62, 44, 120, 14);
+    t.label("Command", 7, 79, 37, 12);
+    m_RadioCom = t.radio(IDC_RADIO_COM, "COM", 22, 9, 33, 12);
+    m_RadioIp = t.radio(IDC_RADIO_IP, "IP", 22, 46, 33, 12);
     auto* frame = new QGroupBox(this);
-    frame->setGeometry(du.rect(7, 1, 248, 67));
+    frame->setGeometry(t.rect(7, 1, 248, 67));
     frame->lower(); // drawn behind the link controls, never taking their clicks
-    m_SaveBin = button(IDC_SAVE_BIN, "Save Z Command (.Bin)", 7, 182, 96, 17);
-    m_LoadBin = button(IDC_LOAD_BIN, "Load Z Command (.Bin)", 117, 182, 84, 17);
-    m_SaveTxtSpace = button(IDC_SAVE_TXT_SPACE, "Save Z Command (.Txt) (55 AA)", 32, 203, 125, 17);
-    m_SaveTxt0x = button(IDC_SAVE_TXT_0X, "Save Z Command (.Txt) (0x55 0xAA)", 32, 227, 125, 17);
-    m_XAscii = check(IDC_XASCII, "X ASCII", 201, 29, 48, 10);
-    m_Udp = check(IDC_UDP, "UDP", 158, 29, 33, 10);
-    m_Status = new QLabel(this);
+    m_SaveBin = t.button(IDC_SAVE_BIN, "Save Z Command (.Bin)", 7, 182, 96, 17);
+    m_LoadBin = t.button(IDC_LOAD_BIN, "Load Z Command (.Bin)", 117, 182, 84, 17);
+    m_SaveTxtSpace = t.button(IDC_SAVE_TXT_SPACE, "Save Z Command (.Txt) (55 AA)", 32, 203, 125, 17);
+    m_SaveTxt0x = t.button(IDC_SAVE_TXT_0X, "Save Z Command (.Txt) (0x55 0xAA)", 32, 227, 125, 17);
+    m_XAscii = t.check(IDC_XASCII, "X ASCII", 201, 29, 48, 10);
+    m_Udp = t.check(IDC_UDP, "UDP", 158, 29, 33, 10);
+    m_Status = t.place(new QLabel(this), IDC_STATUS, 11, 148, 244, 22);
     m_Status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_Status->setWordWrap(true);
-    place(m_Status, IDC_STATUS, 11, 148, 244, 22);
-    m_SaveTxtDollar = button(IDC_SAVE_TXT_DOLLAR, "Save Z Command (.Txt) ($55$AA)", 32, 252, 125, 17);
-    m_Result = new QPlainTextEdit(this);
-    place(m_Result, IDC_RESULT, 7, 99, 248, 47);
+    m_SaveTxtDollar = t.button(IDC_SAVE_TXT_DOLLAR, "Save Z Command (.Txt) ($55$AA)", 32, 252, 125, 17);
+    m_Result = t.place(new QPlainTextEdit(this), IDC_RESULT, 7, 99, 248, 47);
     m_Result->installEventFilter(this); // Enter there runs Send, as in the command box
     m_Result->setTabChangesFocus(true);
-    m_NotationSpace = radio(IDC_NOTATION_SPACE, "", 17, 207, 8, 9);
-    m_Notation0x = radio(IDC_NOTATION_0X, "", 17, 231, 8, 9);
-    m_NotationDollar = radio(IDC_NOTATION_DOLLAR, "", 17, 256, 8, 9);
-    m_UdpClearSocket = button(IDC_UDP_CLEAR_SOCKET, "UDP Clear Socket", 179, 204, 69, 23);
+    m_NotationSpace = t.indicator(IDC_NOTATION_SPACE, 17, 207, 8, 9);
+    m_Notation0x = t.indicator(IDC_NOTATION_0X, 17, 231, 8, 9);
+    m_NotationDollar = t.indicator(IDC_NOTATION_DOLLAR, 17, 256, 8, 9);
+    m_UdpClearSocket = t.button(IDC_UDP_CLEAR_SOCKET, "UDP Clear Socket", 179, 204, 69, 23);
     // Beyond the template, in its free lower right corner.
     m_SessionLogButton = new QPushButton(QStringLiteral("Session Log"), this);
     m_SessionLogButton->setAutoDefault(false);
     m_SessionLogButton->setObjectName(QStringLiteral("SessionLog"));
     m_SessionLogButton->setToolTip(QStringLiteral("Every byte, answer and link event, with time (Ctrl+L)"));
-    m_SessionLogButton->setGeometry(du.rect(179, 252, 69, 17));
+    m_SessionLogButton->setGeometry(t.rect(179, 252, 69, 17));
 
-    // Radio buttons sized for their indicator only.
-    for (QRadioButton* r : {m_NotationSpace, m_Notation0x, m_NotationDollar})
-        r->resize(qMax(r->width(), r->sizeHint().width()), qMax(r->height(), r->sizeHint().height()));
+    setFixedSize(t.x(262), t.y(275));
+}
 
+void D_CMDORA::groupRadios() {
     m_LinkKindGroup = new QButtonGroup(this);
     m_LinkKindGroup->addButton(m_RadioCom);
     m_LinkKindGroup->addButton(m_RadioIp);
@@ -192,8 +189,10 @@ void D_CMDORA::buildControls() {
     m_NotationGroup->addButton(m_NotationSpace);
     m_NotationGroup->addButton(m_Notation0x);
     m_NotationGroup->addButton(m_NotationDollar);
+}
 
-    // Tab order: the template's order; the labels, the frame and the status line take no focus.
+// Tab order: the template's order; the labels, the frame and the status line take no focus.
+void D_CMDORA::setTabStops() {
     m_TabStops = new TabStops(this);
     for (QWidget* w : std::initializer_list<QWidget*>{m_Send, m_Connect, m_ComList, m_ComDevices, m_BaudList,
                                                       m_Command, m_Ip})
@@ -205,8 +204,6 @@ void D_CMDORA::buildControls() {
     m_TabStops->addGroup({m_NotationSpace, m_Notation0x, m_NotationDollar});
     m_TabStops->addStop(m_UdpClearSocket);
     m_TabStops->addStop(m_SessionLogButton);
-
-    setFixedSize(du.x(262), du.y(275));
 }
 
 void D_CMDORA::connectSignals() {
@@ -222,7 +219,7 @@ void D_CMDORA::connectSignals() {
     connect(m_ComList, &QComboBox::activated, this, &D_CMDORA::OnCbnSelchangeCom);
     connect(m_BaudList, &QComboBox::activated, this, &D_CMDORA::OnCbnSelchangeBaud);
     connect(m_ComDevices, &QPushButton::clicked, this, &D_CMDORA::OnBnClickedComDevices);
-    connect(m_ComList, &QComboBox::currentIndexChanged, this, &D_CMDORA::RefreshPortToolTips);
+    connect(m_ComList, &QComboBox::currentIndexChanged, this, &D_CMDORA::refreshPortToolTips);
     m_ComList->installEventFilter(this); // its enabled state carries over to m_ComDevices
     connect(m_XAscii, &QCheckBox::clicked, this, &D_CMDORA::OnBnClickedXAscii);
     connect(m_SaveBin, &QPushButton::clicked, this, &D_CMDORA::OnBnClickedSaveBin);
@@ -243,8 +240,7 @@ void D_CMDORA::UpdateData() {
 }
 
 void D_CMDORA::OnInitDialog() {
-    m_bLinkOpen = 0;
-    m_nSel = 0;
+    m_nSel = 0; // m_Link starts with no link in use
     m_BaudList->clear();
     for (int rate : kBaudRates)
         m_BaudList->addItem(QString::number(rate));
@@ -274,7 +270,7 @@ void D_CMDORA::OnInitDialog() {
         m_BaudList->setEnabled(false);
     }
     m_NotationDollar->setChecked(true);
-    LoadPortMap();
+    loadPortMap();
 }
 
 void D_CMDORA::OnRadioCom() {
@@ -322,27 +318,22 @@ void D_CMDORA::OnBnClickedXAscii() {
 // ---- connect and disconnect ----
 
 void D_CMDORA::OnBnClickedConnect() {
-    StopTestTimer();
+    m_TestTimer.stop();
     // The close box still reaches the dialog during the connect's pauses;
     // reject() holds it back until this handler has finished.
-    m_bInConnect = true;
-    struct Leave {
-        bool& flag;
-        ~Leave() { flag = false; }
-    } leave{m_bInConnect};
-    if (m_bLinkOpen != 0) {
+    const QScopedValueRollback<bool> connecting(m_bInConnect, true);
+    if (m_Link.m_bLinkOpen != 0) {
         disconnectLink();
         return;
     }
     if (m_nSel == 0 && (m_ComList->currentIndex() < 0 || m_BaudList->currentIndex() < 0)) {
         // Only a stored position outside a list gets here; there is no port 0.
-        ShowConsoleBox(this, kChooseListsFirst, kError, ConsoleUi::Icon::Error);
+        ShowConsoleBox(m_Link.recorder(), this, kChooseListsFirst, kError, ConsoleUi::Icon::Error);
         return;
     }
     m_BaudList->setEnabled(false);
     m_Send->setEnabled(true);
     m_ComList->setEnabled(false);
-    m_bLinkOpen = 1;
     if (m_nSel == 0)
         serialConnect();
     else
@@ -350,14 +341,11 @@ void D_CMDORA::OnBnClickedConnect() {
 }
 
 // What the dialog shows while a connect runs: the caption once the serial
-// port is open, and no link (before the failure box) when it fails.
+// port is open, and Send off (before the box) when a style-17 module refuses.
 void D_CMDORA::onConnectStep(session::ConnectStep step, const session::ConnectOutcome& outcome) {
-    if (step == session::ConnectStep::PortOpened) {
+    if (step == session::ConnectStep::PortOpened)
         m_Connect->setText(QStringLiteral("Disconnect"));
-        return;
-    }
-    m_bLinkOpen = 0;
-    if (outcome.status == session::ConnectStatus::Style17Refused)
+    else if (outcome.status == session::ConnectStatus::Style17Refused)
         m_Send->setEnabled(false);
 }
 
@@ -368,12 +356,9 @@ void D_CMDORA::connectFailedRestoreLists() {
 }
 
 void D_CMDORA::serialConnect() {
-    const int port = m_ComList->currentIndex() + 1;
-    const int rate = kBaudRates[m_BaudList->currentIndex()];
     DialogFrontEnd front(*this, [this](auto step, const auto& outcome) { onConnectStep(step, outcome); });
-    session::LinkRef link;
-    const session::ConnectOutcome outcome = session::ConnectSerial(m_Net, front, link, port, rate, &m_Tap);
-    m_SessionLog->recorder().ConnectDone(outcome);
+    const session::ConnectOutcome outcome =
+        m_Link.connectSerial(front, m_ComList->currentIndex() + 1, kBaudRates[m_BaudList->currentIndex()]);
     if (!outcome.ok()) {
         connectFailedRestoreLists();
         return;
@@ -393,16 +378,11 @@ std::u16string D_CMDORA::ipAddressText() const {
 }
 
 void D_CMDORA::ipConnect() {
-    const std::u16string address = ipAddressText();
     const bool udp = m_Udp->isChecked();
     DialogFrontEnd front(*this, [this](auto step, const auto& outcome) { onConnectStep(step, outcome); });
-    session::LinkRef link;
-    link.udpSocket = m_UdpSocket;
     const session::ConnectOutcome outcome =
-        udp ? session::ConnectUdp(m_Net, front, link, address, &m_Tap)
-            : session::ConnectTcp(m_Net, front, link, address, m_XAscii->isChecked(), &m_Tap);
-    m_UdpSocket = link.udpSocket;
-    m_SessionLog->recorder().ConnectDone(outcome);
+        udp ? m_Link.connectUdp(front, ipAddressText())
+            : m_Link.connectTcp(front, ipAddressText(), m_XAscii->isChecked());
     if (!outcome.ok()) {
         if (outcome.status != session::ConnectStatus::Style17Refused)
             connectFailedRestoreLists(); // after a style-17 refusal the lists stay disabled
@@ -417,25 +397,6 @@ void D_CMDORA::ipConnect() {
         m_Ip->setEnabled(false); // a UDP link leaves the address editable
 }
 
-session::LinkRef D_CMDORA::currentLink() const {
-    session::LinkRef link;
-    link.udpSocket = m_UdpSocket;
-    if (m_bLinkOpen == 0)
-        return link;
-    link.xFrames = m_XAscii && m_XAscii->isChecked();
-    if (m_nSel == 0) {
-        link.kind = session::LinkKind::Serial;
-        link.name = session::SerialLinkName(m_ComList->currentIndex() + 1);
-    } else if (m_Udp && m_Udp->isChecked()) {
-        link.kind = session::LinkKind::Udp;
-        link.name = session::UdpLinkName(ipAddressText());
-    } else {
-        link.kind = session::LinkKind::Tcp;
-        link.name = session::TcpLinkName(ipAddressText());
-    }
-    return link;
-}
-
 void D_CMDORA::disconnectLink() {
     m_Send->setEnabled(false);
     m_Connect->setText(QStringLiteral("Connect"));
@@ -446,26 +407,24 @@ void D_CMDORA::disconnectLink() {
         m_Udp->setEnabled(true);
         m_XAscii->setEnabled(true);
     }
-    session::LinkRef link = currentLink();
-    m_SessionLog->recorder().Disconnecting(false);
-    session::Disconnect(m_Net, link);
-    m_UdpSocket = link.udpSocket;
+    m_Link.disconnect();
     m_RadioCom->setEnabled(true);
     m_RadioIp->setEnabled(true);
-    m_bLinkOpen = 0;
 }
 
-// ---- closing, Enter and Esc ----
+// ---- Send, closing, Enter and Esc ----
+
+void D_CMDORA::OnBnClickedSend() {
+    UpdateData();
+    // keep a copy: a box's event loop may let the command box change
+    const QString command = m_strCommand;
+    DialogFrontEnd front(*this);
+    m_Link.send(front, commandUnits(command));
+}
 
 void D_CMDORA::OnCancel() {
-    StopTestTimer(); // no tick may arrive after the link is gone
-    if (m_bLinkOpen == 1) {
-        session::LinkRef link = currentLink();
-        m_bLinkOpen = 0;
-        m_SessionLog->recorder().Disconnecting(true);
-        session::Close(m_Net, link); // closing sends no "ze 0000 1"
-        m_UdpSocket = link.udpSocket;
-    }
+    m_TestTimer.stop(); // no tick may arrive after the link is gone
+    m_Link.close();
     QDialog::reject();
 }
 
@@ -478,7 +437,7 @@ void D_CMDORA::accept() {
 }
 
 void D_CMDORA::reject() {
-    if (m_bInConnect || m_bInSend) {
+    if (m_bInConnect || m_Link.m_bInSend) {
         // A handler is waiting with the link in use: close once it has returned.
         QTimer::singleShot(50, this, [this] { reject(); });
         return;
@@ -520,4 +479,14 @@ bool D_CMDORA::eventFilter(QObject* watched, QEvent* event) {
 
 void D_CMDORA::OnSessionLog() {
     m_SessionLog->showWindow();
+}
+
+// ---- test timer ----
+
+void D_CMDORA::OnBnClickedUdpClearSocket() {
+    m_TestTimer.start();
+}
+
+void D_CMDORA::OnTimer(int) {
+    m_TestTimer.tick();
 }

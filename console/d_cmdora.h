@@ -6,15 +6,16 @@
 #include <QDialog>
 #include <QString>
 
+#include <memory>
+
 #include "connect.h"
-#include "link.h"
-#include "link_tap.h"
+#include "console_link.h"
 #include "lumo_net.h"
 #include "port_map.h"
-#include "send.h"
 #include "serial_devices.h"
+#include "session_log.h"
+#include "test_timer.h"
 
-class QTimerEvent;
 class QKeyEvent;
 class QButtonGroup;
 
@@ -28,7 +29,6 @@ class QLabel;
 class QGroupBox;
 class IpAddressEdit;
 class TabStops;
-class SessionLog;
 
 // Control identifiers of the dialog template.
 enum CmdoraControlId : int {
@@ -57,8 +57,6 @@ enum CmdoraControlId : int {
     ID_AUTOTEST = 1425,
 };
 
-inline constexpr int TEST_TIMER_ID = 3585;
-inline constexpr int TEST_TIMER_PERIOD_MS = 1000;
 inline constexpr int kBaudRates[6] = {9600, 14400, 19200, 38400, 57600, 115200};
 
 class D_CMDORA : public QDialog {
@@ -68,23 +66,16 @@ public:
 
     // ---- state ----
     CLumo_Net m_Net;
-    // The device link's records: the reason of a failed connect, and a
-    // listener for every byte string and link event.
-    session::LinkTap m_Tap{m_Net};
-    uint8_t m_bLinkOpen = 0;
+    // The link on m_Net: what is open, its tap and the session log's recorder.
+    ConsoleLink m_Link{m_Net};
     uint8_t m_nSel = 0;
     QString m_strCommand;
-    int m_UdpSocket = -1;
-    // True while OnBnClickedSend runs (its boxes run event loops); sends never nest.
-    bool m_bInSend = false;
-    // The record of the last Send: bytes, answer, what was shown, outcome.
-    session::SendResult m_LastSend;
     // The device chosen for each port number, as kept in PortMapPath().
     session::PortMap m_PortMap;
     // Where the serial devices dialog looks for devices.
     session::SerialScanRoots m_SerialScanRoots;
-    // The session log on m_Tap: records, log file and the "Session Log" window.
-    SessionLog* m_SessionLog = nullptr;
+    // The session log of m_Link: records, log file and the "Session Log" window.
+    std::unique_ptr<SessionLog> m_SessionLog;
 
     // ---- controls (ids above; each carries its id as objectName) ----
     QPushButton* m_Send = nullptr;
@@ -141,36 +132,33 @@ public:
 
     // Refreshes m_strCommand from the command box.
     void UpdateData();
-    // Whether the test timer runs (for tests and the autotest dialog).
-    bool testTimerRunning() const { return m_TestTimer != 0; }
-    // The link the controls describe: none while m_bLinkOpen is 0, else the
-    // serial port, or the UDP or TCP link to the address in the IP control.
-    session::LinkRef currentLink() const;
+    // Whether the test timer runs.
+    bool testTimerRunning() const { return m_TestTimer.running(); }
 
 protected:
-    void accept() override; // Enter: runs Send, never closes
-    void reject() override; // Esc and close box
-    void timerEvent(QTimerEvent* event) override;
+    void accept() override;                        // Enter: runs Send, never closes
+    void reject() override;                        // Esc and close box
     void keyPressEvent(QKeyEvent* event) override; // Enter: clicks a focused push button, else OK
     bool focusNextPrevChild(bool next) override;   // Tab, Shift+Tab: template order, round
     bool eventFilter(QObject* watched, QEvent* event) override; // Enter in the result box -> OK
 
 private:
     void buildControls();
+    void groupRadios();
+    void setTabStops();
     void connectSignals();
     void serialConnect();
     void ipConnect();
     void onConnectStep(session::ConnectStep step, const session::ConnectOutcome& outcome);
     void connectFailedRestoreLists();
     // Reads PortMapPath() and puts its devices behind the port numbers.
-    void LoadPortMap();
+    void loadPortMap();
     // Each port entry's tool tip: the device it opens and where that comes from.
-    void RefreshPortToolTips();
+    void refreshPortToolTips();
     void disconnectLink();
     std::u16string ipAddressText() const;
-    void StopTestTimer();
 
-    int m_TestTimer = 0;                     // QObject timer id of TEST_TIMER_ID, 0 when stopped
+    TestTimer m_TestTimer{m_Link};           // TEST_TIMER_ID
     QButtonGroup* m_LinkKindGroup = nullptr; // 1942, 1943
     QButtonGroup* m_NotationGroup = nullptr; // 1946 to 1948
     TabStops* m_TabStops = nullptr;          // the template's order, each radio group one stop

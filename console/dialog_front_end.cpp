@@ -7,6 +7,7 @@
 #include "console_ui.h"
 #include "d_cmdora.h"
 #include "session_log.h"
+#include "test_timer.h"
 #include "trace.h"
 
 DialogFrontEnd::~DialogFrontEnd() {
@@ -21,13 +22,15 @@ void DialogFrontEnd::ShowStatus(const std::u16string& text) {
 
 void DialogFrontEnd::ShowBox(const std::u16string& text, const std::u16string& caption,
                              session::BoxIcon icon) {
-    ShowConsoleBox(&m_Dlg, QString::fromStdU16String(text), QString::fromStdU16String(caption),
+    ShowConsoleBox(m_Dlg.m_Link.recorder(), &m_Dlg, QString::fromStdU16String(text),
+                   QString::fromStdU16String(caption),
                    icon == session::BoxIcon::Error ? ConsoleUi::Icon::Error : ConsoleUi::Icon::None);
 }
 
 void DialogFrontEnd::ShowDetailedBox(const std::u16string& text, const std::u16string& caption,
                                      session::BoxIcon icon, const std::u16string& details) {
-    ShowConsoleBox(&m_Dlg, QString::fromStdU16String(text), QString::fromStdU16String(caption),
+    ShowConsoleBox(m_Dlg.m_Link.recorder(), &m_Dlg, QString::fromStdU16String(text),
+                   QString::fromStdU16String(caption),
                    icon == session::BoxIcon::Error ? ConsoleUi::Icon::Error : ConsoleUi::Icon::None,
                    QString::fromStdU16String(details));
 }

@@ -40,15 +40,15 @@ QString PortToolTip(int port, const session::PortMap& map) {
 
 } // namespace
 
-void D_CMDORA::LoadPortMap() {
+void D_CMDORA::loadPortMap() {
     const QString path = PortMapPath();
     m_PortMap =
         path.isEmpty() ? session::PortMap{} : session::ReadPortMap(QFile::encodeName(path).toStdString());
     session::ApplyPortMap(m_PortMap);
-    RefreshPortToolTips();
+    refreshPortToolTips();
 }
 
-void D_CMDORA::RefreshPortToolTips() {
+void D_CMDORA::refreshPortToolTips() {
     for (int i = 0; i < m_ComList->count(); ++i)
         m_ComList->setItemData(i, PortToolTip(i + 1, m_PortMap), Qt::ToolTipRole);
     const int current = m_ComList->currentIndex();
@@ -65,7 +65,7 @@ void D_CMDORA::OnBnClickedComDevices() {
         return; // nothing changed: the file is left as it is
     m_PortMap = chosen;
     session::ApplyPortMap(m_PortMap);
-    RefreshPortToolTips();
+    refreshPortToolTips();
     const QString path = PortMapPath();
     if (path.isEmpty())
         return;

@@ -8,8 +8,7 @@
 #include <cstring>
 
 #include "app.h"
-#include "d_cmdora.h"
-#include "link_tap.h"
+#include "console_link.h"
 #include "session_log_window.h"
 #include "settings.h"
 
@@ -25,8 +24,7 @@ QString SessionLog::choicePath() {
     return folder + QStringLiteral("/CMDORA_SessionLog.ini");
 }
 
-SessionLog::SessionLog(session::LinkTap& tap, QWidget* owner)
-    : QObject(owner), m_Recorder(tap), m_Owner(owner) {
+SessionLog::SessionLog(ConsoleLink& link, QWidget* owner) : m_Recorder(link.recorder()), m_Owner(owner) {
     // Read only: the choice's file is written when the operator changes it.
     if (QFileInfo::exists(choicePath()))
         m_FileEnabled = QSettings(choicePath(), QSettings::IniFormat).value(kFileKey, true).toBool();
@@ -119,15 +117,9 @@ QString SessionLog::fileProblem() const {
     return error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : QString();
 }
 
-void ShowConsoleBox(QWidget* owner, const QString& text, const QString& caption, ConsoleUi::Icon icon,
-                    const QString& details) {
-    for (QWidget* w = owner; w; w = w->parentWidget()) {
-        if (auto* dlg = dynamic_cast<D_CMDORA*>(w)) {
-            if (dlg->m_SessionLog)
-                dlg->m_SessionLog->recorder().Box(text.toStdU16String(), caption.toStdU16String());
-            break;
-        }
-    }
+void ShowConsoleBox(session::Recorder& recorder, QWidget* owner, const QString& text, const QString& caption,
+                    ConsoleUi::Icon icon, const QString& details) {
+    recorder.Box(text.toStdU16String(), caption.toStdU16String());
     if (details.isEmpty())
         consoleUi().messageBox(owner, text, caption, icon);
     else

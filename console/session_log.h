@@ -1,7 +1,7 @@
-// The console's session log: the recorder on the main dialog's device link,
-// the log file it writes, the records held for the "Session Log" window, and
-// the window itself (made when first opened). UI thread, except that the
-// recorder takes records from any thread.
+// The console's session log: the log file that the console link's recorder
+// writes, the records held for the "Session Log" window, and the window
+// itself (made when first opened). UI thread, except that the recorder takes
+// records from any thread.
 #pragma once
 
 #include <QObject>
@@ -15,18 +15,17 @@
 #include "log/recorder.h"
 #include "session_log_model.h"
 
-namespace session {
-class LinkTap;
-}
+class ConsoleLink;
 class SessionLogWindow;
 class QWidget;
 
 class SessionLog : public QObject {
 public:
-    // Listens to tap (no link open yet). The file is named by the time of
-    // this call and made with the first record, unless the operator turned
-    // the file off; owner is the main dialog, the window's parent.
-    SessionLog(session::LinkTap& tap, QWidget* owner);
+    // Takes the records of link's recorder, which must outlive this (no link
+    // open yet). The file is named by the time of this call and made with the
+    // first record, unless the operator turned the file off; owner is the
+    // main dialog, the window's parent.
+    SessionLog(ConsoleLink& link, QWidget* owner);
     ~SessionLog() override;
 
     session::Recorder& recorder() { return m_Recorder; }
@@ -59,7 +58,7 @@ private:
     void scheduleDrain();
     void updateWindow();
 
-    session::Recorder m_Recorder;
+    session::Recorder& m_Recorder;
     SessionLogModel m_Model;
     QWidget* m_Owner;
     QPointer<SessionLogWindow> m_Window;
@@ -70,8 +69,7 @@ private:
     uint64_t m_ShownVersion = ~0ull;
 };
 
-// Shows a message box through consoleUi() (with details behind its button
-// when there are any) and records it in the session log of the main dialog
-// that owner belongs to (if any). UI thread.
-void ShowConsoleBox(QWidget* owner, const QString& text, const QString& caption, ConsoleUi::Icon icon,
-                    const QString& details = QString());
+// Shows a message box owned by owner through consoleUi() (with details
+// behind its button when there are any) and records it with recorder. UI thread.
+void ShowConsoleBox(session::Recorder& recorder, QWidget* owner, const QString& text, const QString& caption,
+                    ConsoleUi::Icon icon, const QString& details = QString());

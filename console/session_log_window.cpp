@@ -37,7 +37,18 @@ SessionLogWindow::SessionLogWindow(SessionLog& log, QWidget* parent)
     : QWidget(parent, Qt::Window), m_Log(log) {
     setWindowTitle(QStringLiteral("Session Log"));
     setObjectName(QStringLiteral("SessionLogWindow"));
+    buildControls(); // created in their Tab order
+    buildTable();
+    layOut();
+    connectControls();
+    addShortcuts();
+    followModel();
+    showLinkState(m_Log.recorder().State());
+    showStatus();
+    m_View->scrollToBottom();
+}
 
+void SessionLogWindow::buildControls() {
     m_LinkLabel = new QLabel(this);
     m_LinkLabel->setTextFormat(Qt::PlainText);
     QFont bold = m_LinkLabel->font();
@@ -66,7 +77,9 @@ SessionLogWindow::SessionLogWindow(SessionLog& log, QWidget* parent)
     m_WriteFile->setChecked(m_Log.fileEnabled());
     for (QPushButton* b : {m_Copy, m_Clear, m_Save})
         b->setAutoDefault(false);
+}
 
+void SessionLogWindow::buildTable() {
     m_View = new QTableView(this);
     m_View->setModel(&m_Log.model());
     m_View->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -91,7 +104,9 @@ SessionLogWindow::SessionLogWindow(SessionLog& log, QWidget* parent)
     m_Status = new QLabel(this);
     m_Status->setTextFormat(Qt::PlainText);
     m_Status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+}
 
+void SessionLogWindow::layOut() {
     auto* header = new QHBoxLayout;
     header->addWidget(m_LinkLabel);
     header->addWidget(m_LostLabel);
@@ -107,8 +122,10 @@ SessionLogWindow::SessionLogWindow(SessionLog& log, QWidget* parent)
     layout->addLayout(tools);
     layout->addWidget(m_View, 1);
     layout->addWidget(m_Status);
-    resize(ch * 150, 480);
+    resize(m_View->fontMetrics().averageCharWidth() * 150, 480);
+}
 
+void SessionLogWindow::connectControls() {
     for (QCheckBox* c : {m_Bytes, m_Events, m_Transactions})
         connect(c, &QCheckBox::toggled, this, &SessionLogWindow::applyFilter);
     connect(m_Direction, &QComboBox::currentIndexChanged, this, &SessionLogWindow::applyFilter);
@@ -124,7 +141,9 @@ SessionLogWindow::SessionLogWindow(SessionLog& log, QWidget* parent)
         m_Log.setFileEnabled(on);
         showStatus();
     });
+}
 
+void SessionLogWindow::addShortcuts() {
     auto shortcut = [this](const QKeySequence& keys, auto slot) {
         auto* s = new QShortcut(keys, this);
         s->setContext(Qt::WidgetWithChildrenShortcut);
@@ -142,7 +161,9 @@ SessionLogWindow::SessionLogWindow(SessionLog& log, QWidget* parent)
     });
     shortcut(QKeySequence::FindNext, [this] { findNext(true); });
     shortcut(QKeySequence::FindPrevious, [this] { findNext(false); });
+}
 
+void SessionLogWindow::followModel() {
     // Follow new rows while the view shows the last one; keep the rows in
     // view where they are when the oldest drop while the operator looks up.
     SessionLogModel* model = &m_Log.model();
@@ -163,10 +184,6 @@ SessionLogWindow::SessionLogWindow(SessionLog& log, QWidget* parent)
         }
     });
     connect(model, &QAbstractItemModel::modelReset, this, [this] { m_Follow = true; });
-
-    showLinkState(m_Log.recorder().State());
-    showStatus();
-    m_View->scrollToBottom();
 }
 
 bool SessionLogWindow::atBottom() const {
@@ -257,8 +274,8 @@ void SessionLogWindow::saveRows() {
     const bool csv = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
     const QString problem = m_Log.model().save(path, csv);
     if (!problem.isEmpty())
-        ShowConsoleBox(this, QStringLiteral("Cannot save %1: %2").arg(path, problem), QStringLiteral("Error"),
-                       ConsoleUi::Icon::Error);
+        ShowConsoleBox(m_Log.recorder(), this, QStringLiteral("Cannot save %1: %2").arg(path, problem),
+                       QStringLiteral("Error"), ConsoleUi::Icon::Error);
 }
 
 void SessionLogWindow::keyPressEvent(QKeyEvent* event) {

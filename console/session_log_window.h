@@ -51,6 +51,13 @@ protected:
     void keyPressEvent(QKeyEvent* event) override; // Esc hides the window
 
 private:
+    void buildControls();
+    void buildTable();
+    void layOut();
+    void connectControls();
+    void addShortcuts();
+    // Keeps the view at the newest row, or where the operator looks when rows come or go.
+    void followModel();
     void applyFilter();
     bool atBottom() const;
 

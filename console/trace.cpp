@@ -1,14 +1,6 @@
 #include "trace.h"
 
-#include "command_text.h"
 #include "console_ui.h"
-#include "d_cmdora.h"
-#include "frames.h"
-#include "session_log.h"
-
-#include <QPointer>
-#include <QString>
-#include <QTimerEvent>
 
 #include <cerrno>
 #include <cstddef>
@@ -18,33 +10,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-int32_t g_TestCounter = 0;
-
 namespace {
 constexpr suseconds_t kViewerWaitUs = 500 * 1000;
-
-int g_TickHolds = 0;                // waits in progress that hold ticks back
-QPointer<D_CMDORA> g_HeldTickOwner; // dialog whose tick waits, if any
-
-void DeliverHeldTick() {
-    if (g_TickHolds > 0)
-        return; // posted again when the hold ends
-    D_CMDORA* dlg = g_HeldTickOwner.data();
-    g_HeldTickOwner = nullptr;
-    if (dlg && dlg->testTimerRunning())
-        dlg->OnTimer(TEST_TIMER_ID);
-}
 } // namespace
-
-TestTickHold::TestTickHold() {
-    ++g_TickHolds;
-}
-
-TestTickHold::~TestTickHold() {
-    if (--g_TickHolds == 0 && g_HeldTickOwner)
-        QMetaObject::invokeMethod(
-            g_HeldTickOwner.data(), [] { DeliverHeldTick(); }, Qt::QueuedConnection);
-}
 
 QByteArray BuildTraceRecord(const QByteArray& text) {
     QByteArray record(kTraceRecordSize, '\0');
@@ -84,45 +52,4 @@ int SendTraceRecordToViewer(const QByteArray& record, const QByteArray& name) {
 
 int SendTrace(const QByteArray& text) {
     return consoleUi().sendTraceRecord(BuildTraceRecord(text));
-}
-
-// ---- test timer ----
-
-void D_CMDORA::OnBnClickedUdpClearSocket() {
-    // a second click restarts the one timer instead of adding another
-    StopTestTimer();
-    m_TestTimer = startTimer(TEST_TIMER_PERIOD_MS);
-    m_SessionLog->recorder().Test("test timer started");
-}
-
-void D_CMDORA::StopTestTimer() {
-    if (g_HeldTickOwner == this)
-        g_HeldTickOwner = nullptr;
-    if (m_TestTimer != 0) {
-        killTimer(m_TestTimer);
-        m_TestTimer = 0;
-        m_SessionLog->recorder().Test("test timer stopped");
-    }
-}
-
-void D_CMDORA::timerEvent(QTimerEvent* event) {
-    if (m_TestTimer != 0 && event->timerId() == m_TestTimer) {
-        if (g_TickHolds > 0)
-            g_HeldTickOwner = this; // ticks during a wait fold into one
-        else
-            OnTimer(TEST_TIMER_ID);
-    } else
-        QDialog::timerEvent(event);
-}
-
-void D_CMDORA::OnTimer(int) {
-    const int32_t value = g_TestCounter;
-    // wraps instead of overflowing after 2^31 ticks
-    g_TestCounter = static_cast<int32_t>(static_cast<uint32_t>(value) + 1u);
-    const QString text = QStringLiteral("XL 001002001 Test %1").arg(value);
-    unsigned char frame[2048];
-    const size_t total = lumo::XCommandFrame(frame, sizeof frame, commandUnits(text));
-    if (total > 0)
-        m_Net.Peltra_Senddata(0, frame, static_cast<unsigned int>(total));
-    SendTrace(text.toLatin1());
 }

@@ -6,15 +6,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <cstdint>
 
 inline constexpr char kTraceViewerName[] = "TRACE  DATA  COMMAND"; // two spaces, no NUL on the wire
 inline constexpr int kTraceRecordSize = 5004;
 inline constexpr int kTraceTextMax = 5000;
-
-// Counter of the test-timer frames: process-wide, 0 at start, never reset.
-// UI thread only.
-extern int32_t g_TestCounter;
 
 // Record for an 8-bit text (cut at its first zero byte and at 5000 bytes):
 // int32 little-endian length, the text, zeros up to 5004 bytes.
@@ -28,15 +23,3 @@ int SendTraceRecordToViewer(const QByteArray& record, const QByteArray& name = Q
 // Reports text to the viewer through the console's seam (consoleUi());
 // returns the viewer's answer, 0 when none listens. UI thread.
 int SendTrace(const QByteArray& text);
-
-// Held for the length of one wait of the Send handler. The UI thread's waits
-// block test-timer ticks (a tick must not send its frame while Send waits for
-// an answer, as the send would empty the mailbox); a tick that falls inside
-// runs once the event loop is free again, at most one. UI thread only.
-class TestTickHold {
-public:
-    TestTickHold();
-    ~TestTickHold();
-    TestTickHold(const TestTickHold&) = delete;
-    TestTickHold& operator=(const TestTickHold&) = delete;
-};

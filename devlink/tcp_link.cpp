@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "frames.h"
+#include "link_pace.h"
 #include "lumo_net.h"
 #include "posix_futex.h"
 #include "posix_socket.h"
@@ -67,13 +68,22 @@ int Lumo_Client::ConnectTo(const wchar_t* address, int port) {
         narrow.push_back(static_cast<char>(c & 0xFF)); // one byte per character
     int error = 0;
     const int fd = lumo::TcpConnectStart(narrow.c_str(), port, &error);
-    // An address that answers nothing fails after LUMO_CONNECT_LIMIT_MS
-    // instead of the system's two minutes and more.
+    // An address that answers nothing fails after the pace's limit
+    // (LUMO_CONNECT_LIMIT_MS unless a program set a shorter one) instead of
+    // the system's two minutes and more.
+    const lumo::LinkPace& pace = lumo::CurrentPace();
     lumo::WaitTicker ticker;
-    const auto deadline = lumo::WaitClock::now() + std::chrono::milliseconds(LUMO_CONNECT_LIMIT_MS);
+    const auto deadline = lumo::WaitClock::now() + std::chrono::milliseconds(pace.connectLimitMs);
     while (fd >= 0 && error == EINPROGRESS) {
+        if (pace.Cancelled()) {
+            error = ECANCELED;
+            break;
+        }
         const int left = lumo::MsUntil(deadline);
-        error = left > 0 ? lumo::TcpConnectWait(fd, ticker.SliceMs(left)) : ETIMEDOUT;
+        int slice = ticker.SliceMs(left);
+        if (pace.cancel)
+            slice = std::min(slice, lumo::MISSED_WAKE_RECHECK_MS); // looks at the flag this often
+        error = left > 0 ? lumo::TcpConnectWait(fd, slice) : ETIMEDOUT;
         ticker.Tick();
     }
     m_ConnectErrno = error;

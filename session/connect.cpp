@@ -121,6 +121,21 @@ ConnectOutcome ConnectSerial(CLumo_Net& net, FrontEnd& front, LinkRef& link, int
     return o;
 }
 
+SerialProbe ProbeSerial(CLumo_Net& net, FrontEnd& front, int port, int baud, LinkTap* tap) {
+    SerialProbe probe;
+    const Reason reason(tap);
+    if (net.OpenCOM_IPConverter(port, baud) == 0) {
+        probe.osError = reason.Error();
+        return probe;
+    }
+    probe.opened = true;
+    const unsigned char cr = 0x0D;
+    net.Senddata(&cr, 1);
+    probe.promptSeen = promptWait(net, front);
+    net.CloseCOM();
+    return probe;
+}
+
 ConnectOutcome ConnectTcp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const std::u16string& address,
                           bool xMode, LinkTap* tap) {
     ConnectOutcome o;
@@ -283,8 +298,8 @@ std::u16string FailureDetails(const std::u16string& where, LinkKind kind, int os
 }
 
 std::u16string SerialWhere(int port) {
-    std::u16string text =
-        u"Serial port: " + SerialLinkName(port) + u"\nDevice: " + lumo::FromUtf8OrLatin1(lumo_serial::PortDevice(port));
+    std::u16string text = u"Serial port: " + SerialLinkName(port) + u"\nDevice: " +
+                          lumo::FromUtf8OrLatin1(lumo_serial::PortDevice(port));
     switch (PortDeviceOrigin(port)) {
     case PortOrigin::Environment:
         text += u" (set by " + lumo::FromUtf8OrLatin1(PortEnvironmentName(port)) + u")";

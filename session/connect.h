@@ -71,6 +71,18 @@ struct ConnectOutcome {
 ConnectOutcome ConnectSerial(CLumo_Net& net, FrontEnd& front, LinkRef& link, int port, int baud,
                              LinkTap* tap = nullptr);
 
+// What a look for a module on a serial port found.
+struct SerialProbe {
+    bool opened = false;     // the port opened
+    bool promptSeen = false; // the module's prompt came
+    int osError = 0;         // errno of a failed open (see link_tap.h), 0 for none
+};
+
+// Looks for a module on serial port `port` at `baud` without changing its
+// state: open, a carriage return, the prompt wait as ConnectSerial has it,
+// and the port closed again without any other string. Shows nothing.
+SerialProbe ProbeSerial(CLumo_Net& net, FrontEnd& front, int port, int baud, LinkTap* tap = nullptr);
+
 // Module link over TCP to the dotted address, with the 17-byte X greeting
 // when xMode. A style-17 refusal closes the half-open link again.
 ConnectOutcome ConnectTcp(CLumo_Net& net, FrontEnd& front, LinkRef& link, const std::u16string& address,

@@ -151,7 +151,7 @@ struct Found {
     std::string name;
     fs::path node;   // <dev>/<name>
     fs::path target; // where node leads in the end
-    std::string description;
+    std::string description, driver;
     std::vector<std::string> stable; // aliases and by-id links that lead to target
 };
 
@@ -195,6 +195,7 @@ std::vector<SerialDevice> ListSerialDevices(const SerialScanRoots& roots) {
             return;
         ReadUdev(roots, info);
         f.description = Describe(info);
+        f.driver = info.driver;
         found.push_back(std::move(f));
     });
     std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
@@ -206,8 +207,8 @@ std::vector<SerialDevice> ListSerialDevices(const SerialScanRoots& roots) {
     std::vector<SerialDevice> out;
     for (const Found& f : found) {
         for (const std::string& path : f.stable)
-            out.push_back({path, f.name, f.description});
-        out.push_back({f.node.string(), f.name, f.description});
+            out.push_back({path, f.name, f.description, f.driver});
+        out.push_back({f.node.string(), f.name, f.description, f.driver});
     }
     return out;
 }

@@ -22,6 +22,7 @@ struct SerialDevice {
     std::string path;
     std::string kernelName;  // "ttyUSB0": the device the path leads to
     std::string description; // "FTDI FT232R USB UART, driver ftdi_sio"; may be empty
+    std::string driver;      // "ftdi_sio": the kernel driver behind it; may be empty
 };
 
 // The ttyUSB*, ttyACM* and ttyS* devices that exist (a ttyS is listed only

@@ -10,6 +10,7 @@
 #include "connect.h"
 #include "front_end.h"
 #include "link.h"
+#include "link_pace.h"
 #include "link_tap.h"
 #include "send.h"
 
@@ -33,7 +34,10 @@ public:
     ConnectOutcome OpenUdp(const std::u16string& address);
 
     // The console's Send on the open link (NoLink when none is open).
-    SendResult Send(std::u16string_view command) { return session::Send(m_Net, m_Front, m_Link, command); }
+    SendResult Send(std::u16string_view command) {
+        const lumo::ScopedPace pace(m_Pace);
+        return session::Send(m_Net, m_Front, m_Link, command);
+    }
 
     // The console's Disconnect and its closing; nothing when no link is open.
     void Disconnect();
@@ -43,12 +47,16 @@ public:
     const LinkRef& Link() const { return m_Link; }
     // The device link's records (for a listener such as a session log).
     LinkTap& Tap() { return m_Tap; }
+    // How the device link paces this session's operations (each runs under
+    // it); the console's bounds unless set. Between operations only.
+    void SetPace(const lumo::LinkPace& pace) { m_Pace = pace; }
 
 private:
     CLumo_Net& m_Net;
     FrontEnd& m_Front;
     LinkTap m_Tap;
     LinkRef m_Link;
+    lumo::LinkPace m_Pace;
 };
 
 } // namespace session

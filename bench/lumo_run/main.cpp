@@ -5,9 +5,8 @@
 // time of N - 1 commands. Also lumo's start-up time (`lumo --version`).
 //
 // usage: bench_lumo_run [commands]   (default 1000)
+#include "lumo_bench.h"
 #include "sim_process.h"
-
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,38 +18,12 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr const char* kAddress = "127.0.5.220";
 
 // Runs lumo with args, its output thrown away; seconds taken, or -1 when it failed.
 double TimeLumo(const std::vector<std::string>& args) {
-    std::vector<std::string> all{LUMO_PROGRAM};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    const auto t0 = Clock::now();
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, LUMO_PROGRAM, &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    int st = 0;
-    if (rc != 0 || waitpid(pid, &st, 0) != pid || !WIFEXITED(st) || WEXITSTATUS(st) != 0)
-        return -1;
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-std::string CommandList(int n) {
-    const std::string path =
-        "/tmp/bench_lumo_run_" + std::to_string(getpid()) + "_" + std::to_string(n) + ".txt";
-    std::ofstream f(path);
-    for (int i = 0; i < n; ++i)
-        f << "za " << i << " => ^OK: command za " << i << " done\n";
-    return path;
+    const bench::Measured m = bench::RunMeasured(LUMO_PROGRAM, args);
+    return m.status == 0 ? m.seconds : -1;
 }
 
 } // namespace
@@ -62,7 +35,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_lumo_run: the simulator did not get ready\n");
         return 1;
     }
-    const std::string many = CommandList(n), one = CommandList(1);
+    const std::string many = bench::CommandList("bench_lumo_run", n),
+                      one = bench::CommandList("bench_lumo_run", 1);
     const std::vector<std::string> link = {"run", "--tcp", kAddress};
     auto run = [&](const std::string& file) {
         std::vector<std::string> args = link;

@@ -28,6 +28,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -153,8 +154,9 @@ int main(int argc, char** argv) {
         unsigned char reply[8] = {};
         dlg.m_Net.m_bXMode = 0;
         if (dlg.m_Net.NetConnect_IPEPC(address.data(), reply, 0) == 1) {
-            dlg.m_bLinkOpen = 1;
             dlg.m_nSel = 1;
+            dlg.m_Link.adopt({.kind = session::LinkKind::Tcp,
+                              .name = session::TcpLinkName(std::u16string(address.begin(), address.end()))});
             const char* labels[2][2] = {{"TCP normal command, status line, wait woken (now)",
                                          "TCP query zh, answer box, wait woken (now)"},
                                         {"TCP normal command, status line, 500-ms steps (before)",
@@ -174,37 +176,40 @@ int main(int argc, char** argv) {
         } else {
             std::printf("  TCP connect failed\n");
         }
-        dlg.m_bLinkOpen = 0;
+        dlg.m_Link.m_bLinkOpen = 0;
     }
     {
         D_CMDORA dlg;
-        dlg.m_UdpSocket = UdpOpen();
-        if (dlg.m_UdpSocket >= 0 && UdpConnect(dlg.m_UdpSocket, kAddress, LUMO_UDP_MODULE_PORT) &&
-            UdpSetRecvTimeout(dlg.m_UdpSocket, 2000)) {
+        const int socket = UdpOpen();
+        if (socket >= 0 && UdpConnect(socket, kAddress, LUMO_UDP_MODULE_PORT) &&
+            UdpSetRecvTimeout(socket, 2000)) {
             dlg.m_Udp->setChecked(true);
-            dlg.m_bLinkOpen = 1;
             dlg.m_nSel = 1;
+            // the dialog's link owns the socket from here and closes it
+            dlg.m_Link.adopt(
+                {.kind = session::LinkKind::Udp,
+                 .udpSocket = socket,
+                 .name = session::UdpLinkName(std::u16string(kAddress, kAddress + std::strlen(kAddress)))});
             report("UDP normal command, status line (reference: fixed pauses)",
                    measure(dlg, ui, runs, false));
         } else {
             std::printf("  UDP open failed\n");
+            if (socket >= 0)
+                UdpClose(socket);
         }
-        if (dlg.m_UdpSocket >= 0)
-            UdpClose(dlg.m_UdpSocket);
-        dlg.m_bLinkOpen = 0;
     }
     {
         D_CMDORA dlg;
         if (dlg.m_Net.OpenCOM_IPConverter(1, 115200)) {
-            dlg.m_bLinkOpen = 1;
             dlg.m_nSel = 0;
+            dlg.m_Link.adopt({.kind = session::LinkKind::Serial, .name = session::SerialLinkName(1)});
             report("serial normal command, status line (reference: fixed pauses)",
                    measure(dlg, ui, std::max(1, runs / 4), false));
             dlg.m_Net.CloseCOM();
         } else {
             std::printf("  serial open failed\n");
         }
-        dlg.m_bLinkOpen = 0;
+        dlg.m_Link.m_bLinkOpen = 0;
     }
     for (int q = 0; q < 2; ++q)
         if (now[q] > 0)

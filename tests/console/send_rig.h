@@ -90,6 +90,10 @@ using UdpModule = Scripted<lumo_test::UdpModule>;
 // A module on the pty that stands in for COM<port>: each CR line is one unit.
 using SerialModule = Scripted<lumo_test::SerialModule>;
 
+inline std::u16string linkAddress(const char* address) {
+    return std::u16string(address, address + std::char_traits<char>::length(address));
+}
+
 // Opens the dialog's links straight through the device link, as a finished
 // connect leaves them.
 inline bool openTcp(D_CMDORA& dlg, const char* address) {
@@ -99,20 +103,25 @@ inline bool openTcp(D_CMDORA& dlg, const char* address) {
     if (dlg.m_Net.NetConnect_IPEPC(w.data(), reply, 0) != 1)
         return false;
     dlg.m_nSel = 1;
-    dlg.m_bLinkOpen = 1;
+    dlg.m_Link.adopt({.kind = session::LinkKind::Tcp, .name = session::TcpLinkName(linkAddress(address))});
     return true;
 }
 
 // recvTimeoutMs: the dialog uses 2000; tests shorten the wait of a second
 // receive that finds nothing.
 inline bool openUdp(D_CMDORA& dlg, const char* address, int recvTimeoutMs = 2000) {
-    dlg.m_UdpSocket = UdpOpen();
-    if (dlg.m_UdpSocket < 0 || !UdpConnect(dlg.m_UdpSocket, address, LUMO_UDP_MODULE_PORT) ||
-        !UdpSetRecvTimeout(dlg.m_UdpSocket, recvTimeoutMs))
+    const int socket = UdpOpen();
+    if (socket < 0 || !UdpConnect(socket, address, LUMO_UDP_MODULE_PORT) ||
+        !UdpSetRecvTimeout(socket, recvTimeoutMs)) {
+        if (socket >= 0)
+            UdpClose(socket);
         return false;
+    }
     dlg.m_Udp->setChecked(true);
     dlg.m_nSel = 1;
-    dlg.m_bLinkOpen = 1;
+    dlg.m_Link.adopt({.kind = session::LinkKind::Udp,
+                      .udpSocket = socket,
+                      .name = session::UdpLinkName(linkAddress(address))});
     return true;
 }
 
@@ -120,8 +129,16 @@ inline bool openSerial(D_CMDORA& dlg, int port) {
     if (!dlg.m_Net.OpenCOM_IPConverter(port, 115200))
         return false;
     dlg.m_nSel = 0;
-    dlg.m_bLinkOpen = 1;
+    dlg.m_Link.adopt({.kind = session::LinkKind::Serial, .name = session::SerialLinkName(port)});
     return true;
+}
+
+// "X ASCII" checked or not on an open TCP link, as if it had been connected so.
+inline void setXFrames(D_CMDORA& dlg, bool on) {
+    dlg.m_XAscii->setChecked(on);
+    session::LinkRef link = dlg.m_Link.link();
+    link.xFrames = on;
+    dlg.m_Link.adopt(link);
 }
 
 // Types text into the command box and presses Send.

@@ -221,12 +221,12 @@ void TestAutotest::tickDuringSendIsSkipped() {
     m_test->m_List->setPlainText("a\nb");
     m_main->m_Command->setText("typed");
     start();
-    m_main->m_bInSend = true; // a Send is showing a box whose loop delivers the tick
+    m_main->m_Link.m_bInSend = true; // a Send is showing a box whose loop delivers the tick
     tick(3);
     QCOMPARE(m_test->m_nLine, 0);
     QCOMPARE(m_test->m_LastCommand->text(), "Static");
     QCOMPARE(m_main->m_Command->text(), "typed");
-    m_main->m_bInSend = false;
+    m_main->m_Link.m_bInSend = false;
     tick();
     QCOMPARE(m_main->m_Command->text(), "a");
     QCOMPARE(m_test->m_nLine, 1);

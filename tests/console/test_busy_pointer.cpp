@@ -67,13 +67,13 @@ void TestBusyPointer::serialConnectAndSend() {
     ui.onSleep = [&](int) {
         shapes << pointerShape();
         if (shapes.size() == 1)
-            pty.Write("O.K\r\n>");
+            QVERIFY(pty.Write("O.K\r\n>") && pty.WaitDelivered(6));
     };
     D_CMDORA dlg;
     dlg.show();
     dlg.m_ComList->setCurrentIndex(2);
     QTest::mouseClick(dlg.m_Connect, Qt::LeftButton);
-    QCOMPARE(int(dlg.m_bLinkOpen), 1);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 1);
     QCOMPARE(shapes, QList<int>(shapes.size(), kBusy));
     QCOMPARE(shapes.size(), 3); // the prompt wait's two pauses, the one after "ze 0000 0"
     QCOMPARE(pointerShape(), kNone);
@@ -83,7 +83,7 @@ void TestBusyPointer::serialConnectAndSend() {
     ui.onSleep = [&](int) {
         shapes << pointerShape();
         if (shapes.size() == 1)
-            pty.Write("OK: command za done\r\n");
+            QVERIFY(pty.Write("OK: command za done\r\n") && pty.WaitDelivered(21));
     };
     clickSend(dlg, QStringLiteral("za"));
     QCOMPARE(dlg.m_Status->text(), QStringLiteral("Ack : command za done\r"));

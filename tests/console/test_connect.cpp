@@ -99,7 +99,8 @@ void TestConnect::promptWait() {
             return;
         first = pty.ReadExact(1, 1s);
         if (!answer.isEmpty())
-            pty.Write(std::string_view(answer.constData(), size_t(answer.size())));
+            QVERIFY(pty.Write(std::string_view(answer.constData(), size_t(answer.size()))) &&
+                    pty.WaitDelivered(size_t(answer.size())));
     };
     D_CMDORA dlg;
     dlg.m_ComList->setCurrentIndex(kPort - 1);
@@ -122,7 +123,7 @@ void TestConnect::promptWait() {
     sleeps << 500; // the pause after "ze 0000 0"
     QCOMPARE(ui.sleeps, sleeps);
     QVERIFY(ui.boxes.isEmpty());
-    QCOMPARE(int(dlg.m_bLinkOpen), 1);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 1);
     COMPARE_STATE(dlg, kSerialOpen);
     QCOMPARE(int(dlg.m_Net.m_LinkKind), int(LINK_SERIAL));
     dlg.m_Connect->click(); // leaves the pty free for the next row
@@ -135,7 +136,7 @@ void TestConnect::disconnectAndClose() {
     RecordingUi ui(0.01);
     ui.onSleep = [&](int) {
         if (ui.sleeps.size() == 1)
-            pty.Write("O.K\r\n>");
+            QVERIFY(pty.Write("O.K\r\n>") && pty.WaitDelivered(6));
     };
     D_CMDORA dlg;
     dlg.m_ComList->setCurrentIndex(kPort - 1);
@@ -149,7 +150,7 @@ void TestConnect::disconnectAndClose() {
     dlg.m_Connect->click();
     QCOMPARE(asText(pty.ReadUntilIdle(150ms)), QByteArray("ze 0000 1\r*0\rexit\r"));
     COMPARE_STATE(dlg, kNoLinkSerial);
-    QCOMPARE(int(dlg.m_bLinkOpen), 0);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 0);
     QCOMPARE(dlg.m_Net.m_ComOpen, 0);
 
     // The operator may switch to IP after a serial disconnect.
@@ -165,7 +166,7 @@ void TestConnect::disconnectAndClose() {
     QTest::keyClick(&dlg, Qt::Key_Escape);
     QVERIFY(!dlg.isVisible());
     QCOMPARE(asText(pty.ReadUntilIdle(150ms)), QByteArray("*0\rexit\r"));
-    QCOMPARE(int(dlg.m_bLinkOpen), 0);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 0);
     QCOMPARE(dlg.m_Net.m_ComOpen, 0);
     QVERIFY(ui.boxes.isEmpty());
 }
@@ -208,7 +209,7 @@ void TestConnect::portDoesNotOpen() {
     QCOMPARE(ui.boxes[0].details,
              QStringLiteral("Serial port: COM6\nDevice: /nonexistent/tty-for-cmdora-test "
                             "(set by LUMO_COM6)\nReason: no such device"));
-    QCOMPARE(int(dlg.m_bLinkOpen), 0);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 0);
     COMPARE_STATE(dlg, kNoLinkSerial);
     QVERIFY(ui.sleeps.isEmpty());
 }

@@ -101,12 +101,12 @@ void TestConnectIp::tcpXModeThenNormal() {
     QCOMPARE(dlg.m_Net.m_bXMode, 1);
     QCOMPARE(dlg.m_Net.m_ConnectToPcID, 4);
     QCOMPARE(dlg.m_Net.m_ToPCStyle, 30);
-    QCOMPARE(int(dlg.m_bLinkOpen), 1);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 1);
     COMPARE_STATE(dlg, kTcpOpen);
 
     dlg.m_Connect->click();
     COMPARE_STATE(dlg, kIpNoLinkAll);
-    QCOMPARE(int(dlg.m_bLinkOpen), 0);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 0);
     QTRY_COMPARE_WITH_TIMEOUT(peer.Closed(), 1, 5000);
 
     dlg.m_XAscii->setChecked(false);
@@ -171,14 +171,14 @@ void TestConnectIp::tcpFailures() {
     aim(dlg, address, udp, xmode);
     dlg.m_Connect->click();
 
-    QCOMPARE(dlg.m_UdpSocket, -1);
+    QCOMPARE(dlg.m_Link.udpSocket(), -1);
     for (QString& b : boxes)
         b.replace(QStringLiteral("%1"), QString::fromStdString(address));
     QCOMPARE(ui.boxTexts(), boxes);
     for (const RecordedBox& b : ui.boxes)
         QCOMPARE(b.icon, ConsoleUi::Icon::Error);
     QCOMPARE(ui.boxes.last().details, details.replace(QStringLiteral("%1"), QString::fromStdString(address)));
-    QCOMPARE(int(dlg.m_bLinkOpen), 0);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 0);
     COMPARE_STATE(dlg, listsOn ? kIpNoLinkAll : kIpNoLinkListsOff);
     if (peerKind == 3) {
         QCOMPARE(lumo_test::ToHex(peer->Received()),
@@ -210,22 +210,22 @@ void TestConnectIp::udpAfterProbe() {
     dlg.m_Connect->click();
 
     QCOMPARE(ui.boxTexts(), QStringList{});
-    QCOMPARE(int(dlg.m_bLinkOpen), 1);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 1);
     COMPARE_STATE(dlg, kUdpOpen);
     if (tcpPeer) {
         QCOMPARE(peer->Accepted(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(peer->Closed(), 1, 5000); // the probe link is closed at once
     }
     // The socket is aimed at the module's UDP port.
-    QVERIFY(dlg.m_UdpSocket >= 0);
-    QCOMPARE(UdpSend(dlg.m_UdpSocket, "zh", 2), 2);
+    QVERIFY(dlg.m_Link.udpSocket() >= 0);
+    QCOMPARE(UdpSend(dlg.m_Link.udpSocket(), "zh", 2), 2);
     const auto datagram = module.Recv(2000ms);
     QVERIFY(datagram.has_value());
     QCOMPARE(lumo_test::ToHex(datagram->bytes), std::string("7A 68"));
 
     dlg.m_Connect->click();
-    QCOMPARE(dlg.m_UdpSocket, -1);
-    QCOMPARE(int(dlg.m_bLinkOpen), 0);
+    QCOMPARE(dlg.m_Link.udpSocket(), -1);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 0);
     COMPARE_STATE(dlg, kIpNoLinkAll);
 }
 
@@ -245,13 +245,13 @@ void TestConnectIp::closeWithLinkOpen() {
     D_CMDORA dlg;
     aim(dlg, address, udp, false);
     dlg.m_Connect->click();
-    QCOMPARE(int(dlg.m_bLinkOpen), 1);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 1);
     dlg.show();
     QTest::keyClick(&dlg, Qt::Key_Escape);
     QVERIFY(!dlg.isVisible());
-    QCOMPARE(int(dlg.m_bLinkOpen), 0);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 0);
     QTRY_COMPARE_WITH_TIMEOUT(peer.Closed(), 1, 5000);
-    QCOMPARE(dlg.m_UdpSocket, -1);
+    QCOMPARE(dlg.m_Link.udpSocket(), -1);
     if (!udp)
         QCOMPARE(dlg.m_Net.m_bConnected.load(), 0);
     QVERIFY(ui.boxes.isEmpty());

@@ -17,6 +17,7 @@
 #include "d_cmdora.h"
 #include "ip_address_edit.h"
 #include "recording_ui.h"
+#include "ui_waits.h"
 
 class TestDialog : public QObject {
     Q_OBJECT
@@ -184,7 +185,7 @@ void TestDialog::initialState() {
     SettingsSandbox sandbox;
     RecordingUi ui(0);
     D_CMDORA dlg;
-    QCOMPARE(int(dlg.m_bLinkOpen), 0);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 0);
     QVERIFY(!dlg.m_Send->isEnabled());
     QVERIFY(dlg.m_NotationDollar->isChecked());
     QVERIFY(!dlg.m_NotationSpace->isChecked() && !dlg.m_Notation0x->isChecked());
@@ -251,7 +252,7 @@ void TestDialog::enterRunsSendAndStays() {
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     dlg.m_Command->setText(QStringLiteral("zh"));
     QWidget* target = dlg.control(focusId);
-    target->setFocus();
+    QVERIFY(uiwait::focus(target));
     // Send with no link reports the command to the trace viewer and sends nothing.
     QTest::keyClick(target, Qt::Key_Return);
     QVERIFY(dlg.isVisible());
@@ -267,7 +268,7 @@ void TestDialog::escapeCloses() {
     D_CMDORA dlg;
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    dlg.m_Command->setFocus();
+    QVERIFY(uiwait::focus(dlg.m_Command));
     QTest::keyClick(dlg.m_Command, Qt::Key_Escape);
     QVERIFY(!dlg.isVisible());
     QCOMPARE(dlg.result(), int(QDialog::Rejected));
@@ -317,7 +318,7 @@ void TestDialog::connectRefusesWithoutSelection() {
     dlg.m_Connect->click();
     QCOMPARE(ui.boxTexts(), QStringList{"Error: Choose a serial port and a baud rate first."});
     QCOMPARE(ui.boxes[0].icon, ConsoleUi::Icon::Error);
-    QCOMPARE(int(dlg.m_bLinkOpen), 0);
+    QCOMPARE(int(dlg.m_Link.m_bLinkOpen), 0);
     QVERIFY(!dlg.m_Send->isEnabled());
     QVERIFY(dlg.m_ComList->isEnabled() && dlg.m_BaudList->isEnabled());
     QCOMPARE(dlg.m_Connect->text(), QStringLiteral("Connect"));
@@ -352,10 +353,12 @@ void TestDialog::ipAddressTyping() {
     for (int i = 0; i < 4; ++i)
         edit.field(i)->clear();
     edit.show();
-    QVERIFY(QTest::qWaitForWindowActive(&edit));
-    edit.field(0)->setFocus();
-    for (QChar c : keys)
-        QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+    QVERIFY(uiwait::focus(edit.field(0)));
+    for (QChar c : keys) {
+        QWidget* field = uiwait::focused(); // the edit moves the focus along as digits come
+        QVERIFY(field);
+        QTest::keyClick(field, c.toLatin1());
+    }
     const auto p = edit.parts();
     QCOMPARE(QStringLiteral("%1.%2.%3.%4").arg(p[0]).arg(p[1]).arg(p[2]).arg(p[3]), parts);
     QVERIFY(changes.count() > 0);

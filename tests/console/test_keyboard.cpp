@@ -14,11 +14,15 @@
 #include "d_cmdora.h"
 #include "ip_address_edit.h"
 #include "recording_ui.h"
+#include "ui_waits.h"
 
 namespace {
 
-void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+// key: a Qt::Key, or a character as typed
+template <class Key> void press(Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWidget* focused = uiwait::focused();
+    QVERIFY(focused);
+    QTest::keyClick(focused, key, modifiers);
 }
 
 // Template id of the control holding the focus (the IP control for its fields).
@@ -62,21 +66,21 @@ void TestKeyboard::enterClicksButtonArrowsGoRoundGroups() {
     qputenv("LUMO_COM1", "/nonexistent/tty-for-cmdora-test");
     Rig r;
     QVERIFY(QTest::qWaitForWindowActive(r.dlg.get()));
-    QCOMPARE(QApplication::focusWidget(), r.dlg->m_Connect); // Send is disabled
+    QTRY_COMPARE(QApplication::focusWidget(), r.dlg->m_Connect); // Send is disabled
     press(Qt::Key_Return);
     qunsetenv("LUMO_COM1");
     QCOMPARE(r.ui.boxTexts(), QStringList{"Error: Connect Error!!"}); // Connect ran
-    r.dlg->m_UdpClearSocket->setFocus();
+    QVERIFY(uiwait::focus(r.dlg->m_UdpClearSocket));
     press(Qt::Key_Enter, Qt::KeypadModifier);
     QVERIFY(r.dlg->testTimerRunning() && r.dlg->isVisible());
 
     // The arrow keys go round a radio group, clicking the button moved to.
     r.dlg->m_Command->setText(QStringLiteral("abc"));
-    r.dlg->m_NotationDollar->setFocus();
+    QVERIFY(uiwait::focus(r.dlg->m_NotationDollar));
     press(Qt::Key_Down);
     QCOMPARE(QApplication::focusWidget(), r.dlg->m_NotationSpace);
     QVERIFY(r.dlg->m_NotationSpace->isChecked() && r.dlg->m_Result->toPlainText().startsWith("55 AA "));
-    r.dlg->m_RadioCom->setFocus();
+    QVERIFY(uiwait::focus(r.dlg->m_RadioCom));
     press(Qt::Key_Left);
     QCOMPARE(QApplication::focusWidget(), r.dlg->m_RadioIp);
     QVERIFY(r.dlg->m_RadioIp->isChecked() && r.dlg->m_Ip->isEnabled() && !r.dlg->m_ComList->isEnabled());
@@ -110,7 +114,7 @@ void TestKeyboard::tabGoesRoundTemplateOrder() {
     QCOMPARE(backward, stops);
     QVERIFY(!r.dlg->m_Result->toPlainText().contains(u'\t'));
     if (r.dlg->m_Ip->isEnabled()) { // Tab leaves the address from any field
-        r.dlg->m_Ip->field(2)->setFocus();
+        QVERIFY(uiwait::focus(r.dlg->m_Ip->field(2)));
         press(Qt::Key_Tab);
         QCOMPARE(focusedId(r.dlg.get()), 1943);
     }
@@ -133,10 +137,12 @@ void TestKeyboard::addressOverFilledControl() {
     QLineEdit* field = r.dlg->m_Ip->field(how.startsWith("paste") ? 2 : 0);
     QGuiApplication::clipboard()->setText(address);
     if (how == "tab in") {
-        r.dlg->m_Command->setFocus();
+        QVERIFY(uiwait::focus(r.dlg->m_Command));
         press(Qt::Key_Tab);
+    } else if (how == "paste by menu") {
+        QTest::mouseClick(field, Qt::RightButton);
     } else {
-        QTest::mouseClick(field, how == "paste by menu" ? Qt::RightButton : Qt::LeftButton);
+        QVERIFY(uiwait::clickFocus(field));
     }
     if (how == "click, select all")
         press(Qt::Key_A, Qt::ControlModifier);
@@ -148,7 +154,7 @@ void TestKeyboard::addressOverFilledControl() {
         QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_P); // &Paste
     } else {
         for (QChar c : address)
-            QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+            press(c.toLatin1());
     }
     QCOMPARE(dotted(r.dlg->m_Ip->parts()), address);
     QCOMPARE(dotted(ReadStoredAddress()), address);

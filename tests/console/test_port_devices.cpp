@@ -21,6 +21,7 @@
 #include "posix_serial.h"
 #include "pty_pair.h"
 #include "recording_ui.h"
+#include "ui_waits.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -100,7 +101,7 @@ void TestPortDevices::chooseKeepAndOverride() {
         clickOk(ports); // nothing changed: nothing written
     }));
     QVERIFY(withDevicesDialog(*dlg, [](D_SERIALPORTS& ports) {
-        QTest::mouseClick(ports.m_Ports[0]->lineEdit(), Qt::LeftButton);
+        QVERIFY(uiwait::clickFocus(ports.m_Ports[0]->lineEdit()));
         QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("/dev/ttyACM0"));
         QTest::keyClick(&ports, Qt::Key_Escape);
     }));
@@ -110,9 +111,9 @@ void TestPortDevices::chooseKeepAndOverride() {
     QVERIFY(withDevicesDialog(*dlg, [&](D_SERIALPORTS& ports) {
         QCOMPARE(ports.m_Devices->topLevelItem(0)->text(0), devices.byId);
         QCOMPARE(ports.m_Devices->topLevelItem(0)->text(1), QStringLiteral("Acme Bridge (ttyUSB0)"));
-        QTest::mouseClick(ports.m_Ports[1]->lineEdit(), Qt::LeftButton);
+        QVERIFY(uiwait::clickFocus(ports.m_Ports[1]->lineEdit()));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
-        QTest::mouseClick(ports.m_Ports[2]->lineEdit(), Qt::LeftButton);
+        QVERIFY(uiwait::clickFocus(ports.m_Ports[2]->lineEdit()));
         QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("/dev/lumo-module0"));
         clickOk(ports);
     }));
@@ -153,7 +154,7 @@ void TestPortDevices::chooseKeepAndOverride() {
     // Emptying a row takes the choice away.
     QVERIFY(withDevicesDialog(*dlg, [&](D_SERIALPORTS& ports) {
         QCOMPARE(ports.m_Overrides[1]->text(), QStringLiteral("LUMO_COM2 wins: /dev/null"));
-        QTest::mouseClick(ports.m_Ports[2]->lineEdit(), Qt::LeftButton);
+        QVERIFY(uiwait::clickFocus(ports.m_Ports[2]->lineEdit()));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
         clickOk(ports);

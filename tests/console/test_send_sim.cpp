@@ -138,7 +138,8 @@ void TestSendSim::otherStyleTcp() {
     rig::send(dlg, QStringLiteral("za 1"));
     QCOMPARE(rig::status(dlg), QString());
     QVERIFY(m_Ui->boxes.isEmpty());
-    QTest::qWait(100); // let the unread answer land before the next send empties the mailbox
+    // the unread answer lands before the next send empties the mailbox
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.m_Net.m_RecvReady.load() != 0, 5000);
     // a query is read by lines
     rig::send(dlg, QStringLiteral("zh"));
     QCOMPARE(rig::status(dlg), QStringLiteral("Ack : OK: command zh done\r"));

@@ -95,7 +95,7 @@ void TestSendTcp::init() {
     m_PlainModule->clear();
     m_Style17Module->clear();
     for (D_CMDORA* d : {m_Plain.get(), m_Style17.get()}) {
-        d->m_XAscii->setChecked(false);
+        rig::setXFrames(*d, false);
         d->m_Status->setText(QStringLiteral("previous"));
     }
 }
@@ -121,7 +121,7 @@ void TestSendTcp::plainFrames() {
 }
 
 void TestSendTcp::xFrameKeepsStatus() {
-    m_Plain->m_XAscii->setChecked(true);
+    rig::setXFrames(*m_Plain, true);
     rig::send(*m_Plain, QString());
     QCOMPARE(hex(m_PlainModule->waitReceived(15)),
              QByteArray("55 AA 5A A5 0F 00 00 02 13 00 FF 01 FE 00 20"));
@@ -171,7 +171,7 @@ void TestSendTcp::tooLongCommandsRefused() {
     QFETCH(bool, xAscii);
     QFETCH(int, length);
     QFETCH(int, frameLength);
-    m_Plain->m_XAscii->setChecked(xAscii);
+    rig::setXFrames(*m_Plain, xAscii);
     rig::send(*m_Plain, QString(length, QLatin1Char('q')));
     if (frameLength == 0) {
         const QString expected =
@@ -180,7 +180,7 @@ void TestSendTcp::tooLongCommandsRefused() {
         QCOMPARE(rig::status(*m_Plain), expected);
         QVERIFY(m_Ui->boxes.isEmpty()); // refused before the length warning
         // nothing went out: the next frame is the first the module sees
-        m_Plain->m_XAscii->setChecked(false);
+        rig::setXFrames(*m_Plain, false);
         rig::send(*m_Plain, QStringLiteral("abc"));
         QCOMPARE(hex(m_PlainModule->waitReceived(12)), QByteArray("55 AA 38 C7 05 FA 07 61 62 63 00 00"));
         return;
@@ -209,7 +209,7 @@ void TestSendTcp::previewMatchesWire_data() {
 void TestSendTcp::previewMatchesWire() {
     QFETCH(bool, xAscii);
     QFETCH(QString, command);
-    m_Plain->m_XAscii->setChecked(xAscii);
+    rig::setXFrames(*m_Plain, xAscii);
     m_Plain->m_NotationSpace->setChecked(true);
     m_Plain->m_Command->setText(command); // the text change renders the preview
     m_Plain->OnEnChangeCommand();
@@ -220,9 +220,9 @@ void TestSendTcp::previewMatchesWire() {
 }
 
 void TestSendTcp::noLinkSendsNothing() {
-    m_Plain->m_bLinkOpen = 0;
+    m_Plain->m_Link.m_bLinkOpen = 0;
     rig::send(*m_Plain, QStringLiteral("abc"));
-    m_Plain->m_bLinkOpen = 1;
+    m_Plain->m_Link.m_bLinkOpen = 1;
     QCOMPARE(rig::status(*m_Plain), QStringLiteral("previous"));
     QCOMPARE(m_Ui->traces(), QList<QByteArray>{"abc"}); // the trace comes before the link check
     rig::send(*m_Plain, QStringLiteral("x"));
@@ -230,13 +230,13 @@ void TestSendTcp::noLinkSendsNothing() {
 }
 
 void TestSendTcp::nestedSendReturns() {
-    m_Plain->m_bInSend = true;
+    m_Plain->m_Link.m_bInSend = true;
     rig::send(*m_Plain, QStringLiteral("abc"));
-    m_Plain->m_bInSend = false;
+    m_Plain->m_Link.m_bInSend = false;
     QVERIFY(m_Ui->traces().isEmpty());
     rig::send(*m_Plain, QStringLiteral("x"));
     QCOMPARE(m_PlainModule->waitReceived(10).size(), 10);
-    QVERIFY(!m_Plain->m_bInSend);
+    QVERIFY(!m_Plain->m_Link.m_bInSend);
 }
 
 void TestSendTcp::style17Answers_data() {

@@ -3,7 +3,7 @@
 #include <QTest>
 
 #include "send_rig.h"
-#include "trace.h"
+#include "test_timer.h"
 
 #include <memory>
 

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -60,6 +61,20 @@ bool PtyPair::Write(const Bytes& bytes) {
 bool PtyPair::Write(std::string_view text) {
     return ok() &&
            detail::WriteAll(m_Master, text.data(), text.size(), Clock::now() + std::chrono::seconds(2));
+}
+
+bool PtyPair::WaitDelivered(size_t count, std::chrono::milliseconds timeout) const {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        int waiting = 0;
+        if (!ok() || ::ioctl(m_Slave, FIONREAD, &waiting) != 0)
+            return false;
+        if (static_cast<size_t>(waiting) >= count)
+            return true;
+        if (Clock::now() >= deadline)
+            return false;
+        usleep(1000);
+    }
 }
 
 Bytes PtyPair::ReadExact(size_t count, std::chrono::milliseconds timeout) {

@@ -29,6 +29,9 @@ public:
     // Module -> link. Blocks at most 2 s; false on failure.
     bool Write(const Bytes& bytes);
     bool Write(std::string_view text);
+    // Waits until at least `count` bytes wait to be read on the link's side:
+    // the terminal hands written bytes over a moment later. False on time-out.
+    bool WaitDelivered(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(2)) const;
     // Collects until `count` bytes came or the time-out passed; returns what came.
     Bytes ReadExact(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(3));
     // Collects until `last` has arrived (included) or the time-out passed.

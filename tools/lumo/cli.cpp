@@ -5,60 +5,82 @@
 #include <string_view>
 #include <vector>
 
+#include "runner.h"
+#include "targets.h"
+
 namespace lumo_cli {
 
 namespace {
 
 constexpr int kMaxBaud = 4000000;
 constexpr int kMaxRepeat = 1000000;
+constexpr int kMaxTimeoutMs = 600000;
 
 const char kProgramUsage[] = R"(usage: lumo COMMAND [OPTIONS] [ARGUMENTS]
        lumo --help | --version
 
-Speaks to a controller module as the Cmdora console does, from scripts.
+Speaks to controller modules as the Cmdora console does, from scripts.
 
 Commands:
   connect        open the link, print what the module reported, close it
   send CMD...    send each command and print what the console would show
   run FILE       run a command list with expectations, like a test runner
+  scan TARGETS   find the modules among TARGETS
+  ports          list the serial ports; --probe says which have a module
   clear-socket ADDR   send the clear-socket broadcast for ADDR's network
   device-query   ask a module on a serial port for its device bytes
 
-Link (connect, send, run, device-query; exactly one):
-  --tcp ADDR     module link over TCP to ADDR:20036
+Link (connect, send, run, device-query; one kind):
+  --tcp TARGETS  module link over TCP to port 20036 of each target
     --x          with --tcp: X frames, and the 17-byte greeting
-  --udp ADDR     text link over UDP to ADDR:20037 (after a TCP probe); as in
+  --udp TARGETS  text link over UDP to port 20037 (after a TCP probe); as in
                  the console, a query (zh, zs, zw000000) waits about 3 s
                  there for a second datagram even when answered at once
   --serial N|DEVICE   serial port N (LUMO_COM<N>, else /dev/ttyS<N-1>), or a device
     --baud RATE  with --serial: bits per second (default 9600)
+TARGETS: an address, a range A-B, a block A/N, a host name or @FILE (one
+target a line); --tcp and --udp may repeat. send and run work on every
+target, each its own link, --jobs N at once.
 
 Options and arguments come in any order; '--' ends the options. -h is --help
 everywhere; 'lumo COMMAND --help' tells more.
 Exit status: 0 all answered as expected, 1 an expectation failed or an answer
-timed out, 2 the link could not be opened, 64 usage error, 66 the command
-file cannot be read. See lumo(1).
+timed out, 2 a link could not be opened, 64 usage error, 66 a file cannot be
+read. See lumo(1).
 )";
 
 const char kLinkLines[] = R"(
-Link (exactly one):
-  --tcp ADDR          module link over TCP to ADDR:20036 (dotted IPv4)
+Link (one kind):
+  --tcp TARGETS       module link over TCP to port 20036 of each target
   --x                 with --tcp: X frames and the 17-byte greeting
-  --udp ADDR          text link over UDP to ADDR:20037 (a query waits about 3 s)
+  --udp TARGETS       text link over UDP to port 20037 (a query waits about 3 s)
   --serial N|DEVICE   serial port N (1-255) or a device path
   --baud RATE         with --serial: bits per second (default 9600)
+  --connect-timeout MS   bound each TCP connect (default: 20000)
+TARGETS: an address, a range A-B (B an address or a last part), a block A/N,
+a host name, or @FILE with one target a line ('#' comments; @- standard
+input); --tcp and --udp may repeat.
+)";
+
+const char kManyLines[] = R"(
+Over more than one target, each target gets a link of its own, at most
+--jobs N (default 64) at once; each target's output comes whole, in target
+order, and a closing line on standard error counts the targets passed,
+failed and unreachable. Exit status 2 when a link did not open, else 1 when
+an answer timed out or an expectation failed, else 0.
+  --jobs N            links in flight at once (1-4096)
 )";
 
 const char kConnectUsage[] = R"(usage: lumo connect LINK [--json]
 
 Opens the link as the console's Connect does, prints what the module
 reported (identifier, style, mode character; on a serial port whether its
-prompt came) and closes it as the console's Disconnect does.
+prompt came) and closes it as the console's Disconnect does. One target.
 
   --json              one JSON object instead of the text lines
 )";
 
-const char kSendUsage[] = R"(usage: lumo send LINK [--json] CMD...
+const char kSendUsage[] = R"(usage: lumo send LINK [--json] [--jobs N] CMD...
 
 Opens the link, sends each command in turn as the console's Send does and
 prints, per command, the status line and any answer box as the console would
@@ -67,14 +89,16 @@ closes the link as Disconnect does. Exit status 1 when an answer timed out.
 A command that starts with '-' follows '--'.
 
   --json              one JSON object per command instead of the text lines
+                      (with many targets each carries "target")
 )";
 
 const char kRunUsage[] = R"(usage: lumo run LINK [--repeat N] [--keep-going] [--json]
-                [--junit FILE] [--csv FILE] FILE
+                [--junit FILE] [--csv FILE] [--jobs N] FILE
 
-Runs the command list FILE ('-': standard input), read whole before the link
-opens. One command per line, sent as the console's Send does; blank lines
-and lines starting with '#' are skipped; 'wait MS' pauses MS milliseconds.
+Runs the command list FILE ('-': standard input), checked whole before a
+link opens and then read as the run goes, so it may be of any length. One
+command per line, sent as the console's Send does; blank lines and lines
+starting with '#' are skipped; 'wait MS' pauses MS milliseconds.
 'COMMAND => REGEX' expects the acknowledgement line (without "Ack : ") or,
 for a query, the data to match REGEX (RE2 syntax, anywhere in the text);
 'COMMAND => timeout' expects no answer. The file is read as UTF-8; a byte
@@ -86,7 +110,43 @@ passes when it is answered. Prints one line per command and a summary
   --keep-going        go on after a failed command
   --json              one JSON object per command instead of the lines
   --junit FILE        write a JUnit XML report, one test case per command
-  --csv FILE          write one CSV row per command
+                      (one test suite per target)
+  --csv FILE          write one CSV row per command (with many targets a
+                      first column "target")
+)";
+
+const char kScanUsage[] = R"(usage: lumo scan [--timeout MS] [--x] [--info] [--json | --csv] [--jobs N]
+                 TARGETS...
+
+Finds the modules among TARGETS (addresses, ranges A-B, blocks A/N, host
+names, @FILE). Each address gets the console's TCP connect to port 20036,
+bounded by --timeout, with the module's greeting and, for style 17, its mode
+query; then the console's disconnect. Prints one line per module found, in
+address order: address, identifier, style, mode character, connect time in
+ms; a closing line on standard error says how many were found among how
+many addresses. Exit status 0 when a module answered, 1 when none did.
+
+  --timeout MS        give up a connect after MS ms (default 500)
+  --x                 expect the 17-byte X greeting
+  --info              also ask each module "zh" and print its data line
+  --json              one JSON object per module: address, id, style, mode,
+                      info, connect_ms
+  --csv               CSV with a header row, the same columns
+  --jobs N            addresses in flight at once (default 256, 1-4096)
+)";
+
+const char kPortsUsage[] = R"(usage: lumo ports [--json] [--probe [--baud RATE] [--jobs N] [DEVICE...]]
+
+Lists the serial ports as Linux names them: the device, its names under
+/dev/serial/by-id and its driver. With --probe, opens each port (or each
+DEVICE given), sends a carriage return and waits for a module's prompt as
+the console's connect does (up to about 8 s a port, all ports at once), and
+says for each whether a module answered. Exit status with --probe: 0 when a
+module answered on some port, 1 when none did.
+
+  --json              one JSON object per port
+  --probe             look for a module behind each port
+  --baud RATE         with --probe: bits per second (default 9600)
 )";
 
 const char kClearUsage[] = R"(usage: lumo clear-socket ADDR
@@ -110,6 +170,8 @@ struct CommandInfo {
 constexpr CommandInfo kCommands[] = {{"connect", Command::Connect},
                                      {"send", Command::Send},
                                      {"run", Command::Run},
+                                     {"scan", Command::Scan},
+                                     {"ports", Command::Ports},
                                      {"clear-socket", Command::ClearSocket},
                                      {"device-query", Command::DeviceQuery}};
 
@@ -121,6 +183,7 @@ constexpr unsigned Bit(Command c) {
 constexpr unsigned kAnyCommand = ~0u;
 constexpr unsigned kLinkCommands =
     Bit(Command::Connect) | Bit(Command::Send) | Bit(Command::Run) | Bit(Command::DeviceQuery);
+constexpr unsigned kManyCommands = Bit(Command::Send) | Bit(Command::Run);
 
 // What getopt_long returns for each option: the letter of those that have
 // one, numbers above any letter for the others.
@@ -137,6 +200,12 @@ enum OptionId : int {
     kOptKeepGoing,
     kOptJunit,
     kOptCsv,
+    kOptCsvOut,
+    kOptJobs,
+    kOptConnectTimeout,
+    kOptTimeout,
+    kOptInfo,
+    kOptProbe,
 };
 
 // Every option, and who takes it. A new option is a line here and a case in
@@ -151,15 +220,22 @@ constexpr OptionSpec kOptions[] = {
     {"help", no_argument, kOptHelp, kAnyCommand},
     {"version", no_argument, kOptVersion, Bit(Command::None)},
     {"tcp", required_argument, kOptTcp, kLinkCommands},
-    {"x", no_argument, kOptX, kLinkCommands},
+    {"x", no_argument, kOptX, kLinkCommands | Bit(Command::Scan)},
     {"udp", required_argument, kOptUdp, kLinkCommands},
     {"serial", required_argument, kOptSerial, kLinkCommands},
-    {"baud", required_argument, kOptBaud, kLinkCommands},
-    {"json", no_argument, kOptJson, Bit(Command::Connect) | Bit(Command::Send) | Bit(Command::Run)},
+    {"baud", required_argument, kOptBaud, kLinkCommands | Bit(Command::Ports)},
+    {"connect-timeout", required_argument, kOptConnectTimeout, Bit(Command::Connect) | kManyCommands},
+    {"json", no_argument, kOptJson,
+     Bit(Command::Connect) | kManyCommands | Bit(Command::Scan) | Bit(Command::Ports)},
     {"repeat", required_argument, kOptRepeat, Bit(Command::Run)},
     {"keep-going", no_argument, kOptKeepGoing, Bit(Command::Run)},
     {"junit", required_argument, kOptJunit, Bit(Command::Run)},
     {"csv", required_argument, kOptCsv, Bit(Command::Run)},
+    {"csv", no_argument, kOptCsvOut, Bit(Command::Scan)},
+    {"jobs", required_argument, kOptJobs, kManyCommands | Bit(Command::Scan) | Bit(Command::Ports)},
+    {"timeout", required_argument, kOptTimeout, Bit(Command::Scan)},
+    {"info", no_argument, kOptInfo, Bit(Command::Scan)},
+    {"probe", no_argument, kOptProbe, Bit(Command::Ports)},
 };
 
 std::string LongName(int id) {
@@ -222,6 +298,7 @@ private:
     std::vector<char*> m_Args; // argv, with its closing null
     Parsed m_Out;
     bool m_BaudGiven = false;
+    bool m_JobsGiven = false;
 };
 
 bool Parser::Scan(size_t first, bool inOrder, size_t* end) {
@@ -283,8 +360,10 @@ std::string Parser::OptionError(int result, char* const* args, const std::vector
 }
 
 bool Parser::SetLink(session::LinkKind kind, int id) {
-    if (m_Out.inv.link.kind != session::LinkKind::None)
-        return Fail(LongName(id) + ": choose one link (--tcp, --udp or --serial)");
+    const session::LinkKind before = m_Out.inv.link.kind;
+    // --tcp and --udp may repeat, each adding targets
+    if (before != session::LinkKind::None && (before != kind || kind == session::LinkKind::Serial))
+        return Fail(LongName(id) + ": choose one kind of link (--tcp, --udp or --serial)");
     m_Out.inv.link.kind = kind;
     return true;
 }
@@ -310,12 +389,37 @@ bool Parser::Apply(int id, const char* value) {
         inv.keepGoing = true;
         return true;
     case kOptTcp:
-    case kOptUdp:
+    case kOptUdp: {
         if (!SetLink(id == kOptTcp ? session::LinkKind::Tcp : session::LinkKind::Udp, id))
             return false;
-        if (!session::ParseDottedAddress(v))
-            return Fail(LongName(id) + ": not a dotted IPv4 address: " + Quoted(v));
-        inv.link.address = v;
+        std::string why;
+        if (!session::TargetFormOk(v, &why))
+            return Fail(LongName(id) + ": " + why);
+        inv.link.targets.push_back(v);
+        return true;
+    }
+    case kOptCsvOut:
+        inv.csv = true;
+        return true;
+    case kOptInfo:
+        inv.info = true;
+        return true;
+    case kOptProbe:
+        inv.probe = true;
+        return true;
+    case kOptJobs:
+        if (!ParseNumber(v, 1, session::kMaxJobs, &n))
+            return Fail("--jobs: not a count from 1 to " + std::to_string(session::kMaxJobs) + ": " +
+                        Quoted(v));
+        inv.jobs = static_cast<int>(n);
+        m_JobsGiven = true;
+        return true;
+    case kOptConnectTimeout:
+    case kOptTimeout:
+        if (!ParseNumber(v, 1, kMaxTimeoutMs, &n))
+            return Fail(LongName(id) + ": not a time in milliseconds from 1 to " +
+                        std::to_string(kMaxTimeoutMs) + ": " + Quoted(v));
+        (id == kOptTimeout ? inv.scanTimeoutMs : inv.connectTimeoutMs) = static_cast<int>(n);
         return true;
     case kOptSerial:
         if (!SetLink(session::LinkKind::Serial, id))
@@ -355,14 +459,21 @@ bool Parser::Check() {
     Invocation& inv = m_Out.inv;
     const LinkChoice& link = inv.link;
     const std::string cmd = CommandName(inv.command);
-    if (link.xFrames && link.kind != session::LinkKind::Tcp)
+    if (link.xFrames && link.kind != session::LinkKind::Tcp && inv.command != Command::Scan)
         return Fail("--x goes with --tcp only");
-    if (m_BaudGiven && link.kind != session::LinkKind::Serial)
-        return Fail("--baud goes with --serial only");
+    if (m_BaudGiven && link.kind != session::LinkKind::Serial && !inv.probe)
+        return Fail(inv.command == Command::Ports ? "--baud goes with --probe only"
+                                                  : "--baud goes with --serial only");
+    if (inv.connectTimeoutMs > 0 && link.kind == session::LinkKind::Serial)
+        return Fail("--connect-timeout goes with --tcp or --udp only");
     if ((kLinkCommands & Bit(inv.command)) && link.kind == session::LinkKind::None)
-        return Fail(cmd + " needs a link: --tcp ADDR, --udp ADDR or --serial N|DEVICE");
+        return Fail(cmd + " needs a link: --tcp TARGETS, --udp TARGETS or --serial N|DEVICE");
     if (inv.command == Command::DeviceQuery && link.kind != session::LinkKind::Serial)
         return Fail("device-query asks over a serial port: give --serial N|DEVICE");
+    if (inv.command == Command::Connect && link.targets.size() > 1)
+        return Fail("connect takes one target");
+    if (m_JobsGiven && inv.command == Command::Ports && !inv.probe)
+        return Fail("--jobs goes with --probe only");
     const size_t n = inv.arguments.size();
     switch (inv.command) {
     case Command::Connect:
@@ -377,6 +488,26 @@ bool Parser::Check() {
     case Command::Run:
         if (n != 1)
             return Fail(n == 0 ? "run needs a command file" : "run takes one command file");
+        for (const std::string& t : link.targets)
+            if (t == "@-" && inv.arguments[0] == "-")
+                return Fail("run: standard input cannot give both the targets and the command file");
+        break;
+    case Command::Scan: {
+        if (n == 0)
+            return Fail("scan needs targets: addresses, ranges A-B, blocks A/N, host names or @FILE");
+        if (inv.json && inv.csv)
+            return Fail("choose --json or --csv");
+        if (inv.info && inv.link.xFrames)
+            return Fail("--info: X frames carry no answer that could be read; leave out --x");
+        std::string why;
+        for (const std::string& t : inv.arguments)
+            if (!session::TargetFormOk(t, &why))
+                return Fail("scan: " + why);
+        break;
+    }
+    case Command::Ports:
+        if (n > 0 && !inv.probe)
+            return Fail("ports takes devices with --probe only: " + Quoted(inv.arguments[0]));
         break;
     case Command::ClearSocket:
         if (n != 1)
@@ -434,9 +565,13 @@ std::string UsageText(Command command) {
     case Command::Connect:
         return std::string(kConnectUsage) + kLinkLines;
     case Command::Send:
-        return std::string(kSendUsage) + kLinkLines;
+        return std::string(kSendUsage) + kLinkLines + kManyLines;
     case Command::Run:
-        return std::string(kRunUsage) + kLinkLines;
+        return std::string(kRunUsage) + kLinkLines + kManyLines;
+    case Command::Scan:
+        return kScanUsage;
+    case Command::Ports:
+        return kPortsUsage;
     case Command::ClearSocket:
         return kClearUsage;
     case Command::DeviceQuery:

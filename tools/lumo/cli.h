@@ -17,18 +17,20 @@ inline constexpr int kExitNoLink = 2;   // the link could not be opened
 inline constexpr int kExitUsage = 64;   // unknown option, bad value, missing argument
 inline constexpr int kExitNoInput = 66; // the command file cannot be read
 
-enum class Command { None, Connect, Send, Run, ClearSocket, DeviceQuery };
+enum class Command { None, Connect, Send, Run, ClearSocket, DeviceQuery, Scan, Ports };
 
 inline constexpr int kDefaultBaud = 9600; // the console's first rate
 inline constexpr int kMaxSerialPort = 255;
+inline constexpr int kSendJobs = 64;  // links in flight for send and run over many targets
+inline constexpr int kScanJobs = 256; // ... for scan (and ports --probe)
 
 // The link the options chose.
 struct LinkChoice {
     session::LinkKind kind = session::LinkKind::None;
-    std::string address;  // --tcp, --udp: dotted IPv4
-    bool xFrames = false; // --x
-    int port = 0;         // --serial N; 0 when a device path was given
-    std::string device;   // --serial DEVICE
+    std::vector<std::string> targets; // --tcp, --udp (each may repeat): as written, checked for form
+    bool xFrames = false;             // --x
+    int port = 0;                     // --serial N; 0 when a device path was given
+    std::string device;               // --serial DEVICE
     int baud = kDefaultBaud;
 };
 
@@ -41,7 +43,14 @@ struct Invocation {
     int repeat = 1;
     bool keepGoing = false;
     std::string junitPath, csvPath;
-    std::vector<std::string> arguments; // positional: commands, the file, the address
+    int jobs = 0;             // --jobs; 0: the command's default
+    int connectTimeoutMs = 0; // --connect-timeout; 0: the device link's own bound
+    int scanTimeoutMs = 500;  // scan --timeout
+    bool info = false;        // scan --info
+    bool csv = false;         // scan --csv (to standard output)
+    bool probe = false;       // ports --probe
+    std::vector<std::string>
+        arguments; // positional: commands, the file, the address, scan's targets, devices
 };
 
 // What ParseArguments made of argv; error is empty when it is usable.

@@ -1,6 +1,11 @@
 #include "command_file.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
 #include "pattern.h"
+#include "posix_file.h"
 #include "text.h"
 
 namespace lumo_cli {
@@ -70,62 +75,132 @@ bool CheckCommand(const std::string& text, int maxCommandChars, std::u16string* 
     return true;
 }
 
-bool ParseCommandFile(std::string_view text, const std::string& name, int maxCommandChars,
-                      std::vector<Step>* steps, std::string* error) {
-    steps->clear();
-    int lineNo = 0;
-    auto fail = [&](const std::string& what) {
-        *error = name + ":" + std::to_string(lineNo) + ": " + what;
-        return false;
-    };
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        ++lineNo;
-        if (line.ends_with('\r'))
-            line.remove_suffix(1); // a file written with CR LF
-        if (IsBlank(line) || TrimSpaces(line).starts_with('#'))
-            continue;
+namespace {
 
-        Step step;
-        step.line = lineNo;
-        bool badWait = false;
-        if (WaitLine(line, &step.waitMs, &badWait)) {
-            if (badWait)
-                return fail("'wait' takes a number of milliseconds up to " + std::to_string(kMaxWaitMs));
-            step.isWait = true;
-            steps->push_back(std::move(step));
-            continue;
+enum class LineKind { Skip, Step, Bad };
+
+// One line of the file (without its line feed) as a step; Bad with *why.
+LineKind ParseLine(std::string_view line, int maxCommandChars, Step* step, std::string* why) {
+    if (line.ends_with('\r'))
+        line.remove_suffix(1); // a file written with CR LF
+    if (IsBlank(line) || TrimSpaces(line).starts_with('#'))
+        return LineKind::Skip;
+    bool badWait = false;
+    if (WaitLine(line, &step->waitMs, &badWait)) {
+        if (badWait) {
+            *why = "'wait' takes a number of milliseconds up to " + std::to_string(kMaxWaitMs);
+            return LineKind::Bad;
         }
-        const size_t arrow = line.find(kArrow);
-        step.text = std::string(line.substr(0, arrow));
-        if (arrow != std::string_view::npos) {
-            step.pattern = std::string(TrimSpaces(line.substr(arrow + kArrow.size())));
-            if (step.pattern.empty())
-                return fail("nothing after ' => ': give a regular expression or 'timeout'");
-            if (step.pattern == kTimeoutWord) {
-                step.expect = Expect::Timeout;
-            } else {
-                step.expect = Expect::Pattern;
-                std::string why;
-                if (!(step.re = Compile(step.pattern, &why)))
-                    return fail(why);
-            }
-        }
-        std::string why;
-        if (!CheckCommand(step.text, maxCommandChars, &step.command, &why))
-            return fail(why);
-        steps->push_back(std::move(step));
+        step->isWait = true;
+        return LineKind::Step;
     }
+    const size_t arrow = line.find(kArrow);
+    step->text = std::string(line.substr(0, arrow));
+    if (arrow != std::string_view::npos) {
+        step->pattern = std::string(TrimSpaces(line.substr(arrow + kArrow.size())));
+        if (step->pattern.empty()) {
+            *why = "nothing after ' => ': give a regular expression or 'timeout'";
+            return LineKind::Bad;
+        }
+        if (step->pattern == kTimeoutWord) {
+            step->expect = Expect::Timeout;
+        } else {
+            step->expect = Expect::Pattern;
+            if (!(step->re = Compile(step->pattern, why)))
+                return LineKind::Bad;
+        }
+    }
+    if (!CheckCommand(step->text, maxCommandChars, &step->command, why))
+        return LineKind::Bad;
+    return LineKind::Step;
+}
+
+constexpr size_t kReadChunk = 65536;
+
+} // namespace
+
+CommandSource::~CommandSource() {
+    posix::Close(m_Fd);
+}
+
+bool CommandSource::Open(const std::string& path) {
+    m_Name = path == "-" ? "(standard input)" : path;
+    const int fd = posix::OpenRereadable(path);
+    if (fd < 0) {
+        errno = -fd;
+        return false;
+    }
+    m_Fd = fd;
+    return true;
+}
+
+StepReader::StepReader(const CommandSource& source, int maxCommandChars)
+    : m_Source(source), m_MaxChars(maxCommandChars) {}
+
+bool StepReader::NextLine(std::string* line) {
+    for (;;) {
+        const size_t feed = m_Buffer.find('\n', m_Taken);
+        if (feed != std::string::npos || (m_AtEnd && m_Taken < m_Buffer.size())) {
+            const size_t end = feed == std::string::npos ? m_Buffer.size() : feed;
+            line->assign(m_Buffer, m_Taken, end - m_Taken);
+            m_Taken = end + 1;
+            return true;
+        }
+        if (m_AtEnd)
+            return false;
+        // keep the part of a line read so far, then read on
+        m_Offset += m_Taken;
+        m_Buffer.erase(0, m_Taken);
+        m_Taken = 0;
+        const size_t had = m_Buffer.size();
+        m_Buffer.resize(had + kReadChunk);
+        const long n =
+            posix::ReadAt(m_Source.Descriptor(), m_Buffer.data() + had, kReadChunk, m_Offset + had);
+        m_Buffer.resize(had + static_cast<size_t>(std::max(0L, n)));
+        if (n < 0) {
+            m_ReadFailed = true;
+            m_Error = "cannot read " + m_Source.Name() + ": " + std::strerror(static_cast<int>(-n));
+            return false;
+        }
+        m_AtEnd = n == 0;
+    }
+}
+
+StepReader::Got StepReader::Next(Step* step) {
+    std::string line;
+    while (NextLine(&line)) {
+        ++m_LineNo;
+        *step = Step{};
+        step->line = m_LineNo;
+        std::string why;
+        switch (ParseLine(line, m_MaxChars, step, &why)) {
+        case LineKind::Skip:
+            continue;
+        case LineKind::Step:
+            return Got::Step;
+        case LineKind::Bad:
+            m_Error = m_Source.Name() + ":" + std::to_string(m_LineNo) + ": " + why;
+            return Got::Error;
+        }
+    }
+    return m_ReadFailed ? Got::Error : Got::End;
+}
+
+bool CheckCommandFile(const CommandSource& source, int maxCommandChars, std::string* error,
+                      bool* readFailed) {
+    StepReader reader(source, maxCommandChars);
+    Step step;
     bool anyCommand = false;
-    for (const Step& s : *steps)
-        anyCommand = anyCommand || !s.isWait;
+    StepReader::Got got;
+    while ((got = reader.Next(&step)) == StepReader::Got::Step)
+        anyCommand = anyCommand || !step.isWait;
+    *readFailed = reader.ReadFailed();
+    if (got == StepReader::Got::Error) {
+        *error = reader.Error();
+        return false;
+    }
     if (!anyCommand) {
-        *error = name + ": no commands in the file";
+        *error = source.Name() + ": no commands in the file";
         return false;
     }
     return true;

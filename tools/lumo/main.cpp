@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "lumo_version.h"
+#include "posix_file.h"
 #include "run.h"
 
 int main(int argc, char** argv) {
@@ -30,5 +31,6 @@ int main(int argc, char** argv) {
 #if defined(SIGPIPE)
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    posix::RaiseOpenFilesLimit();
     return Execute(inv);
 }

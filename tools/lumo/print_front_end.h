@@ -1,37 +1,39 @@
 // The link session's front end in lumo: what the console would show goes to
-// a stream as lines ("status: ...", and for a box "caption: ..." then
-// "box: ..."), each text on one line; boxes with the error icon go to
-// standard error. It never waits for a person; pauses are real. One thread.
+// an output as lines ("status: ...", and for a box "caption: ..." then
+// "box: ..."), each text on one line; boxes with the error icon go to a
+// second output (standard error). It never waits for a person; pauses are
+// real, and end at once when the stop flag (if any) is raised. One thread.
 #pragma once
 
-#include <cstdio>
+#include <atomic>
 #include <string>
 
-#include "front_end.h"
+#include "out.h"
+#include "runner.h"
 
 namespace lumo_cli {
 
-class PrintFrontEnd final : public session::FrontEnd {
+class PrintFrontEnd final : public session::RunnerFrontEnd {
 public:
-    // out: where the status line and answer boxes go; null for nowhere
-    // (the caller reports them itself).
-    explicit PrintFrontEnd(std::FILE* out) : m_Out(out) {}
+    // out: status lines and answer boxes; errors: boxes with the error icon.
+    // Either may be null for nowhere (the caller reports it itself).
+    PrintFrontEnd(Out* out, Out* errors, const std::atomic<bool>* stop = nullptr)
+        : RunnerFrontEnd(stop), m_Out(out), m_Errors(errors) {}
 
     void ShowStatus(const std::u16string& text) override;
     void ShowBox(const std::u16string& text, const std::u16string& caption, session::BoxIcon icon) override;
-    void Sleep(int ms) override;
-    void BeginBusy() override {}
-    void EndBusy() override {}
-    void TraceCommand(const std::string&) override {}
 
 private:
-    std::FILE* m_Out;
+    Out* m_Out;
+    Out* m_Errors;
 };
 
-// A box as lumo prints it, on stream: "caption: C" and "box: T".
-void PrintBox(std::FILE* stream, const std::u16string& text, const std::u16string& caption);
+// A box as lumo prints it: "caption: C" and "box: T".
+void PrintBox(Out& out, const std::u16string& text, const std::u16string& caption);
 
-// Routes the device link's own message boxes to standard error as PrintBox does.
+// Routes the device link's own message boxes to standard error as PrintBox
+// does; those of links that a runner drives are left to their target's
+// report (the link's tap has them).
 void InstallMessageSink();
 
 } // namespace lumo_cli

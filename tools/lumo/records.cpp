@@ -7,7 +7,7 @@
 #include "log/posix_log_file.h"
 #include "log/session_record.h"
 #include "pattern.h"
-#include "posix_host.h"
+#include "posix_file.h"
 #include "text.h"
 
 namespace lumo_cli {
@@ -119,16 +119,21 @@ std::string ShownText(const session::SendResult& r) {
     }
 }
 
-std::string JsonRecord(const CommandRecord& r, const std::string& link, bool verdict) {
+std::string JsonRecord(const CommandRecord& r, const std::string& link, bool verdict,
+                       const std::string& target) {
     const session::SendResult& s = r.result;
-    std::string out = "{\"command\":" + Json(r.text);
+    std::string out = "{";
+    if (!target.empty())
+        out += "\"target\":" + Json(target) + ",";
+    out += "\"command\":" + Json(r.text);
     out += ",\"link\":" + Json(link);
     out += ",\"frame\":\"" + session::HexBytes(s.sent) + "\"";
     out += ",\"answer\":\"" + session::HexBytes(s.answer) + "\"";
     out += ",\"status\":" + JsonOptional(s.status);
     out += ",\"caption\":" + (s.boxText ? JsonString(s.boxCaption) : std::string("null"));
     out += ",\"data\":" + JsonOptional(s.boxText);
-    out += ",\"round_trip_ms\":" + (s.roundTripUs < 0 ? std::string("null") : session::RoundTripMs(s.roundTripUs));
+    out += ",\"round_trip_ms\":" +
+           (s.roundTripUs < 0 ? std::string("null") : session::RoundTripMs(s.roundTripUs));
     out += ",\"outcome\":\"" + std::string(OutcomeName(s.outcome)) + "\"";
     if (verdict) {
         out += ",\"line\":" + std::to_string(r.line) + ",\"round\":" + std::to_string(r.round);
@@ -142,85 +147,118 @@ std::string JsonRecord(const CommandRecord& r, const std::string& link, bool ver
     return out + "}";
 }
 
-bool WriteJUnit(std::FILE* out, const std::string& suite, const std::string& link,
-                const std::vector<CommandRecord>& records, double seconds) {
-    int failures = 0;
-    for (const CommandRecord& r : records)
-        failures += r.passed ? 0 : 1;
+void JUnitCounts::Add(const JUnitCounts& other) {
+    tests += other.tests;
+    failures += other.failures;
+    errors += other.errors;
+    seconds += other.seconds;
+}
+
+namespace {
+
+std::string CountAttributes(const JUnitCounts& c) {
+    return " tests=\"" + std::to_string(c.tests) + "\" failures=\"" + std::to_string(c.failures) +
+           "\" errors=\"" + std::to_string(c.errors) + "\"";
+}
+
+std::string TimeAttribute(double seconds) {
+    char total[32];
+    std::snprintf(total, sizeof total, "%.3f", seconds);
+    return std::string(" time=\"") + total + "\"";
+}
+
+} // namespace
+
+std::string JUnitStart(const JUnitCounts& counts) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"lumo run\"" +
+           CountAttributes(counts) + TimeAttribute(counts.seconds) + ">\n";
+}
+
+std::string JUnitEnd() {
+    return "</testsuites>\n";
+}
+
+std::string JUnitSuiteStart(const std::string& name, const std::string& link, const JUnitCounts& counts) {
     const session::LocalStamp t = session::posix_log::LocalTime(static_cast<int64_t>(std::time(nullptr)) * 1000);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
                   t.second);
-    const std::string host = HostName();
-    char total[32];
-    std::snprintf(total, sizeof total, "%.3f", seconds);
-    const std::string counts = " tests=\"" + std::to_string(records.size()) + "\" failures=\"" +
-                               std::to_string(failures) + "\" errors=\"0\"";
-    const std::string name = XmlEscape(OneLine(FromUtf8OrLatin1(suite)));
-    // test cases are grouped by the file's base name without its extension
-    std::string base =
-        suite.substr(suite.find_last_of('/') == std::string::npos ? 0 : suite.find_last_of('/') + 1);
-    if (const size_t dot = base.find_last_of('.'); dot != std::string::npos && dot > 0)
-        base.resize(dot);
-    const std::string className = XmlEscape(OneLine(FromUtf8OrLatin1(base)));
-
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    xml += "<testsuites name=\"lumo run\"" + counts + " time=\"" + total + "\">\n";
-    xml += "  <testsuite name=\"" + name + "\"" + counts + " skipped=\"0\" time=\"" + total +
-           "\" timestamp=\"" + stamp + "\" hostname=\"" + XmlEscape(host) + "\">\n";
-    xml += "    <properties>\n      <property name=\"link\" value=\"" + XmlEscape(OneLine(FromUtf8OrLatin1(link))) +
-           "\"/>\n    </properties>\n";
-    for (const CommandRecord& r : records) {
-        std::string caseName = "line " + std::to_string(r.line) + ": " + OneLine(FromUtf8OrLatin1(r.text));
-        if (r.round > 1)
-            caseName += " (round " + std::to_string(r.round) + ")";
-        xml += "    <testcase name=\"" + XmlEscape(caseName) + "\" classname=\"" + className + "\" time=\"" +
-               Seconds(r.result.roundTripUs) + "\"";
-        if (r.passed) {
-            xml += "/>\n";
-            continue;
-        }
-        const char* type = r.result.outcome == session::SendOutcome::TimedOut ? "timeout" : "mismatch";
-        xml += ">\n      <failure message=\"" + XmlEscape(r.message) + "\" type=\"" + type + "\">";
-        xml += XmlEscape("shown: " + ShownText(r.result) +
-                         "\nanswer bytes: " + session::HexBytes(r.result.answer));
-        xml += "</failure>\n    </testcase>\n";
-    }
-    xml += "  </testsuite>\n</testsuites>\n";
-    return std::fwrite(xml.data(), 1, xml.size(), out) == xml.size() && std::fflush(out) == 0;
+    const std::string host = posix::HostName();
+    return "  <testsuite name=\"" + XmlEscape(OneLine(FromUtf8OrLatin1(name))) + "\"" +
+           CountAttributes(counts) + " skipped=\"0\"" + TimeAttribute(counts.seconds) + " timestamp=\"" +
+           stamp + "\" hostname=\"" + XmlEscape(host) + "\">\n" +
+           "    <properties>\n      <property name=\"link\" value=\"" +
+           XmlEscape(OneLine(FromUtf8OrLatin1(link))) + "\"/>\n    </properties>\n";
 }
 
-bool WriteCsv(std::FILE* out, const std::string& link, const std::vector<CommandRecord>& records) {
-    std::string csv = "round,line,command,link,outcome,passed,round_trip_ms,status,caption,data,frame,answer,"
-                      "expect,message\r\n";
-    for (const CommandRecord& r : records) {
-        const session::SendResult& s = r.result;
-        const std::string fields[] = {
-            std::to_string(r.round),
-            std::to_string(r.line),
-            OneLine(FromUtf8OrLatin1(r.text)),
-            link,
-            OutcomeName(s.outcome),
-            r.passed ? "true" : "false",
-            s.roundTripUs < 0 ? "" : session::RoundTripMs(s.roundTripUs),
-            s.status ? OneLine(*s.status) : "",
-            s.boxText ? OneLine(s.boxCaption) : "",
-            s.boxText ? OneLine(*s.boxText) : "",
-            session::HexBytes(s.sent),
-            session::HexBytes(s.answer),
-            r.expect == Expect::Pattern   ? r.pattern
-            : r.expect == Expect::Timeout ? kTimeoutWord
-                                          : "",
-            r.message,
-        };
-        bool first = true;
-        for (const std::string& f : fields) {
-            csv += (first ? "" : ",") + session::CsvField(f);
-            first = false;
-        }
-        csv += "\r\n";
+std::string JUnitSuiteEnd() {
+    return "  </testsuite>\n";
+}
+
+std::string JUnitClassName(const std::string& file) {
+    std::string base =
+        file.substr(file.find_last_of('/') == std::string::npos ? 0 : file.find_last_of('/') + 1);
+    if (const size_t dot = base.find_last_of('.'); dot != std::string::npos && dot > 0)
+        base.resize(dot);
+    return base;
+}
+
+std::string JUnitCase(const CommandRecord& r, const std::string& className) {
+    std::string caseName = "line " + std::to_string(r.line) + ": " + OneLine(FromUtf8OrLatin1(r.text));
+    if (r.round > 1)
+        caseName += " (round " + std::to_string(r.round) + ")";
+    std::string xml = "    <testcase name=\"" + XmlEscape(caseName) + "\" classname=\"" +
+                      XmlEscape(OneLine(FromUtf8OrLatin1(className))) + "\" time=\"" +
+                      Seconds(r.result.roundTripUs) + "\"";
+    if (r.passed)
+        return xml + "/>\n";
+    const char* type = r.result.outcome == session::SendOutcome::TimedOut ? "timeout" : "mismatch";
+    xml += ">\n      <failure message=\"" + XmlEscape(r.message) + "\" type=\"" + type + "\">";
+    xml +=
+        XmlEscape("shown: " + ShownText(r.result) + "\nanswer bytes: " + session::HexBytes(r.result.answer));
+    return xml + "</failure>\n    </testcase>\n";
+}
+
+std::string JUnitErrorCase(const std::string& name, const std::string& className, const std::string& message,
+                           const std::string& type) {
+    return "    <testcase name=\"" + XmlEscape(name) + "\" classname=\"" +
+           XmlEscape(OneLine(FromUtf8OrLatin1(className))) +
+           "\" time=\"0.000000\">\n      <error message=\"" + XmlEscape(message) + "\" type=\"" +
+           XmlEscape(type) + "\"/>\n    </testcase>\n";
+}
+
+std::string CsvHeader(bool withTarget) {
+    return std::string(withTarget ? "target," : "") + "round,line,command,link,outcome,passed,round_trip_ms,"
+                                                      "status,caption,data,frame,answer,expect,message\r\n";
+}
+
+std::string CsvRow(const CommandRecord& r, const std::string& link, const std::string* target) {
+    const session::SendResult& s = r.result;
+    const std::string fields[] = {
+        std::to_string(r.round),
+        std::to_string(r.line),
+        OneLine(FromUtf8OrLatin1(r.text)),
+        link,
+        OutcomeName(s.outcome),
+        r.passed ? "true" : "false",
+        s.roundTripUs < 0 ? "" : session::RoundTripMs(s.roundTripUs),
+        s.status ? OneLine(*s.status) : "",
+        s.boxText ? OneLine(s.boxCaption) : "",
+        s.boxText ? OneLine(*s.boxText) : "",
+        session::HexBytes(s.sent),
+        session::HexBytes(s.answer),
+        r.expect == Expect::Pattern   ? r.pattern
+        : r.expect == Expect::Timeout ? kTimeoutWord
+                                      : "",
+        r.message,
+    };
+    std::string csv = target ? session::CsvField(*target) + "," : "";
+    bool first = true;
+    for (const std::string& f : fields) {
+        csv += (first ? "" : ",") + session::CsvField(f);
+        first = false;
     }
-    return std::fwrite(csv.data(), 1, csv.size(), out) == csv.size() && std::fflush(out) == 0;
+    return csv + "\r\n";
 }
 
 } // namespace lumo_cli

@@ -3,9 +3,7 @@
 // JUnit test case, a CSV row. Plain C++ (streams are passed in); one thread.
 #pragma once
 
-#include <cstdio>
 #include <string>
-#include <vector>
 
 #include "command_file.h"
 #include "send.h"
@@ -40,15 +38,35 @@ std::string ShownText(const session::SendResult& result);
 
 // One JSON object (one line, no newline): command, link, frame, answer,
 // status, caption, data, round_trip_ms, outcome; for run also line, round,
-// expect, passed, message.
-std::string JsonRecord(const CommandRecord& record, const std::string& link, bool verdict);
+// expect, passed, message. A run over many targets puts the target first.
+std::string JsonRecord(const CommandRecord& record, const std::string& link, bool verdict,
+                       const std::string& target = {});
 
-// A JUnit XML report of one run of `suite` (a file name) on `link`.
-// seconds: the run's whole time. False when the stream failed.
-bool WriteJUnit(std::FILE* out, const std::string& suite, const std::string& link,
-                const std::vector<CommandRecord>& records, double seconds);
+// A JUnit XML report, written as the run goes: the cases of a suite are
+// kept (a spool) until the suite's counts are known.
+struct JUnitCounts {
+    size_t tests = 0, failures = 0, errors = 0;
+    double seconds = 0; // the suite's whole time
+    void Add(const JUnitCounts& other);
+};
+// The document's first lines, for `counts` over every suite, and its end.
+std::string JUnitStart(const JUnitCounts& counts);
+std::string JUnitEnd();
+// A suite's opening (its name, counts, time stamp, host and the link as a
+// property) and its end.
+std::string JUnitSuiteStart(const std::string& name, const std::string& link, const JUnitCounts& counts);
+std::string JUnitSuiteEnd();
+// The classname of a command file's cases: its base name without the extension.
+std::string JUnitClassName(const std::string& file);
+// One case: "line N: COMMAND", with its failure.
+std::string JUnitCase(const CommandRecord& record, const std::string& className);
+// A case that could not run at all (a link that did not open): an error.
+std::string JUnitErrorCase(const std::string& name, const std::string& className, const std::string& message,
+                           const std::string& type);
 
-// CSV with a header row and one row per record. False when the stream failed.
-bool WriteCsv(std::FILE* out, const std::string& link, const std::vector<CommandRecord>& records);
+// CSV: the header row, and one row per record; a run over many targets
+// puts a target column first (target non-null).
+std::string CsvHeader(bool withTarget);
+std::string CsvRow(const CommandRecord& record, const std::string& link, const std::string* target);
 
 } // namespace lumo_cli

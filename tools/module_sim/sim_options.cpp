@@ -15,14 +15,20 @@ namespace modsim {
 namespace {
 
 const char USAGE[] = R"(usage: lumo-module-sim [--address A] [--tcp] [--converter] [--udp] [--serial]
-        [--serial-link PATH] [--id N] [--style N] [--xmode] [--socket-id N]
-        [--mode-char C] [--device-info HHHH] [--misbehave WHAT]... [--chunk N]
-        [--chunk-pause MS] [--verbose] [--help] [--version]
+        [--serial-link PATH] [--id N] [--id-step N] [--style N] [--xmode]
+        [--socket-id N] [--mode-char C] [--device-info HHHH] [--misbehave WHAT]...
+        [--chunk N] [--chunk-pause MS] [--verbose] [--help] [--version]
 
 Plays one controller module on the loopback address A (default 127.0.0.1;
-only 127.0.0.0/8 is accepted). Prints "serial: <pty path>" (with --serial)
-and then "ready" on standard output once every listener is up. SIGINT or
-SIGTERM ends it cleanly.
+only 127.0.0.0/8 is accepted). A may also be a range A-B or a block A/N
+(such as 127.0.92.0/22, 1024 addresses, the first and last included): then
+one process plays one module on every address of it, each with its own
+listeners, connections and state, and every other option applies to each
+module (--serial needs a single address). Prints "serial: <pty path>" (with
+--serial) and then "ready" on standard output once every listener is up.
+SIGINT or SIGTERM ends it cleanly. The open-files limit is raised to its
+hard limit; a range needing more descriptors than that (one per side and
+one per module, plus a few) is refused.
 
 Sides (any combination, at least one):
   --tcp         module link on A:20036; every connection is greeted with
@@ -39,6 +45,9 @@ Sides (any combination, at least one):
 
 Module: --id N (default 1), --style N (default 17), --socket-id N (0),
   --mode-char C (default z), --device-info HHHH (D0 D1, default 1234).
+  --id-step N (default 0): the module on the k-th address of a range
+  (counted from 0) has id (N + k * step) mod 256, so --id-step 1 numbers
+  the modules one by one.
 
 Answers (same on every side unless noted; <text> is the command text with
 control bytes shown as '.', at most 256 characters):
@@ -71,7 +80,8 @@ Misbehaviours (--misbehave WHAT, repeatable or comma-separated):
   nolf            text answers carry no line feed (every side)
   oversize        text commands get 40000 bytes of text without ack
 
---verbose logs every received and sent unit in hex on standard error.
+--verbose logs every received and sent unit in hex on standard error (with a
+range, each line led by the module's address).
 )";
 
 constexpr int USAGE_ERROR = 2;
@@ -85,6 +95,7 @@ enum : int {
     OPT_SERIAL,
     OPT_SERIAL_LINK,
     OPT_ID,
+    OPT_ID_STEP,
     OPT_STYLE,
     OPT_SOCKET_ID,
     OPT_CHUNK,
@@ -107,6 +118,7 @@ const option LONG_OPTIONS[] = {
     {"serial", no_argument, nullptr, OPT_SERIAL},
     {"serial-link", required_argument, nullptr, OPT_SERIAL_LINK},
     {"id", required_argument, nullptr, OPT_ID},
+    {"id-step", required_argument, nullptr, OPT_ID_STEP},
     {"style", required_argument, nullptr, OPT_STYLE},
     {"socket-id", required_argument, nullptr, OPT_SOCKET_ID},
     {"chunk", required_argument, nullptr, OPT_CHUNK},
@@ -152,6 +164,21 @@ bool AddMisbehaviours(std::string_view list, unsigned* bits) {
     }
 }
 
+// Takes --address: one loopback address, a range or a block; false (told) when it is not one.
+bool TakeAddresses(const char* v, Options* o) {
+    std::string why;
+    if (!ParseAddressRange(v, &o->addresses, &why)) {
+        std::fprintf(stderr, "lumo-module-sim: bad address %s: %s\n", v, why.c_str());
+        return false;
+    }
+    if (o->addresses.first >> 24 != 127 || o->addresses.last >> 24 != 127) {
+        std::fprintf(stderr, "lumo-module-sim: %s %s (127.0.0.0/8)\n", v,
+                     o->addresses.Count() > 1 ? "reaches beyond loopback" : "is not a loopback address");
+        return false;
+    }
+    return true;
+}
+
 // Takes the value of option `opt` into o; false (told) when it is not one.
 bool TakeValue(int opt, const char* v, std::string_view name, Options* o) {
     auto intValue = [&](int lo, int hi, int* out) {
@@ -162,14 +189,15 @@ bool TakeValue(int opt, const char* v, std::string_view name, Options* o) {
     };
     switch (opt) {
     case OPT_ADDRESS:
-        o->address = v;
-        return true;
+        return TakeAddresses(v, o);
     case OPT_SERIAL_LINK:
         o->serialLink = v;
         o->serial = true;
         return true;
     case OPT_ID:
         return intValue(0, 255, &o->cfg.id);
+    case OPT_ID_STEP:
+        return intValue(0, 255, &o->idStep);
     case OPT_STYLE:
         return intValue(0, 281, &o->cfg.style);
     case OPT_SOCKET_ID:
@@ -262,7 +290,18 @@ int ParseArgs(int argc, char** argv, Options* o) {
                      "lumo-module-sim: nothing to serve: give --tcp, --converter, --udp or --serial\n");
         return USAGE_ERROR;
     }
+    if (o->serial && o->addresses.Count() > 1) {
+        std::fprintf(stderr, "lumo-module-sim: a pseudo-terminal plays one module: --serial needs a single "
+                             "--address, not a range\n");
+        return USAGE_ERROR;
+    }
     return -1;
+}
+
+SimConfig ModuleConfig(const Options& o, uint64_t k) {
+    SimConfig cfg = o.cfg;
+    cfg.id = static_cast<int>((uint64_t(cfg.id) + k * uint64_t(o.idStep)) % 256);
+    return cfg;
 }
 
 } // namespace modsim

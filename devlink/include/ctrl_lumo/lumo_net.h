@@ -200,8 +200,9 @@ public:
 
 #if defined(LUMO_INTERNAL)
     // ---- internal ----
-    // Creates the socket and connects it; blocks at most
-    // LUMO_CONNECT_LIMIT_MS (ticking the wait hook). 1 or 0.
+    // Creates the socket and connects it; blocks at most the calling
+    // thread's connect limit (link_pace.h: LUMO_CONNECT_LIMIT_MS unless a
+    // program set another), ticking the wait hook. 1 or 0.
     int ConnectTo(const wchar_t* address, int port);
     // errno of the last ConnectTo that failed (0 after a success).
     int ConnectError() const {
