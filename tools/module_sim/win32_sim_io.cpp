@@ -1,12 +1,10 @@
 // Windows side of lumo-module-sim's loop (see posix_sim_io.h): Winsock 2
 // sockets waited on with WSAPoll; Ctrl+C, Ctrl+Break and a closed console
 // reach the loop as a datagram to a loopback socket of its own. Windows has
-// no pseudo-terminal, so there is no serial side. Errors are kept as errno
-// values (win32_sockets.h), so the texts read as on Linux.
+// no pseudo-terminal, so there is no serial side.
 #include "posix_sim_io.h"
 #include "win32_sockets.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +19,7 @@ namespace modsim::io {
 
 namespace {
 
-int g_Error = 0; // errno value of the last failed call
+int g_Error = 0; // Winsock (or Win32) code of the last failed call
 
 // Turns off a UDP socket's "connection reset" after an ICMP port unreachable
 // (the documented control code, which MinGW's headers leave out).
@@ -35,24 +33,26 @@ SOCKET Socket(Handle h) {
 }
 
 long Failed() {
-    g_Error = lumo::win32::LastSocketErrno();
-    return g_Error == EWOULDBLOCK ? kWouldBlock : kFailed;
+    g_Error = WSAGetLastError();
+    return g_Error == WSAEWOULDBLOCK ? kWouldBlock : kFailed;
 }
 
 void SetNonBlocking(SOCKET s) {
     u_long on = 1;
     if (ioctlsocket(s, FIONBIO, &on) != 0) {
-        g_Error = lumo::win32::LastSocketErrno();
+        g_Error = WSAGetLastError();
         Die("ioctlsocket");
     }
 }
 
 SOCKET NewSocket(int type) {
-    if ((g_Error = lumo::win32::StartSockets()) != 0)
+    if (lumo::win32::StartSockets() != 0) {
+        g_Error = WSASYSNOTREADY;
         Die("WSAStartup");
+    }
     const SOCKET s = socket(AF_INET, type, 0);
     if (s == INVALID_SOCKET) {
-        g_Error = lumo::win32::LastSocketErrno();
+        g_Error = WSAGetLastError();
         Die("socket");
     }
     SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
@@ -83,11 +83,16 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 } // namespace
 
 std::string LastError() {
-    return std::strerror(g_Error);
+    char text[256] = "";
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(g_Error), 0, text, sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.'))
+        text[--n] = '\0';
+    return (n ? std::string(text) + " " : std::string()) + "(error " + std::to_string(g_Error) + ")";
 }
 
 void Die(const char* what) {
-    std::fprintf(stderr, "lumo-module-sim: %s: %s\n", what, std::strerror(g_Error));
+    std::fprintf(stderr, "lumo-module-sim: %s: %s\n", what, LastError().c_str());
     std::exit(1);
 }
 
@@ -98,16 +103,19 @@ bool RaiseFileLimit(uint64_t need, uint64_t* limit) {
 
 Handle Listen(uint32_t address, const std::string& text, bool stream, int port) {
     // No SO_REUSEADDR: on Windows it would let a second simulator take the same port.
+    // (Wine binds a UDP socket meant for one loopback address to all of them, so
+    // under Wine the UDP side serves one module, and its replies leave from
+    // 127.0.0.1.)
     const SOCKET s = NewSocket(stream ? SOCK_STREAM : SOCK_DGRAM);
     const sockaddr_in sa = SocketAddress({address, static_cast<uint16_t>(port)});
     if (bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        g_Error = lumo::win32::LastSocketErrno();
+        g_Error = WSAGetLastError();
         std::fprintf(stderr, "lumo-module-sim: %s: bind port %d: %s\n", text.c_str(), port,
-                     std::strerror(g_Error));
+                     LastError().c_str());
         std::exit(1);
     }
     if (stream && listen(s, 16) != 0) {
-        g_Error = lumo::win32::LastSocketErrno();
+        g_Error = WSAGetLastError();
         Die("listen");
     }
     if (!stream) {
@@ -129,8 +137,7 @@ Handle Accept(Handle listener, Peer* peer, AcceptFail* fail) {
         *peer = PeerOf(sa);
         return static_cast<Handle>(s);
     }
-    const int wsa = WSAGetLastError();
-    g_Error = lumo::win32::ErrnoFromWsa(wsa);
+    const int wsa = g_Error = WSAGetLastError();
     if (wsa == WSAEMFILE || wsa == WSAENOBUFS)
         *fail = AcceptFail::OutOfFiles;
     else if (wsa == WSAEWOULDBLOCK || wsa == WSAEINTR || wsa == WSAECONNRESET)
@@ -184,7 +191,7 @@ Handle CatchStopSignals() {
     int len = sizeof sa;
     if (bind(receiver, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 ||
         getsockname(receiver, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-        g_Error = lumo::win32::LastSocketErrno();
+        g_Error = WSAGetLastError();
         Die("bind");
     }
     g_StopAddress = sa;
@@ -248,8 +255,8 @@ void Poller::Wait(int timeoutMs, std::vector<Ready>* ready) {
     State& st = *m_State;
     const int n = WSAPoll(st.fds.data(), static_cast<ULONG>(st.fds.size()), timeoutMs);
     if (n == SOCKET_ERROR) {
-        g_Error = lumo::win32::LastSocketErrno();
-        if (g_Error == EINTR)
+        g_Error = WSAGetLastError();
+        if (g_Error == WSAEINTR)
             return;
         Die("WSAPoll");
     }
