@@ -17,6 +17,8 @@ if [[ ! -e $WINEPREFIX/system.reg ]]; then
     # the 32-bit half of Wine wineboot reports a failure of its own; the
     # 64-bit prefix is made all the same.
     WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >"$WINEPREFIX.log" 2>&1 || true
+    # The registry reaches the prefix's files when the wineserver ends.
+    wineserver -w
     if [[ ! -e $WINEPREFIX/system.reg ]]; then
         cat "$WINEPREFIX.log" >&2
         exit 1
