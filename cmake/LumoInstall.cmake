@@ -99,6 +99,9 @@ endfunction()
 # (share/bash-completion/completions/<program>) and zsh's vendor functions
 # beside it (share/zsh/vendor-completions/_<program>), in the cmdora package.
 function(lumo_install_completion program)
+    if(WIN32)
+        return() # neither shell is where Windows users type
+    endif()
     cmake_parse_arguments(arg "" "BASH;ZSH" "" ${ARGN})
     install(FILES ${arg_BASH} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME ${program} COMPONENT console)

@@ -67,4 +67,8 @@ std::vector<SerialDevice> ListSerialDevices(const SerialScanRoots&) {
     return out;
 }
 
+std::string DeviceNode(const SerialDevice& device) {
+    return device.path;
+}
+
 } // namespace session
