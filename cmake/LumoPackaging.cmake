@@ -96,12 +96,16 @@ string(CONCAT CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
 
 set(CPACK_DEBIAN_CONSOLE_PACKAGE_NAME cmdora)
 set(CPACK_DEBIAN_CONSOLE_PACKAGE_SECTION electronics)
+# The exporter's configuration is the administrator's once installed.
+file(WRITE ${deb_dir}/console/conffiles "/etc/lumo/exporter.conf\n")
+set(CPACK_DEBIAN_CONSOLE_PACKAGE_CONTROL_EXTRA ${deb_dir}/console/conffiles)
 string(CONCAT CPACK_COMPONENT_CONSOLE_DESCRIPTION
     "engineering console for the modules of a video-wall controller\n"
     "Cmdora sends typed commands to one module over a serial port, TCP or UDP\n"
     "and shows its answers. With it come lumo-module-sim, a simulated module\n"
     "on a loopback address, and lumo-trace-viewer, which shows the commands\n"
-    "the console sends.")
+    "the console sends. lumo speaks to modules from scripts, watches them and\n"
+    "serves their state to Prometheus (lumo-exporter.service, not enabled).")
 
 # /usr/share/doc/<package>/copyright and changelog.Debian.gz in every package,
 # and lintian's overrides (packaging/lintian.md); only a component install,

@@ -6,8 +6,10 @@ set -euo pipefail
 # scdoc turns the man pages into roff; dpkg-dev and file serve cpack; the
 # packaging tests validate with desktop-file-utils, appstream, pkgconf and groff;
 # libxml2-utils gives xmllint, which checks the JUnit reports of lumo, and
-# libre2-dev the regular expressions of lumo's command lists; lintian checks
-# the Debian packages. The Python package is tested with pytest and installed
+# libre2-dev the regular expressions of lumo's command lists, and
+# libcpp-httplib-dev the HTTP server of lumo exporter, whose metrics are read
+# back by python3-prometheus-client and its page by curl; lintian checks the
+# Debian packages. The Python package is tested with pytest and installed
 # with pip into a venv (setuptools and wheel build it without the network;
 # setuptools also writes its metadata for the Debian package). The Windows
 # build uses the MinGW-w64 cross-compiler (POSIX threads) and runs its tests
@@ -15,7 +17,7 @@ set -euo pipefail
 # serves cpack's Windows archive.
 packages=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth binutils
     scdoc dpkg-dev file desktop-file-utils appstream pkgconf groff-base libxml2-utils libre2-dev lintian
-    python3 python3-pytest python3-pip python3-venv python3-setuptools python3-wheel
+    libcpp-httplib-dev curl python3-prometheus-client python3 python3-pytest python3-pip python3-venv python3-setuptools python3-wheel
     g++-mingw-w64-x86-64-posix wine wine64 googletest zip)
 
 missing=()

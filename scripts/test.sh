@@ -6,7 +6,8 @@
 #   windows  the MinGW-w64 cross build, its tests under Wine against the
 #            release tree's simulator (when the cross-compiler and Wine are
 #            installed; a skipped stage says so)
-# All of them always run; the exit status is non-zero when any of them failed.
+# All of them always run, each one's tests beside the next one's build; the
+# exit status is non-zero when any of them failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,25 +44,46 @@ if command -v ccache >/dev/null 2>&1; then
     launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
-declare -A status seconds
+declare -A status seconds test_seconds
+# The tests of one configuration run in the background while the next one
+# compiles: they spend most of their time waiting on sockets and terminals.
+# The tests of two configurations never run at once, as they use the same
+# loopback addresses and ports.
+tests_pid="" tests_name="" tests_start=0
+start_tests() {
+    local name=$1 dir=build/$1
+    shift
+    echo "=== $name: test (in the background)"
+    (cd "$dir" && "$@" ctest --output-on-failure -j4 --timeout 300 </dev/null >"../$name.ctest.log" 2>&1) &
+    tests_pid=$! tests_name=$name tests_start=$SECONDS
+}
+finish_tests() {
+    [[ -n $tests_pid ]] || return 0
+    if wait "$tests_pid"; then
+        status[$tests_name]=passed
+    else
+        status[$tests_name]="TESTS FAILED"
+    fi
+    test_seconds[$tests_name]=$((SECONDS - tests_start))
+    echo "=== $tests_name: test results"
+    cat "build/$tests_name.ctest.log"
+    tests_pid=""
+}
+trap '[[ -z $tests_pid ]] || kill "$tests_pid" 2>/dev/null' EXIT
+
 run_config() {
     local name=$1
     shift
-    local dir=build/$name start=$SECONDS runner=() targets=()
+    local dir=build/$name start=$SECONDS runner=() built=false targets=()
     [[ $name == tsan ]] && runner=("${tsan_runner[@]}")
     [[ $name == windows ]] && targets=(--target windows_tests) # what its tests run, nothing more
+    test_seconds[$name]=0
     echo "=== $name: configure"
     if cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >"$dir.configure.log" 2>&1 ||
         { cat "$dir.configure.log"; false; }; then
         echo "=== $name: build"
         if cmake --build "$dir" -j"$jobs" "${targets[@]}"; then
-            echo "=== $name: test"
-            if (cd "$dir" && "${runner[@]}" ctest --output-on-failure -j4 --timeout 300 </dev/null) |
-                tee "$dir.ctest.log"; then
-                status[$name]=passed
-            else
-                status[$name]="TESTS FAILED"
-            fi
+            built=true
         else
             status[$name]="BUILD FAILED"
         fi
@@ -69,6 +91,9 @@ run_config() {
         status[$name]="CONFIGURE FAILED"
     fi
     seconds[$name]=$((SECONDS - start))
+    finish_tests
+    $built && start_tests "$name" "${runner[@]}"
+    return 0
 }
 
 mkdir -p build
@@ -85,12 +110,13 @@ if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && command -v wine >/
 else
     echo "=== windows: skipped (no x86_64-w64-mingw32-g++-posix or wine)"
 fi
+finish_tests
 
 echo
 echo "=== summary"
 failed=0
 for name in "${stages[@]}"; do
-    printf '  %-8s %-18s %4ds\n' "$name" "${status[$name]}" "${seconds[$name]}"
+    printf '  %-8s %-18s build %4ds, tests %4ds\n' "$name" "${status[$name]}" "${seconds[$name]}" "${test_seconds[$name]}"
     [[ ${status[$name]} == passed ]] || failed=1
 done
 # One closing count over the configurations, from ctest's own summaries.

@@ -26,7 +26,7 @@ _lumo()
         if [[ $cur == -* ]]; then
             mapfile -t COMPREPLY < <(compgen -W "--help --version" -- "$cur")
         else
-            mapfile -t COMPREPLY < <(compgen -W "connect send run scan ports clear-socket device-query" -- "$cur")
+            mapfile -t COMPREPLY < <(compgen -W "connect send run scan ports watch exporter clear-socket device-query" -- "$cur")
         fi
         return
     fi
@@ -39,6 +39,8 @@ _lumo()
         run) options="$link --json --jobs --repeat --keep-going --junit --csv" ;;
         scan) options="--timeout --x --info --json --csv --jobs --help" ;;
         ports) options="--json --probe --baud --jobs --help" ;;
+        watch) options="--interval --once --json --jobs --connect-timeout --help" ;;
+        exporter) options="--listen --interval --jobs --connect-timeout --help" ;;
         clear-socket) options="--help" ;;
         device-query) options="--serial --baud --help" ;;
         *) return ;;
@@ -61,7 +63,7 @@ _lumo()
             mapfile -t COMPREPLY < <(compgen -W "9600 19200 38400 57600 115200" -- "$cur")
             return
             ;;
-        --repeat | --jobs | --timeout | --connect-timeout)
+        --repeat | --jobs | --timeout | --connect-timeout | --interval | --listen)
             return
             ;;
     esac

@@ -10,7 +10,8 @@
 # package) and the scripts that compile and remove its byte code; the
 # development files depending on those exact library versions with
 # pkg-config files for /usr; the programs, each with its man page, with the
-# menu entry, in cmdora; no file in two packages.
+# menu entry, and the exporter's systemd unit with its configuration (a
+# conffile), in cmdora; no file in two packages.
 set -euo pipefail
 build=$1 work=$2 version=$3 libdir=/usr/$4 python3=$5
 shift 5
@@ -91,7 +92,14 @@ for program in "$@"; do
 done
 has "$console" /usr/share/applications/com.norvane.Cmdora.desktop
 has "$console" /usr/share/metainfo/com.norvane.Cmdora.metainfo.xml
-lacks "$console" '^/usr/lib\|^/usr/include'
+has "$console" /usr/lib/systemd/system/lumo-exporter.service
+has "$console" /etc/lumo/exporter.conf
+[[ $(dpkg-deb -I "$console" conffiles) == /etc/lumo/exporter.conf ]] ||
+    fail "cmdora's conffiles: $(dpkg-deb -I "$console" conffiles)"
+grep -qx 'ExecStart=/usr/bin/lumo exporter .* @/etc/lumo/exporter.conf' \
+    <<<"$(dpkg-deb --fsys-tarfile "$console" | tar -xO ./usr/lib/systemd/system/lumo-exporter.service)" ||
+    fail "lumo-exporter.service does not run /usr/bin/lumo on /etc/lumo/exporter.conf"
+lacks "$console" '^/usr/lib/[^s]\|^/usr/include'
 grep -q libqt6widgets6 <<<"$(dpkg-deb -f "$console" Depends)" || fail "cmdora does not depend on Qt: $(dpkg-deb -f "$console" Depends)"
 
 twice=$(for deb in "${debs[@]}"; do files "$deb"; done | sort | uniq -d)

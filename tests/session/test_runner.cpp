@@ -2,6 +2,7 @@
 // as found, a prompt Stop, errors carried back; the target lists; and scans
 // against simulators on loopback addresses of their own (127.0.63.x).
 #include "black_hole.h"
+#include "poll_schedule.h"
 #include "runner.h"
 #include "scan.h"
 #include "targets.h"
@@ -189,6 +190,38 @@ TEST(Runner, ExceptionsComeBack) {
 }
 
 // The forms of a target list, and what is wrong with bad ones.
+// Rounds of polls: a target whose poll still runs is skipped in the later
+// rounds while the others keep being polled; every slot is handed over and
+// the rounds are whole in order, each once its last slot is in.
+TEST(PollSchedule, HangingTargetIsSkippedOthersGoOn) {
+    session::Runner runner(3);
+    session::PollSchedule schedule(3, std::chrono::milliseconds(0), 3);
+    Gates gates;
+    std::vector<std::string> handed;
+    std::vector<uint64_t> rounds;
+    schedule.Run<int>(
+        runner,
+        [&](const session::PollSlot& slot) {
+            if (slot.target == 0)
+                gates.Pass(0, runner.StopFlag()); // hangs until its later slots have been skipped
+            return int(slot.target * 10 + slot.round);
+        },
+        [&](const session::PollSlot& slot, std::optional<int>&& result) {
+            handed.push_back(std::to_string(slot.target) + "/" + std::to_string(slot.round) +
+                             (slot.skipped ? " skipped" : " " + std::to_string(result.value_or(-1))));
+            if (slot.target == 0 && slot.round == 2)
+                gates.Open(0);
+        },
+        [&](uint64_t round, double seconds) {
+            rounds.push_back(round);
+            EXPECT_GE(seconds, 0);
+        });
+    std::sort(handed.begin(), handed.end());
+    EXPECT_EQ(handed, (std::vector<std::string>{"0/0 0", "0/1 skipped", "0/2 skipped", "1/0 10", "1/1 11",
+                                                "1/2 12", "2/0 20", "2/1 21", "2/2 22"}));
+    EXPECT_EQ(rounds, (std::vector<uint64_t>{0, 1, 2})); // 1 and 2 wait for 0
+}
+
 TEST(Targets, FormsAndErrors) {
     const auto resolve = [](const std::string& name, std::string* why) -> std::optional<uint32_t> {
         if (name == "ctrl-a.example")

@@ -42,8 +42,10 @@ inline Bytes Cat(Bytes a, const Bytes &b) {
 // A child program; SIGTERM and reaped by the destructor.
 class ChildProcess {
 public:
-    // Starts `path args...`; blocks up to timeoutMs until a line "ready" is printed.
-    bool Start(const std::string &path, const std::vector<std::string> &args, int timeoutMs = 10000) {
+    // Starts `path args...`; blocks up to timeoutMs until a line "ready" is
+    // printed, unless waitReady is false (then its lines are all ReadLine's).
+    bool Start(const std::string &path, const std::vector<std::string> &args, int timeoutMs = 10000,
+               bool waitReady = true) {
         int out[2];
         if (pipe2(out, O_CLOEXEC) < 0)
             return false;
@@ -64,6 +66,8 @@ public:
             m_Pid = -1;
             return false;
         }
+        if (!waitReady)
+            return true;
         std::string line;
         while (ReadLine(&line, timeoutMs)) {
             if (line.rfind("serial: ", 0) == 0)
@@ -126,6 +130,7 @@ public:
     }
 
     const std::string &SerialPath() const { return m_Serial; }
+    pid_t Pid() const { return m_Pid; }
 
 private:
     pid_t m_Pid = -1;

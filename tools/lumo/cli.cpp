@@ -15,6 +15,8 @@ namespace {
 constexpr int kMaxBaud = 4000000;
 constexpr int kMaxRepeat = 1000000;
 constexpr int kMaxTimeoutMs = 600000;
+constexpr long kMinIntervalMs = 100;
+constexpr long kMaxIntervalMs = 86400000;
 
 const char kProgramUsage[] = R"(usage: lumo COMMAND [OPTIONS] [ARGUMENTS]
        lumo --help | --version
@@ -27,6 +29,8 @@ Commands:
   run FILE       run a command list with expectations, like a test runner
   scan TARGETS   find the modules among TARGETS
   ports          list the serial ports; --probe says which have a module
+  watch TARGETS  poll the modules every few seconds: a table, or JSON lines
+  exporter TARGETS   serve the same polls over HTTP for Prometheus
   clear-socket ADDR   send the clear-socket broadcast for ADDR's network
   device-query   ask a module on a serial port for its device bytes
 
@@ -149,6 +153,48 @@ module answered on some port, 1 when none did.
   --baud RATE         with --probe: bits per second (default 9600)
 )";
 
+const char kWatchUsage[] = R"(usage: lumo watch [--interval S] [--once] [--json] [--jobs N]
+                  [--connect-timeout MS] TARGETS...
+
+Polls every module among TARGETS (addresses, ranges A-B, blocks A/N, host
+names, @FILE) every --interval seconds: the TCP module link opens, the
+signal query "zs" goes out (and "zh", the device information, at the first
+poll and every tenth), the link closes. A module that hangs holds up only
+its own row. On a terminal, a table redrawn in place, one row per target in
+target order: address, up or down, id, style, round trip of "zs", how long
+since the row last changed, and the signal line (the reason when down);
+rows that changed at their last poll are marked '*'. Arrows, PgUp, PgDn,
+Home and End scroll; q or Ctrl+C ends. Otherwise, or with --json, one JSON
+object per poll and target, as each poll ends.
+
+  --interval S        seconds from one poll of every target to the next
+                      (default 5; 0.1 to 86400, fractions allowed)
+  --once              poll once and end: status 0 when every module is up,
+                      1 when one is down
+  --json              JSON lines even on a terminal: time, poll, target, up,
+                      reason, message, id, style, signal, info,
+                      round_trip_ms, changed, last_change
+  --jobs N            links in flight at once (default 64, 1-4096)
+  --connect-timeout MS   bound each TCP connect (default 2000)
+)";
+
+const char kExporterUsage[] = R"(usage: lumo exporter [--listen [ADDR:]PORT] [--interval S] [--jobs N]
+                     [--connect-timeout MS] TARGETS...
+
+Polls every module among TARGETS as 'lumo watch' does and serves the latest
+results over HTTP: GET /metrics in Prometheus's text format, GET / a page
+with the table that reloads itself. A request never waits for a module.
+Runs until SIGINT or SIGTERM (status 0). See lumo(1) for the metrics and a
+Prometheus scrape configuration.
+
+  --listen [ADDR:]PORT   where to listen (default 127.0.0.1:9725; another
+                      address, such as 0.0.0.0, opens it to the network)
+  --interval S        seconds from one poll of every target to the next
+                      (default 5; 0.1 to 86400, fractions allowed)
+  --jobs N            links in flight at once (default 64, 1-4096)
+  --connect-timeout MS   bound each TCP connect (default 2000)
+)";
+
 const char kClearUsage[] = R"(usage: lumo clear-socket ADDR
 
 Sends the clear-socket broadcast (three datagrams from local port 60102 to
@@ -172,6 +218,8 @@ constexpr CommandInfo kCommands[] = {{"connect", Command::Connect},
                                      {"run", Command::Run},
                                      {"scan", Command::Scan},
                                      {"ports", Command::Ports},
+                                     {"watch", Command::Watch},
+                                     {"exporter", Command::Exporter},
                                      {"clear-socket", Command::ClearSocket},
                                      {"device-query", Command::DeviceQuery}};
 
@@ -184,6 +232,7 @@ constexpr unsigned kAnyCommand = ~0u;
 constexpr unsigned kLinkCommands =
     Bit(Command::Connect) | Bit(Command::Send) | Bit(Command::Run) | Bit(Command::DeviceQuery);
 constexpr unsigned kManyCommands = Bit(Command::Send) | Bit(Command::Run);
+constexpr unsigned kPollCommands = Bit(Command::Watch) | Bit(Command::Exporter);
 
 // What getopt_long returns for each option: the letter of those that have
 // one, numbers above any letter for the others.
@@ -206,6 +255,9 @@ enum OptionId : int {
     kOptTimeout,
     kOptInfo,
     kOptProbe,
+    kOptInterval,
+    kOptOnce,
+    kOptListen,
 };
 
 // Every option, and who takes it. A new option is a line here and a case in
@@ -224,18 +276,23 @@ constexpr OptionSpec kOptions[] = {
     {"udp", required_argument, kOptUdp, kLinkCommands},
     {"serial", required_argument, kOptSerial, kLinkCommands},
     {"baud", required_argument, kOptBaud, kLinkCommands | Bit(Command::Ports)},
-    {"connect-timeout", required_argument, kOptConnectTimeout, Bit(Command::Connect) | kManyCommands},
+    {"connect-timeout", required_argument, kOptConnectTimeout,
+     Bit(Command::Connect) | kManyCommands | kPollCommands},
     {"json", no_argument, kOptJson,
-     Bit(Command::Connect) | kManyCommands | Bit(Command::Scan) | Bit(Command::Ports)},
+     Bit(Command::Connect) | kManyCommands | Bit(Command::Scan) | Bit(Command::Ports) | Bit(Command::Watch)},
     {"repeat", required_argument, kOptRepeat, Bit(Command::Run)},
     {"keep-going", no_argument, kOptKeepGoing, Bit(Command::Run)},
     {"junit", required_argument, kOptJunit, Bit(Command::Run)},
     {"csv", required_argument, kOptCsv, Bit(Command::Run)},
     {"csv", no_argument, kOptCsvOut, Bit(Command::Scan)},
-    {"jobs", required_argument, kOptJobs, kManyCommands | Bit(Command::Scan) | Bit(Command::Ports)},
+    {"jobs", required_argument, kOptJobs,
+     kManyCommands | Bit(Command::Scan) | Bit(Command::Ports) | kPollCommands},
     {"timeout", required_argument, kOptTimeout, Bit(Command::Scan)},
     {"info", no_argument, kOptInfo, Bit(Command::Scan)},
     {"probe", no_argument, kOptProbe, Bit(Command::Ports)},
+    {"interval", required_argument, kOptInterval, kPollCommands},
+    {"once", no_argument, kOptOnce, Bit(Command::Watch)},
+    {"listen", required_argument, kOptListen, Bit(Command::Exporter)},
 };
 
 std::string LongName(int id) {
@@ -263,6 +320,27 @@ bool ParseNumber(std::string_view text, long lo, long hi, long* out) {
 
 std::string Quoted(std::string_view s) {
     return "'" + std::string(s) + "'";
+}
+
+// Seconds with at most three decimals ("5", "0.5") within [loMs, hiMs], in ms.
+bool ParseSeconds(std::string_view text, long loMs, long hiMs, int* ms) {
+    const size_t dot = text.find('.');
+    const std::string_view whole = text.substr(0, dot);
+    std::string_view fraction = dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
+    if (fraction.size() > 3 || (whole.empty() && fraction.empty()) ||
+        (dot != std::string_view::npos && fraction.empty()))
+        return false;
+    long w = 0, f = 0;
+    if ((!whole.empty() && !ParseNumber(whole, 0, hiMs / 1000, &w)) ||
+        (!fraction.empty() && !ParseNumber(fraction, 0, 999, &f)))
+        return false;
+    for (size_t i = fraction.size(); i < 3; ++i)
+        f *= 10;
+    const long total = w * 1000 + f;
+    if (total < loMs || total > hiMs)
+        return false;
+    *ms = static_cast<int>(total);
+    return true;
 }
 
 // Reads argv with getopt_long in two passes: the program's own options up to
@@ -407,6 +485,25 @@ bool Parser::Apply(int id, const char* value) {
     case kOptProbe:
         inv.probe = true;
         return true;
+    case kOptOnce:
+        inv.once = true;
+        return true;
+    case kOptInterval:
+        if (!ParseSeconds(v, kMinIntervalMs, kMaxIntervalMs, &inv.intervalMs))
+            return Fail("--interval: not a number of seconds from 0.1 to 86400: " + Quoted(v));
+        return true;
+    case kOptListen: {
+        // [ADDR:]PORT; an IPv6 address in brackets
+        const size_t colon = v.rfind(':');
+        std::string host = colon == std::string::npos ? kListenHost : v.substr(0, colon);
+        if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+            host = host.substr(1, host.size() - 2);
+        if (!ParseNumber(colon == std::string::npos ? v : v.substr(colon + 1), 1, 65535, &n) || host.empty())
+            return Fail("--listen: not [ADDR:]PORT (such as 127.0.0.1:9725): " + Quoted(v));
+        inv.listenHost = host;
+        inv.listenPort = static_cast<int>(n);
+        return true;
+    }
     case kOptJobs:
         if (!ParseNumber(v, 1, session::kMaxJobs, &n))
             return Fail("--jobs: not a count from 1 to " + std::to_string(session::kMaxJobs) + ": " +
@@ -492,9 +589,11 @@ bool Parser::Check() {
             if (t == "@-" && inv.arguments[0] == "-")
                 return Fail("run: standard input cannot give both the targets and the command file");
         break;
-    case Command::Scan: {
+    case Command::Scan:
+    case Command::Watch:
+    case Command::Exporter: {
         if (n == 0)
-            return Fail("scan needs targets: addresses, ranges A-B, blocks A/N, host names or @FILE");
+            return Fail(cmd + " needs targets: addresses, ranges A-B, blocks A/N, host names or @FILE");
         if (inv.json && inv.csv)
             return Fail("choose --json or --csv");
         if (inv.info && inv.link.xFrames)
@@ -502,7 +601,7 @@ bool Parser::Check() {
         std::string why;
         for (const std::string& t : inv.arguments)
             if (!session::TargetFormOk(t, &why))
-                return Fail("scan: " + why);
+                return Fail(cmd + ": " + why);
         break;
     }
     case Command::Ports:
@@ -576,6 +675,10 @@ std::string UsageText(Command command) {
         return kClearUsage;
     case Command::DeviceQuery:
         return kDeviceUsage;
+    case Command::Watch:
+        return kWatchUsage;
+    case Command::Exporter:
+        return kExporterUsage;
     case Command::None:
         break;
     }

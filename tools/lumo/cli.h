@@ -17,12 +17,15 @@ inline constexpr int kExitNoLink = 2;   // the link could not be opened
 inline constexpr int kExitUsage = 64;   // unknown option, bad value, missing argument
 inline constexpr int kExitNoInput = 66; // the command file cannot be read
 
-enum class Command { None, Connect, Send, Run, ClearSocket, DeviceQuery, Scan, Ports };
+enum class Command { None, Connect, Send, Run, ClearSocket, DeviceQuery, Scan, Ports, Watch, Exporter };
 
 inline constexpr int kDefaultBaud = 9600; // the console's first rate
 inline constexpr int kMaxSerialPort = 255;
 inline constexpr int kSendJobs = 64;  // links in flight for send and run over many targets
 inline constexpr int kScanJobs = 256; // ... for scan (and ports --probe)
+inline constexpr int kWatchIntervalMs = 5000;             // watch and exporter: every 5 s
+inline constexpr char kListenHost[] = "127.0.0.1";         // exporter: loopback unless told
+inline constexpr int kListenPort = 9725;
 
 // The link the options chose.
 struct LinkChoice {
@@ -49,6 +52,10 @@ struct Invocation {
     bool info = false;        // scan --info
     bool csv = false;         // scan --csv (to standard output)
     bool probe = false;       // ports --probe
+    int intervalMs = kWatchIntervalMs; // watch, exporter --interval
+    bool once = false;                 // watch --once
+    std::string listenHost = kListenHost; // exporter --listen [ADDR:]PORT
+    int listenPort = kListenPort;
     std::vector<std::string>
         arguments; // positional: commands, the file, the address, scan's targets, devices
 };

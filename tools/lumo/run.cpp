@@ -16,6 +16,7 @@
 #include "target_link.h"
 #include "targets.h"
 #include "text.h"
+#include "watch.h"
 #include "work.h"
 
 namespace lumo_cli {
@@ -257,6 +258,10 @@ int Execute(const Invocation& inv) {
         return DoClearSocket(inv);
     case Command::DeviceQuery:
         return DoDeviceQuery(inv);
+    case Command::Watch:
+        return DoWatch(inv);
+    case Command::Exporter:
+        return DoExporter(inv);
     case Command::None:
         break;
     }

@@ -43,30 +43,44 @@ std::string SerialLabel(int port) {
     return ToUtf8(session::SerialLinkName(port)) + " " + lumo_serial::PortDevice(port);
 }
 
-std::string TargetLink::Reason(const session::ConnectOutcome& o) const {
-    if (o.osError == ECANCELED)
-        return "stopped";
-    if (o.osError != 0)
-        return ToUtf8(session::ReasonWords(o.osError));
+TargetLink::Why TargetLink::Reason(const session::ConnectOutcome& o) const {
+    switch (o.osError) {
+    case 0:
+        break;
+    case ECANCELED:
+        return {"stopped", "stopped"};
+    case ECONNREFUSED:
+        return {"refused", ToUtf8(session::ReasonWords(o.osError))};
+    case ETIMEDOUT:
+        return {"timeout", ToUtf8(session::ReasonWords(o.osError))};
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+        return {"unreachable", ToUtf8(session::ReasonWords(o.osError))};
+    default:
+        return {"connect_error", ToUtf8(session::ReasonWords(o.osError))};
+    }
     switch (o.status) {
     case session::ConnectStatus::Style17Refused:
-        return "refused by the module (style 17); press Ctrl+Esc on its keyboard and try again";
+        return {"style17_refused",
+                "refused by the module (style 17); press Ctrl+Esc on its keyboard and try again"};
     case session::ConnectStatus::ToldByDeviceLink:
-        return "refused by the module: it does not take X frames (14-byte greeting)";
+        return {"no_x_frames", "refused by the module: it does not take X frames (14-byte greeting)"};
     case session::ConnectStatus::TcpFailed:
         if (m_Seen->connected && m_Seen->received == 0)
-            return "timed out: no greeting from the module";
-        return m_Seen->connected ? "the module's greeting was not accepted" : "failed";
+            return {"no_greeting", "timed out: no greeting from the module"};
+        if (m_Seen->connected)
+            return {"bad_greeting", "the module's greeting was not accepted"};
+        break;
     case session::ConnectStatus::PortNotOpened:
-        return "the port did not open";
+        return {"port_error", "the port did not open"};
     case session::ConnectStatus::UdpNotConnected:
-        return "the datagram socket could not be aimed at the module";
+        return {"udp_error", "the datagram socket could not be aimed at the module"};
     case session::ConnectStatus::UdpTimeoutNotSet:
-        return "the datagram socket's receive time-out could not be set";
+        return {"udp_error", "the datagram socket's receive time-out could not be set"};
     case session::ConnectStatus::Open:
         break;
     }
-    return "failed";
+    return {"failed", "failed"};
 }
 
 bool TargetLink::Open(const LinkChoice& choice, const std::string& address,
@@ -94,7 +108,10 @@ bool TargetLink::Open(const LinkChoice& choice, const std::string& address,
     }
     if (outcome->ok())
         return true;
-    m_Failure = "cannot open " + label + ": " + Reason(*outcome);
+    const Why why = Reason(*outcome);
+    m_Failure = "cannot open " + label + ": " + why.words;
+    m_FailureCode = why.code;
+    m_FailureWords = why.words;
     m_Hint = ToUtf8(session::ReasonHint(outcome->osError, choice.kind));
     return false;
 }

@@ -30,6 +30,10 @@ public:
     // "cannot open LABEL: reason"; a hint on what to do about it, or empty.
     const std::string& Failure() const { return m_Failure; }
     const std::string& Hint() const { return m_Hint; }
+    // The reason alone, in words and as a short stable word for machines
+    // ("refused", "timeout", "unreachable", "no_greeting", "stopped"...).
+    const std::string& FailureWords() const { return m_FailureWords; }
+    const std::string& FailureCode() const { return m_FailureCode; }
     // Whether a TCP link has been closed by the module (every later command
     // would wait out its bound for nothing).
     bool Lost(const LinkChoice& choice) const;
@@ -44,10 +48,14 @@ private:
         std::atomic<bool> connected{false};
         std::atomic<size_t> received{0};
     };
-    std::string Reason(const session::ConnectOutcome& o) const;
+    struct Why {
+        const char* code;
+        std::string words;
+    };
+    Why Reason(const session::ConnectOutcome& o) const;
 
     std::shared_ptr<TapSeen> m_Seen = std::make_shared<TapSeen>();
-    std::string m_Failure, m_Hint;
+    std::string m_Failure, m_Hint, m_FailureWords, m_FailureCode;
 };
 
 // The port number of a serial choice: --serial N, or for a device the first
