@@ -29,7 +29,14 @@
 extern "C" {
 #endif
 
+#if defined(_WIN32)
+/* ctrl_lumo_c.dll lists its exports in ctrl_lumo_c.def; any compiler's program imports them. */
 #if defined(CTRL_LUMO_C_BUILDING)
+#define CTRL_LUMO_C_API
+#else
+#define CTRL_LUMO_C_API __declspec(dllimport)
+#endif
+#elif defined(CTRL_LUMO_C_BUILDING)
 #define CTRL_LUMO_C_API __attribute__((visibility("default")))
 #else
 #define CTRL_LUMO_C_API

@@ -30,7 +30,13 @@ add_library(lumo_version INTERFACE)
 target_include_directories(lumo_version INTERFACE ${PROJECT_BINARY_DIR}/generated)
 
 # Man pages are written for scdoc and turned into gzipped roff by the build.
-option(LUMO_MAN_PAGES "Build and install a man page for every program" ON)
+# (Windows has no man: its zip carries README-Windows.txt instead.)
+if(WIN32)
+    set(LUMO_MAN_PAGES_DEFAULT OFF)
+else()
+    set(LUMO_MAN_PAGES_DEFAULT ON)
+endif()
+option(LUMO_MAN_PAGES "Build and install a man page for every program" ${LUMO_MAN_PAGES_DEFAULT})
 if(LUMO_MAN_PAGES)
     find_program(LUMO_SCDOC scdoc)
     find_program(LUMO_GZIP gzip)
@@ -93,6 +99,9 @@ endfunction()
 # (share/bash-completion/completions/<program>) and zsh's vendor functions
 # beside it (share/zsh/vendor-completions/_<program>), in the cmdora package.
 function(lumo_install_completion program)
+    if(WIN32)
+        return() # neither shell is where Windows users type
+    endif()
     cmake_parse_arguments(arg "" "BASH;ZSH" "" ${ARGN})
     install(FILES ${arg_BASH} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME ${program} COMPONENT console)
@@ -110,8 +119,11 @@ function(lumo_install_library target)
         set(arg_COMPONENT library)
     endif()
     set_target_properties(${target} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${arg_SOVERSION})
+    # On Windows the DLL goes to bin beside the programs, its import library to lib.
     install(TARGETS ${target} EXPORT CtrlLumoTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ${arg_COMPONENT} NAMELINK_COMPONENT development
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${arg_COMPONENT}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
     if(arg_HEADERS)
         install(FILES ${arg_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ctrl_lumo COMPONENT development)

@@ -1,5 +1,7 @@
-// The process-wide stand-in for the device link's message boxes.
+// The process-wide stand-in for the device link's message boxes; where a box
+// goes without one is the platform's (posix_message_box.h).
 #include "lumo_net.h"
+#include "posix_message_box.h"
 #include "utf8.h"
 
 #include <cstdio>
@@ -18,20 +20,13 @@ namespace {
 std::mutex g_SinkMutex;
 std::shared_ptr<const LumoMessageSink> g_Sink;
 
-void WriteToStderr(const std::wstring& text, const std::wstring& caption) {
+} // namespace
+
+void lumo::WriteMessageToStderr(const std::wstring& text, const std::wstring& caption) {
     const std::string line = lumo::ToUtf8(caption) + ": " + lumo::ToUtf8(text) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
 }
-
-} // namespace
-
-// The program's own sink, when it defines one: a weak reference, null
-// otherwise. A program linked against the shared library exports its
-// definition by itself (the linker sees this reference); one that loads the
-// library with dlopen exports it explicitly. Adds nothing to the library's
-// exports.
-extern "C" __attribute__((weak)) void Lumo_MessageSink(const wchar_t* text, const wchar_t* caption);
 
 void SetLumoMessageSink(LumoMessageSink sink) {
     ExchangeLumoMessageSink(std::move(sink));
@@ -53,11 +48,8 @@ void LumoShowMessage(const std::wstring& text, const std::wstring& caption) {
         std::lock_guard lock(g_SinkMutex);
         sink = g_Sink;
     }
-    if (sink) {
+    if (sink)
         (*sink)(text, caption);
-    } else if (Lumo_MessageSink != nullptr) {
-        Lumo_MessageSink(text.c_str(), caption.c_str());
-    } else {
-        WriteToStderr(text, caption);
-    }
+    else
+        lumo::ShowDefaultMessage(text, caption);
 }

@@ -3,8 +3,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -179,42 +177,13 @@ int ApplyOther(int fd, const termios& tio, int baud) {
 
 namespace {
 
-std::mutex g_DeviceMutex;
-std::map<int, std::string> g_Devices; // SetPortDevice's mappings
-std::set<int> g_OwnExclusive;         // open ports whose exclusive flag PortOpen set
+std::mutex g_ExclusiveMutex;
+std::set<int> g_OwnExclusive; // open ports whose exclusive flag PortOpen set
 
 } // namespace
 
-std::string PortDevice(int port) {
-    if (std::string set = PortEnvironmentDevice(port); !set.empty())
-        return set;
-    {
-        std::lock_guard lock(g_DeviceMutex);
-        if (auto it = g_Devices.find(port); it != g_Devices.end())
-            return it->second;
-    }
-    return DefaultPortDevice(port);
-}
-
-std::string PortEnvironmentName(int port) {
-    return "LUMO_COM" + std::to_string(port);
-}
-
-std::string PortEnvironmentDevice(int port) {
-    const char* set = std::getenv(PortEnvironmentName(port).c_str());
-    return set ? set : "";
-}
-
 std::string DefaultPortDevice(int port) {
     return "/dev/ttyS" + std::to_string(port - 1);
-}
-
-void SetPortDevice(int port, const std::string& device) {
-    std::lock_guard lock(g_DeviceMutex);
-    if (device.empty())
-        g_Devices.erase(port);
-    else
-        g_Devices[port] = device;
 }
 
 int PortOpen(int port, int baud) {
@@ -260,7 +229,7 @@ int PortOpen(int port, int baud) {
     if (set < 0)
         return set;
     if (!heldElsewhere) {
-        std::lock_guard lock(g_DeviceMutex);
+        std::lock_guard lock(g_ExclusiveMutex);
         g_OwnExclusive.insert(fd);
     }
     return guard.Release();
@@ -269,7 +238,7 @@ int PortOpen(int port, int baud) {
 int PortClose(int fd) {
     bool own;
     {
-        std::lock_guard lock(g_DeviceMutex);
+        std::lock_guard lock(g_ExclusiveMutex);
         own = g_OwnExclusive.erase(fd) != 0;
     }
     if (own)

@@ -1,7 +1,9 @@
-// POSIX side of the serial link: the only code that touches termios, ioctl,
-// flock and poll for the serial port. Every function runs on the caller's
-// thread and never blocks longer than it says. Results below 0 are the
-// negated errno of the call that failed.
+// The serial port calls of the device link, declared once for both systems:
+// posix_serial.cpp (termios, ioctl, flock, poll) on Linux, win32_serial.cpp
+// (CreateFileW, DCB, COMMTIMEOUTS, overlapped I/O) on Windows; the port
+// numbers' devices are serial_port_names.cpp's. Every function runs on the
+// caller's thread and never blocks longer than it says. Results below 0 are
+// the negated errno of the call that failed.
 #pragma once
 
 #include <string>
@@ -10,13 +12,14 @@ namespace lumo_serial {
 
 // The device that PortOpen(port) opens: the path in env LUMO_COM<port> when
 // set, else the device a program put behind that number with SetPortDevice,
-// else /dev/ttyS<port-1>. Any thread.
+// else DefaultPortDevice(port). Any thread.
 std::string PortDevice(int port);
 // "LUMO_COM<port>", the environment variable that wins for port `port`.
 std::string PortEnvironmentName(int port);
 // The device that variable names; empty when it is unset or empty.
 std::string PortEnvironmentDevice(int port);
-// /dev/ttyS<port-1>, the device of a number nothing else names.
+// The device of a number nothing else names: /dev/ttyS<port-1> on Linux;
+// COM<port> on Windows, \\.\COM<port> above 9.
 std::string DefaultPortDevice(int port);
 
 // Puts `device` (a path such as /dev/serial/by-id/...) behind port number

@@ -28,6 +28,8 @@ std::string ToUtf8(std::u16string_view text) {
 }
 
 std::string ToUtf8(std::wstring_view text) {
+    if constexpr (sizeof(wchar_t) == sizeof(char16_t)) // Windows: wide text is UTF-16
+        return ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
     std::string out;
     out.reserve(text.size());
     for (wchar_t w : text) {

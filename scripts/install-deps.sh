@@ -11,10 +11,14 @@ set -euo pipefail
 # back by python3-prometheus-client and its page by curl; lintian checks the
 # Debian packages. The Python package is tested with pytest and installed
 # with pip into a venv (setuptools and wheel build it without the network;
-# setuptools also writes its metadata for the Debian package).
+# setuptools also writes its metadata for the Debian package). The Windows
+# build uses the MinGW-w64 cross-compiler (POSIX threads) and runs its tests
+# under Wine; GoogleTest's source (googletest) is built for it, and zip
+# serves cpack's Windows archive.
 packages=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth binutils
     scdoc dpkg-dev file desktop-file-utils appstream pkgconf groff-base libxml2-utils libre2-dev lintian
-    libcpp-httplib-dev curl python3-prometheus-client python3 python3-pytest python3-pip python3-venv python3-setuptools python3-wheel)
+    libcpp-httplib-dev curl python3-prometheus-client python3 python3-pytest python3-pip python3-venv python3-setuptools python3-wheel
+    g++-mingw-w64-x86-64-posix wine wine64 googletest zip)
 
 missing=()
 for p in "${packages[@]}"; do

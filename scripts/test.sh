@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds and runs every test in three configurations under build/:
+# Builds and runs every test in four configurations under build/:
 #   release  normal optimised build
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan     ThreadSanitizer, device link only (no console)
-# All three always run, each one's tests beside the next one's build; the exit
-# status is non-zero when any of them failed.
+#   windows  the MinGW-w64 cross build, its tests under Wine against the
+#            release tree's simulator (when the cross-compiler and Wine are
+#            installed; a skipped stage says so)
+# All of them always run, each one's tests beside the next one's build; the
+# exit status is non-zero when any of them failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,6 +33,9 @@ fi
 # -O1; their tests spend their time waiting on sockets and terminals anyway.
 release_flags="-O2 -g1 -DNDEBUG"
 sanitizer_flags="-O0 -g1 -DNDEBUG"
+# The Windows tests check behaviour under Wine, which the optimiser and
+# debugging sections do not change; without them the cross build is cheap.
+windows_flags="-O0 -DNDEBUG"
 
 # A compiler cache, when one is installed, makes rebuilds after small changes
 # cheap; a clean machine simply compiles everything.
@@ -68,14 +74,15 @@ trap '[[ -z $tests_pid ]] || kill "$tests_pid" 2>/dev/null' EXIT
 run_config() {
     local name=$1
     shift
-    local dir=build/$name start=$SECONDS runner=() built=false
+    local dir=build/$name start=$SECONDS runner=() built=false targets=()
     [[ $name == tsan ]] && runner=("${tsan_runner[@]}")
+    [[ $name == windows ]] && targets=(--target windows_tests) # what its tests run, nothing more
     test_seconds[$name]=0
     echo "=== $name: configure"
     if cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >"$dir.configure.log" 2>&1 ||
         { cat "$dir.configure.log"; false; }; then
         echo "=== $name: build"
-        if cmake --build "$dir" -j"$jobs"; then
+        if cmake --build "$dir" -j"$jobs" "${targets[@]}"; then
             built=true
         else
             status[$name]="BUILD FAILED"
@@ -94,8 +101,16 @@ rm -f build/*.ctest.log
 run_config release "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$release_flags"
 run_config asan -DLUMO_SANITIZE=address,undefined "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$sanitizer_flags"
 run_config tsan -DLUMO_SANITIZE=thread -DLUMO_BUILD_CONSOLE=OFF "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$sanitizer_flags"
-finish_tests
 stages=(release asan tsan)
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && command -v wine >/dev/null 2>&1; then
+    run_config windows --toolchain cmake/mingw-w64-x86_64.cmake "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$windows_flags" \
+        "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$windows_flags" \
+        "-DLUMO_HOST_SIMULATOR=$PWD/build/release/tools/module_sim/lumo-module-sim"
+    stages+=(windows)
+else
+    echo "=== windows: skipped (no x86_64-w64-mingw32-g++-posix or wine)"
+fi
+finish_tests
 
 echo
 echo "=== summary"

@@ -213,4 +213,8 @@ std::vector<SerialDevice> ListSerialDevices(const SerialScanRoots& roots) {
     return out;
 }
 
+std::string DeviceNode(const SerialDevice& device) {
+    return "/dev/" + device.kernelName;
+}
+
 } // namespace session

@@ -31,4 +31,8 @@ struct SerialDevice {
 // Links whose device is gone are left out.
 std::vector<SerialDevice> ListSerialDevices(const SerialScanRoots& roots = {});
 
+// The device a listed port is opened by: /dev/<kernel name> on Linux, the
+// port's own name (COM3, \\.\COM10) on Windows.
+std::string DeviceNode(const SerialDevice& device);
+
 } // namespace session

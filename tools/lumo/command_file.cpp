@@ -1,11 +1,10 @@
 #include "command_file.h"
 
-#include <re2/re2.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "pattern.h"
 #include "posix_file.h"
 #include "text.h"
 
@@ -51,13 +50,12 @@ bool WaitLine(std::string_view line, int* ms, bool* bad) {
 // The expectation compiled, or null with the reason in *error. The pattern
 // is read as the commands are (UTF-8, else Latin-1) and matched against the
 // answer's text in UTF-8.
-std::shared_ptr<const re2::RE2> Compile(const std::string& pattern, std::string* error) {
-    re2::RE2::Options options;
-    options.set_log_errors(false);
-    auto re = std::make_shared<const re2::RE2>(ToUtf8(FromUtf8OrLatin1(pattern)), options);
-    if (re->ok())
+std::shared_ptr<const Pattern> Compile(const std::string& pattern, std::string* error) {
+    std::string why;
+    auto re = CompilePattern(ToUtf8(FromUtf8OrLatin1(pattern)), &why);
+    if (re)
         return re;
-    *error = "bad regular expression '" + Excerpt(pattern) + "': " + Excerpt(re->error());
+    *error = "bad regular expression '" + Excerpt(pattern) + "': " + Excerpt(why);
     return nullptr;
 }
 

@@ -12,11 +12,9 @@
 #include <string_view>
 #include <vector>
 
-namespace re2 {
-class RE2;
-}
-
 namespace lumo_cli {
+
+class Pattern;
 
 inline constexpr int kMaxWaitMs = 3600000; // an hour
 inline constexpr char kTimeoutWord[] = "timeout";
@@ -36,7 +34,7 @@ struct Step {
     std::u16string command; // the command as the session sends it
     Expect expect = Expect::Answer;
     std::string pattern;                // as written, for reports
-    std::shared_ptr<const re2::RE2> re; // compiled pattern
+    std::shared_ptr<const Pattern> re;  // compiled pattern
 };
 
 // A command file opened for reading as a stream, as often as needed: a

@@ -27,7 +27,10 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     // A reader that goes away (| head) must not kill the link's closing.
+    // (Windows has no such signal: a write to a closed pipe just fails.)
+#if defined(SIGPIPE)
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     posix::RaiseOpenFilesLimit();
     return Execute(inv);
 }

@@ -84,6 +84,14 @@ void Close(int fd) {
         close(fd);
 }
 
+std::string HostName() {
+    char host[256] = "";
+    if (gethostname(host, sizeof host - 1) != 0)
+        return {};
+    host[sizeof host - 1] = '\0';
+    return host;
+}
+
 void RaiseOpenFilesLimit() {
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {

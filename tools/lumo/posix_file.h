@@ -1,4 +1,5 @@
-// The system calls behind lumo's command files and its process set-up.
+// The system calls behind lumo's command files and its process set-up. One
+// declaration for both systems: posix_file.cpp (Linux), win32_file.cpp (Windows).
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,9 @@ int OpenRereadable(const std::string& path);
 // (so several threads may read one descriptor). Count, 0 at the end, or -errno.
 long ReadAt(int fd, char* buffer, size_t size, uint64_t offset);
 void Close(int fd);
+
+// This computer's host name (for JUnit reports); empty when the system does not say.
+std::string HostName();
 
 // Raises the soft limit of open files to the hard one (each link holds a
 // socket, so the usual 1,024 caps a process at about 1,020 links).

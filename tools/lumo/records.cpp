@@ -1,12 +1,13 @@
 #include "records.h"
 
+#include <cstdint>
 #include <ctime>
-#include <unistd.h>
-
-#include <re2/re2.h>
 
 #include "answer_reading.h"
+#include "log/posix_log_file.h"
 #include "log/session_record.h"
+#include "pattern.h"
+#include "posix_file.h"
 #include "text.h"
 
 namespace lumo_cli {
@@ -69,7 +70,7 @@ std::u16string MatchSubject(const session::SendResult& result) {
     return s.starts_with(prefix) ? s.substr(prefix.size()) : s;
 }
 
-void Judge(CommandRecord& r, const re2::RE2* re) {
+void Judge(CommandRecord& r, const Pattern* re) {
     const session::SendOutcome o = r.result.outcome;
     const bool timedOut = o == session::SendOutcome::TimedOut;
     const bool answered = o == session::SendOutcome::Answered || o == session::SendOutcome::AckedSilently;
@@ -83,7 +84,7 @@ void Judge(CommandRecord& r, const re2::RE2* re) {
         r.passed = timedOut;
         break;
     case Expect::Pattern:
-        r.passed = answered && re && re2::RE2::PartialMatch(ToUtf8(MatchSubject(r.result)), *re);
+        r.passed = answered && re && PatternFound(*re, ToUtf8(MatchSubject(r.result)));
         break;
     }
     if (r.passed) {
@@ -178,14 +179,11 @@ std::string JUnitEnd() {
 }
 
 std::string JUnitSuiteStart(const std::string& name, const std::string& link, const JUnitCounts& counts) {
-    char stamp[32] = "1970-01-01T00:00:00";
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    if (localtime_r(&now, &tm))
-        std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
-    char host[256] = "localhost";
-    if (gethostname(host, sizeof host - 1) != 0)
-        host[0] = '\0';
+    const session::LocalStamp t = session::posix_log::LocalTime(static_cast<int64_t>(std::time(nullptr)) * 1000);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    const std::string host = posix::HostName();
     return "  <testsuite name=\"" + XmlEscape(OneLine(FromUtf8OrLatin1(name))) + "\"" +
            CountAttributes(counts) + " skipped=\"0\"" + TimeAttribute(counts.seconds) + " timestamp=\"" +
            stamp + "\" hostname=\"" + XmlEscape(host) + "\">\n" +

@@ -30,7 +30,7 @@ const char* OutcomeName(session::SendOutcome outcome);
 std::u16string MatchSubject(const session::SendResult& result);
 
 // Decides passed and message from the result and the expectation.
-void Judge(CommandRecord& record, const re2::RE2* re);
+void Judge(CommandRecord& record, const Pattern* re);
 
 // What the console showed, on one line: "[caption] data" for a box, the
 // status line, or a note for an answer that shows nothing.

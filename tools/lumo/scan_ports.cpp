@@ -78,7 +78,7 @@ std::vector<Port> ListPorts(const Invocation& inv) {
         return ports;
     }
     for (const session::SerialDevice& d : session::ListSerialDevices()) {
-        const std::string node = "/dev/" + d.kernelName;
+        const std::string node = session::DeviceNode(d);
         auto it = std::find_if(ports.begin(), ports.end(), [&](const Port& p) { return p.device == node; });
         if (it == ports.end())
             it = ports.insert(ports.end(), Port{node, {}, d.driver, d.description, {}});

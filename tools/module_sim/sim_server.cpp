@@ -1,25 +1,11 @@
 // The socket side of lumo-module-sim: for every module its listeners on its
 // loopback address, the connections they accept and its datagram socket,
-// and the pseudo-terminal of a single module, all served by one epoll loop
-// that feeds what arrives to sim_protocol and writes its answers back, piece
-// by piece when they are due. With epoll a wake-up costs what is ready, not
-// what is open: a module among a thousand answers as fast as a lone one.
+// and the pseudo-terminal of a single module, all served by one loop (its
+// waits and system calls in posix_sim_io.h) that feeds what arrives to
+// sim_protocol and writes its answers back, piece by piece when they are due.
 
 #include "sim_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <pty.h>
-#include <signal.h>
-#include <sys/epoll.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +15,8 @@
 #include <list>
 #include <string>
 #include <vector>
+
+#include "posix_sim_io.h"
 
 namespace modsim {
 
@@ -43,49 +31,10 @@ constexpr size_t QUEUE_LIMIT = 4u << 20; // bytes waiting per endpoint before re
 constexpr auto SERIAL_EIO_PAUSE = std::chrono::milliseconds(100);
 constexpr auto ACCEPT_PAUSE = std::chrono::milliseconds(100);   // out of descriptors: accept again later
 constexpr auto ACCEPT_COMPLAINT_GAP = std::chrono::seconds(10); // between two such complaints
-constexpr uint64_t SPARE_FILES = 16; // standard streams, signal pipe, epoll, pty pair, a few more
+constexpr uint64_t SPARE_FILES = 16; // standard streams, signal pipe, poller, pty pair, a few more
 
-volatile sig_atomic_t g_SignalFd = -1;
-
-void OnSignal(int) {
-    int saved = errno;
-    if (g_SignalFd >= 0) {
-        char c = 1;
-        [[maybe_unused]] ssize_t r = write(g_SignalFd, &c, 1);
-    }
-    errno = saved;
-}
-
-void Die(const char* what) {
-    std::fprintf(stderr, "lumo-module-sim: %s: %s\n", what, std::strerror(errno));
-    std::exit(1);
-}
-
-void SetNonBlocking(int fd) {
-    int fl = fcntl(fd, F_GETFL, 0);
-    if (fl < 0 || fcntl(fd, F_SETFL, fl | O_NONBLOCK) < 0)
-        Die("fcntl");
-}
-
-int Listen(const in_addr& addr, const std::string& address, int type, int port) {
-    int fd = socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        Die("socket");
-    int one = 1;
-    if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) < 0)
-        Die("setsockopt");
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    sa.sin_addr = addr;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0) {
-        std::fprintf(stderr, "lumo-module-sim: %s: bind port %d: %s\n", address.c_str(), port,
-                     std::strerror(errno));
-        std::exit(1);
-    }
-    if (type == SOCK_STREAM && listen(fd, 16) < 0)
-        Die("listen");
-    return fd;
+std::string PeerText(const io::Peer& p) {
+    return session::DottedAddress(p.address) + ":" + std::to_string(p.port);
 }
 
 // One queued piece of a reply, written no earlier than `due`.
@@ -93,17 +42,17 @@ struct OutPiece {
     Bytes bytes;
     size_t off = 0;
     Clock::time_point due;
-    sockaddr_in dest{}; // UDP only
+    io::Peer dest; // UDP only
 };
 
 struct Module;
 struct Stream;
 
-// A descriptor the loop waits on, as epoll hands it back (its data.ptr).
+// A handle the loop waits on, as the poller hands it back (its tag).
 struct Slot {
     enum What { SIGNAL, MODULE_LISTENER, CONVERTER_LISTENER, DATAGRAM, STREAM } what = SIGNAL;
-    int fd = -1;
-    uint32_t events = 0;  // what epoll waits for on it; 0: not in the epoll set
+    io::Handle fd = io::kNone;
+    uint32_t events = 0;  // what the wait looks for on it; 0: not watched
     bool pending = false; // in the busy list: output queued, blocked or a pause to end
     Module* module = nullptr;
     Stream* stream = nullptr;
@@ -112,7 +61,7 @@ struct Slot {
 // One simulated module: what it says of itself, its listeners and its
 // datagram socket (fd -1 for a side not served), the datagrams still to send.
 struct Module {
-    in_addr addr{};
+    uint32_t addr = 0;   // host order
     std::string address; // dotted, for messages
     std::string logName; // "127.0.92.5 " when the process plays a range, else empty
     SimConfig cfg;
@@ -146,12 +95,12 @@ private:
         if (m_Opt.verbose)
             std::fprintf(stderr, "%s %s %s\n", dir, who.c_str(), Hex(p, n).c_str());
     }
-    // Sets what epoll waits for on `slot` (0 takes it out of the set).
+    // Sets what the wait looks for on `slot` (0 takes it out).
     void Watch(Slot& slot, uint32_t events);
     // Puts `slot` on the busy list that Service looks at before each wait.
     void MarkPending(Slot& slot);
     void Queue(std::deque<OutPiece>& q, size_t& queued, const std::string& who, const Bytes& reply,
-               const SimConfig& cfg, const sockaddr_in* dest);
+               const SimConfig& cfg, const io::Peer* dest);
     void QueueStream(Stream& s, const Bytes& reply);
     void Accept(Module& m, Stream::Kind kind);
     void PauseAccepting();
@@ -167,39 +116,30 @@ private:
     bool ServiceUdp(Module& m, TimePoint* wake);
 
     // Run's steps: the open-files limit (false, told, when too low), the
-    // signal pipe, the modules and their listeners, the busy endpoints before
-    // a wait (returns the wait's time-out: the next piece or pause due), what
-    // epoll reported (false once a signal came), closing everything.
+    // modules and their listeners, the busy endpoints before a wait (returns
+    // the wait's time-out: the next piece or pause due), what the wait
+    // reported (false once a signal came), closing everything.
     bool RaiseFileLimit() const;
-    void CatchSignals();
     void Open();
     int Service();
-    bool Dispatch(const epoll_event* events, int n);
+    bool Dispatch(const std::vector<io::Poller::Ready>& ready);
     void Close();
 
     Options m_Opt;
     std::vector<Module> m_Modules; // never resized once open: streams and slots point into it
-    int m_Epoll = -1;
-    int m_SlaveFd = -1;
-    int m_SigPipe[2] = {-1, -1};
+    io::Poller m_Poller;
+    io::Handle m_SlaveFd = io::kNone;
     Slot m_SignalSlot;
     std::list<Stream> m_Streams;
     std::vector<Slot*> m_Pending; // the busy list
     std::string m_SlavePath;
-    bool m_AcceptPaused = false; // out of descriptors: listeners out of the epoll set
+    bool m_AcceptPaused = false; // out of descriptors: listeners not watched
     TimePoint m_AcceptPausedUntil{};
     TimePoint m_NextAcceptComplaint{};
 };
 
 void Simulator::Watch(Slot& slot, uint32_t events) {
-    if (events == slot.events)
-        return;
-    epoll_event ev{};
-    ev.events = events;
-    ev.data.ptr = &slot;
-    const int op = !events ? EPOLL_CTL_DEL : slot.events ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
-    if (epoll_ctl(m_Epoll, op, slot.fd, &ev) < 0)
-        Die("epoll_ctl");
+    m_Poller.Watch(slot.fd, &slot, slot.events, events);
     slot.events = events;
 }
 
@@ -211,7 +151,7 @@ void Simulator::MarkPending(Slot& slot) {
 }
 
 void Simulator::Queue(std::deque<OutPiece>& q, size_t& queued, const std::string& who, const Bytes& reply,
-                      const SimConfig& cfg, const sockaddr_in* dest) {
+                      const SimConfig& cfg, const io::Peer* dest) {
     if (reply.empty())
         return;
     if (queued + reply.size() > QUEUE_LIMIT) {
@@ -239,34 +179,31 @@ void Simulator::Queue(std::deque<OutPiece>& q, size_t& queued, const std::string
 }
 
 void Simulator::Accept(Module& m, Stream::Kind kind) {
-    const int lfd = kind == Stream::MODULE ? m.tcp.fd : m.conv.fd;
+    const io::Handle lfd = kind == Stream::MODULE ? m.tcp.fd : m.conv.fd;
     for (;;) {
-        sockaddr_in peer{};
-        socklen_t len = sizeof peer;
-        int fd = accept4(lfd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EMFILE || errno == ENFILE)
+        io::Peer peer;
+        io::AcceptFail fail{};
+        const io::Handle fd = io::Accept(lfd, &peer, &fail);
+        if (fd == io::kNone) {
+            if (fail == io::AcceptFail::OutOfFiles)
                 PauseAccepting();
-            else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
+            else if (fail == io::AcceptFail::Other)
                 std::fprintf(stderr, "lumo-module-sim: %s: accept: %s\n", m.address.c_str(),
-                             std::strerror(errno));
+                             io::LastError().c_str());
             return;
         }
-        char pa[INET_ADDRSTRLEN] = "?";
-        inet_ntop(AF_INET, &peer.sin_addr, pa, sizeof pa);
-        std::string name = m.logName + (kind == Stream::MODULE ? "tcp " : "conv ") + pa + ":" +
-                           std::to_string(ntohs(peer.sin_port));
+        std::string name = m.logName + (kind == Stream::MODULE ? "tcp " : "conv ") + PeerText(peer);
         if (m_Opt.verbose)
             std::fprintf(stderr, "accept %s\n", name.c_str());
         if (kind == Stream::MODULE && m.cfg.Has(MIS_EMPTY_GREETING)) {
-            close(fd);
+            io::Close(fd);
             continue;
         }
         Stream& s = m_Streams.emplace_back();
         s.kind = kind;
         s.slot = {Slot::STREAM, fd, 0, false, &m, &s};
         s.name = std::move(name);
-        Watch(s.slot, EPOLLIN);
+        Watch(s.slot, io::kIn);
         if (kind == Stream::MODULE)
             QueueStream(s, Greeting(m.cfg));
     }
@@ -279,14 +216,14 @@ void Simulator::QueueStream(Stream& s, const Bytes& reply) {
 }
 
 // Out of descriptors: the connection stays queued, and the listeners stay out
-// of the epoll set for a while instead of waking it at once, again and again.
+// of the wait for a while instead of waking it at once, again and again.
 void Simulator::PauseAccepting() {
-    const int err = errno;
+    const std::string err = io::LastError();
     const auto now = Clock::now();
     if (!m_AcceptPaused) {
         for (Module& m : m_Modules)
             for (Slot* l : {&m.tcp, &m.conv})
-                if (l->fd >= 0)
+                if (l->fd != io::kNone)
                     Watch(*l, 0);
     }
     m_AcceptPaused = true;
@@ -295,35 +232,29 @@ void Simulator::PauseAccepting() {
         return;
     m_NextAcceptComplaint = now + ACCEPT_COMPLAINT_GAP;
     std::fprintf(stderr, "lumo-module-sim: accept: %s; new connections wait until others close\n",
-                 std::strerror(err));
+                 err.c_str());
 }
 
 void Simulator::CloseStream(Stream& s, bool reset) {
-    if (s.slot.fd >= 0) {
-        if (reset) {
-            linger lg{1, 0};
-            setsockopt(s.slot.fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
-        }
-        close(s.slot.fd); // also takes it out of the epoll set
+    if (s.slot.fd != io::kNone) {
+        Watch(s.slot, 0);
+        io::Close(s.slot.fd, reset);
     }
     if (m_Opt.verbose)
         std::fprintf(stderr, "%s %s\n", reset ? "reset" : "close", s.name.c_str());
-    s.slot.fd = -1;
-    s.slot.events = 0;
+    s.slot.fd = io::kNone;
     s.dead = true;
 }
 
 void Simulator::ReadStream(Stream& s) {
     uint8_t buf[4096];
     for (;;) {
-        ssize_t n = read(s.slot.fd, buf, sizeof buf);
+        const long n = io::Read(s.slot.fd, buf, sizeof buf);
         if (n > 0) {
             s.cutter.Feed(buf, size_t(n));
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (n == io::kWouldBlock)
             break;
         if (s.kind == Stream::SERIAL) {
             // No one holds the slave open: wait a little instead of spinning.
@@ -348,15 +279,12 @@ void Simulator::ReadStream(Stream& s) {
 
 bool Simulator::FlushStream(Stream& s) {
     auto now = Clock::now();
-    while (!s.out.empty() && s.out.front().due <= now && s.slot.fd >= 0) {
+    while (!s.out.empty() && s.out.front().due <= now && s.slot.fd != io::kNone) {
         OutPiece& p = s.out.front();
-        ssize_t n = s.kind == Stream::SERIAL
-                        ? write(s.slot.fd, p.bytes.data() + p.off, p.bytes.size() - p.off)
-                        : send(s.slot.fd, p.bytes.data() + p.off, p.bytes.size() - p.off, MSG_NOSIGNAL);
+        const long n =
+            io::Write(s.slot.fd, s.kind != Stream::SERIAL, p.bytes.data() + p.off, p.bytes.size() - p.off);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
+            if (n == io::kWouldBlock)
                 return false;
             if (s.kind == Stream::SERIAL) { // EIO without a slave reader
                 s.pausedUntil = now + SERIAL_EIO_PAUSE;
@@ -376,17 +304,11 @@ bool Simulator::FlushStream(Stream& s) {
 void Simulator::ReadUdp(Module& m) {
     for (;;) {
         static uint8_t buf[65536];
-        sockaddr_in peer{};
-        socklen_t len = sizeof peer;
-        ssize_t n = recvfrom(m.udp.fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&peer), &len);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return; // EAGAIN, or an ICMP error from an earlier reply
-        }
-        char pa[INET_ADDRSTRLEN] = "?";
-        inet_ntop(AF_INET, &peer.sin_addr, pa, sizeof pa);
-        std::string who = m.logName + "udp " + pa + ":" + std::to_string(ntohs(peer.sin_port));
+        io::Peer peer;
+        const long n = io::ReceiveFrom(m.udp.fd, buf, sizeof buf, &peer);
+        if (n < 0)
+            return; // would block, or an ICMP error from an earlier reply
+        std::string who = m.logName + "udp " + PeerText(peer);
         Log("rx", who, buf, size_t(n));
         Queue(m.udpOut, m.udpQueued, who, DatagramAnswer(buf, size_t(n), m.cfg), m.cfg, &peer);
         if (!m.udpOut.empty())
@@ -398,15 +320,12 @@ bool Simulator::FlushUdp(Module& m) {
     auto now = Clock::now();
     while (!m.udpOut.empty() && m.udpOut.front().due <= now) {
         OutPiece& p = m.udpOut.front();
-        ssize_t n = sendto(m.udp.fd, p.bytes.data(), p.bytes.size(), 0, reinterpret_cast<sockaddr*>(&p.dest),
-                           sizeof p.dest);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        const long n = io::SendTo(m.udp.fd, p.bytes.data(), p.bytes.size(), p.dest);
+        if (n == io::kWouldBlock)
             return false;
         if (n < 0)
             std::fprintf(stderr, "lumo-module-sim: %s: udp send: %s\n", m.address.c_str(),
-                         std::strerror(errno));
+                         io::LastError().c_str());
         m.udpQueued -= p.bytes.size();
         m.udpOut.pop_front();
     }
@@ -414,65 +333,33 @@ bool Simulator::FlushUdp(Module& m) {
 }
 
 void Simulator::OpenSerial(Module& m) {
-    int master = -1;
-    char name[256] = {};
-    if (openpty(&master, &m_SlaveFd, name, nullptr, nullptr) < 0)
-        Die("openpty");
-    termios t{};
-    if (tcgetattr(m_SlaveFd, &t) < 0)
-        Die("tcgetattr");
-    cfmakeraw(&t);
-    if (tcsetattr(m_SlaveFd, TCSANOW, &t) < 0)
-        Die("tcsetattr");
     // The slave stays open here too, so the master never sees EIO/HUP while no
     // client holds the port.
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(m_SlaveFd, F_SETFD, FD_CLOEXEC);
-    SetNonBlocking(master);
-    m_SlavePath = name;
-    if (!m_Opt.serialLink.empty()) {
-        struct stat st {};
-        if (lstat(m_Opt.serialLink.c_str(), &st) == 0) {
-            if (!S_ISLNK(st.st_mode)) {
-                std::fprintf(stderr, "lumo-module-sim: %s exists and is not a symlink\n",
-                             m_Opt.serialLink.c_str());
-                std::exit(1);
-            }
-            unlink(m_Opt.serialLink.c_str());
-        }
-        if (symlink(name, m_Opt.serialLink.c_str()) < 0)
-            Die("symlink");
-    }
+    io::Handle master = io::kNone;
+    io::OpenTerminal(&master, &m_SlaveFd, &m_SlavePath, m_Opt.serialLink);
     Stream& s = m_Streams.emplace_back();
     s.kind = Stream::SERIAL;
     s.slot = {Slot::STREAM, master, 0, false, &m, &s};
-    s.name = std::string("serial ") + name;
-    Watch(s.slot, EPOLLIN);
-    std::printf("serial: %s\n", name);
+    s.name = "serial " + m_SlavePath;
+    Watch(s.slot, io::kIn);
+    std::printf("serial: %s\n", m_SlavePath.c_str());
     std::fflush(stdout);
 }
 
 int Simulator::Run() {
     if (!RaiseFileLimit())
         return 1;
-    m_Epoll = epoll_create1(EPOLL_CLOEXEC);
-    if (m_Epoll < 0)
-        Die("epoll_create1");
-    CatchSignals();
+    m_SignalSlot.fd = io::CatchStopSignals();
+    Watch(m_SignalSlot, io::kIn);
     Open();
     std::printf("ready\n");
     std::fflush(stdout);
 
-    std::vector<epoll_event> events(256);
+    std::vector<io::Poller::Ready> ready;
     for (;;) {
         const int timeoutMs = Service();
-        const int n = epoll_wait(m_Epoll, events.data(), int(events.size()), timeoutMs);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            Die("epoll_wait");
-        }
-        if (!Dispatch(events.data(), n))
+        m_Poller.Wait(timeoutMs, &ready);
+        if (!Dispatch(ready))
             break;
     }
     Close();
@@ -482,36 +369,15 @@ int Simulator::Run() {
 bool Simulator::RaiseFileLimit() const {
     const uint64_t modules = m_Opt.addresses.Count();
     const uint64_t need = modules * (uint64_t(m_Opt.tcp) + m_Opt.converter + m_Opt.udp + 1) + SPARE_FILES;
-    rlimit rl{};
-    if (getrlimit(RLIMIT_NOFILE, &rl) < 0)
-        Die("getrlimit");
-    if (rl.rlim_cur < rl.rlim_max) {
-        rl.rlim_cur = rl.rlim_max;
-        if (setrlimit(RLIMIT_NOFILE, &rl) < 0)
-            Die("setrlimit");
-    }
-    if (rl.rlim_cur >= need)
+    uint64_t limit = 0;
+    if (io::RaiseFileLimit(need, &limit))
         return true;
     std::fprintf(stderr,
                  "lumo-module-sim: %llu modules need %llu open files, but the hard limit is %llu: "
                  "raise it (ulimit -Hn, LimitNOFILE=) or give a smaller range\n",
                  static_cast<unsigned long long>(modules), static_cast<unsigned long long>(need),
-                 static_cast<unsigned long long>(rl.rlim_cur));
+                 static_cast<unsigned long long>(limit));
     return false;
-}
-
-void Simulator::CatchSignals() {
-    if (pipe2(m_SigPipe, O_CLOEXEC | O_NONBLOCK) < 0)
-        Die("pipe");
-    g_SignalFd = m_SigPipe[1];
-    m_SignalSlot.fd = m_SigPipe[0];
-    Watch(m_SignalSlot, EPOLLIN);
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
 }
 
 void Simulator::Open() {
@@ -520,7 +386,7 @@ void Simulator::Open() {
     for (uint64_t k = 0; k < count; ++k) {
         Module& m = m_Modules[k];
         const uint32_t a = m_Opt.addresses.At(k);
-        m.addr.s_addr = htonl(a);
+        m.addr = a;
         m.address = session::DottedAddress(a);
         if (count > 1)
             m.logName = m.address + " ";
@@ -529,17 +395,19 @@ void Simulator::Open() {
             bool wanted;
             Slot& slot;
             Slot::What what;
-            int type, port;
+            bool stream;
+            int port;
         } sides[] = {
-            {m_Opt.tcp, m.tcp, Slot::MODULE_LISTENER, SOCK_STREAM, MODULE_PORT},
-            {m_Opt.converter, m.conv, Slot::CONVERTER_LISTENER, SOCK_STREAM, CONVERTER_PORT},
-            {m_Opt.udp, m.udp, Slot::DATAGRAM, SOCK_DGRAM, UDP_PORT},
+            {m_Opt.tcp, m.tcp, Slot::MODULE_LISTENER, true, MODULE_PORT},
+            {m_Opt.converter, m.conv, Slot::CONVERTER_LISTENER, true, CONVERTER_PORT},
+            {m_Opt.udp, m.udp, Slot::DATAGRAM, false, UDP_PORT},
         };
         for (const auto& side : sides) {
             if (!side.wanted)
                 continue;
-            side.slot = {side.what, Listen(m.addr, m.address, side.type, side.port), 0, false, &m, nullptr};
-            Watch(side.slot, EPOLLIN);
+            side.slot = {side.what, io::Listen(m.addr, m.address, side.stream, side.port), 0, false, &m,
+                         nullptr};
+            Watch(side.slot, io::kIn);
         }
     }
     if (m_Opt.serial)
@@ -553,12 +421,12 @@ bool Simulator::ServiceStream(Stream& s, TimePoint now, TimePoint* wake) {
     if (s.dead)
         return false;
     if (s.pausedUntil > now) {
-        // Out of the set while paused: a hung-up pty would report EPOLLHUP at once, again and again.
+        // Not watched while paused: a hung-up pty would report a hang-up at once, again and again.
         Watch(s.slot, 0);
         *wake = std::min(*wake, s.pausedUntil);
         return true;
     }
-    Watch(s.slot, blocked ? EPOLLIN | EPOLLOUT : EPOLLIN);
+    Watch(s.slot, blocked ? io::kIn | io::kOut : io::kIn);
     if (!blocked && !s.out.empty())
         *wake = std::min(*wake, s.out.front().due);
     return blocked || !s.out.empty();
@@ -566,7 +434,7 @@ bool Simulator::ServiceStream(Stream& s, TimePoint now, TimePoint* wake) {
 
 bool Simulator::ServiceUdp(Module& m, TimePoint* wake) {
     const bool blocked = !FlushUdp(m);
-    Watch(m.udp, blocked ? EPOLLIN | EPOLLOUT : EPOLLIN);
+    Watch(m.udp, blocked ? io::kIn | io::kOut : io::kIn);
     if (!blocked && !m.udpOut.empty())
         *wake = std::min(*wake, m.udpOut.front().due);
     return blocked || !m.udpOut.empty();
@@ -579,8 +447,8 @@ int Simulator::Service() {
         m_AcceptPaused = false;
         for (Module& m : m_Modules)
             for (Slot* l : {&m.tcp, &m.conv})
-                if (l->fd >= 0)
-                    Watch(*l, EPOLLIN);
+                if (l->fd != io::kNone)
+                    Watch(*l, io::kIn);
     } else if (m_AcceptPaused) {
         wake = m_AcceptPausedUntil;
     }
@@ -599,11 +467,11 @@ int Simulator::Service() {
     return ms < 0 ? 0 : static_cast<int>(std::min<long long>(ms, std::numeric_limits<int>::max()));
 }
 
-bool Simulator::Dispatch(const epoll_event* events, int n) {
+bool Simulator::Dispatch(const std::vector<io::Poller::Ready>& ready) {
     bool running = true;
-    for (int i = 0; i < n; ++i) {
-        const uint32_t got = events[i].events;
-        Slot& slot = *static_cast<Slot*>(events[i].data.ptr);
+    for (const io::Poller::Ready& r : ready) {
+        const uint32_t got = r.events;
+        Slot& slot = *static_cast<Slot*>(r.tag);
         switch (slot.what) {
         case Slot::SIGNAL:
             running = false;
@@ -614,17 +482,17 @@ bool Simulator::Dispatch(const epoll_event* events, int n) {
                 Accept(*slot.module, slot.what == Slot::MODULE_LISTENER ? Stream::MODULE : Stream::CONVERTER);
             break;
         case Slot::DATAGRAM:
-            if (got & (EPOLLIN | EPOLLERR))
+            if (got & (io::kIn | io::kError))
                 ReadUdp(*slot.module); // the receive also takes a pending socket error
-            if (got & EPOLLOUT)
+            if (got & io::kOut)
                 MarkPending(slot);
             break;
         case Slot::STREAM:
             if (slot.stream->dead) // closed by an earlier event of this batch
                 break;
-            if (got & (EPOLLIN | EPOLLHUP | EPOLLERR))
+            if (got & (io::kIn | io::kHangUp | io::kError))
                 ReadStream(*slot.stream);
-            if (got & EPOLLOUT)
+            if (got & io::kOut)
                 MarkPending(slot);
             break;
         }
@@ -634,21 +502,13 @@ bool Simulator::Dispatch(const epoll_event* events, int n) {
 
 void Simulator::Close() {
     for (Stream& s : m_Streams)
-        if (s.slot.fd >= 0)
-            close(s.slot.fd);
+        io::Close(s.slot.fd);
     for (const Module& m : m_Modules)
         for (const Slot* side : {&m.tcp, &m.conv, &m.udp})
-            if (side->fd >= 0)
-                close(side->fd);
-    for (int fd : {m_SlaveFd, m_SigPipe[0], m_SigPipe[1], m_Epoll})
-        if (fd >= 0)
-            close(fd);
-    if (!m_Opt.serialLink.empty()) {
-        char target[256] = {};
-        ssize_t n = readlink(m_Opt.serialLink.c_str(), target, sizeof target - 1);
-        if (n > 0 && m_SlavePath == std::string(target, size_t(n)))
-            unlink(m_Opt.serialLink.c_str());
-    }
+            io::Close(side->fd);
+    io::Close(m_SlaveFd);
+    io::Close(m_SignalSlot.fd);
+    io::RemoveLink(m_Opt.serialLink, m_SlavePath);
 }
 
 } // namespace

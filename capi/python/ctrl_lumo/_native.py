@@ -1,11 +1,13 @@
-"""The ctypes view of libctrl_lumo_c.so.1 (the C header ctrl_lumo_c.h)."""
+"""The ctypes view of libctrl_lumo_c.so.1, ctrl_lumo_c.dll on Windows (the C header ctrl_lumo_c.h)."""
 
 from __future__ import annotations
 
 import ctypes
+import os
+import sys
 from ctypes import POINTER, c_char_p, c_int, c_size_t, c_ubyte, c_void_p
 
-LIBRARY = "libctrl_lumo_c.so.1"
+LIBRARY = "ctrl_lumo_c.dll" if sys.platform == "win32" else "libctrl_lumo_c.so.1"
 
 
 class Result(ctypes.Structure):
@@ -71,15 +73,35 @@ class Target(ctypes.Structure):
     ]
 
 
+def _windows_dll() -> str:
+    # Python does not look in PATH for a DLL's own DLLs (the MinGW runtime
+    # beside it): find the folder, name it, and load by full path. The
+    # folder in CTRL_LUMO_DLL_DIR, the zip's bin/ beside python/, or PATH.
+    here = os.path.dirname(os.path.abspath(__file__))
+    folders = [os.environ.get("CTRL_LUMO_DLL_DIR", ""), os.path.join(here, os.pardir, os.pardir, "bin")]
+    folders += os.environ.get("PATH", "").split(os.pathsep)
+    for folder in folders:
+        path = os.path.join(folder, LIBRARY) if folder else ""
+        if path and os.path.isfile(path):
+            os.add_dll_directory(os.path.abspath(folder))
+            return os.path.abspath(path)
+    return LIBRARY
+
+
 def _load() -> ctypes.CDLL:
     # By its SONAME, so the dynamic loader's usual search applies
     # (LD_LIBRARY_PATH, the ld.so cache, /usr/lib).
+    where = "LD_LIBRARY_PATH"
+    name = LIBRARY
+    if sys.platform == "win32":
+        where = "CTRL_LUMO_DLL_DIR or PATH"
+        name = _windows_dll()
     try:
-        lib = ctypes.CDLL(LIBRARY)
+        lib = ctypes.CDLL(name)
     except OSError as error:
         raise ImportError(
-            f"ctrl_lumo needs {LIBRARY}: install the package libctrl-lumo-c1, or put the folder "
-            f"that holds it in LD_LIBRARY_PATH ({error})"
+            f"ctrl_lumo needs {LIBRARY}: install the package libctrl-lumo-c1 (on Windows: unpack "
+            f"the lumo zip), or put the folder that holds it in {where} ({error})"
         ) from error
     link = fleet = c_void_p
     signatures = {

@@ -22,10 +22,16 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#if defined(_WIN32)
+#include <type_traits>
+#include <utility>
+#endif
 
 #include "lumo_tap.h"
 
-#if defined(LUMO_BUILDING_LIBRARY)
+// Ctrl_Lumo.dll lists its exports in lib/ctrl_lumo.def; libCtrl_Lumo.so
+// marks them here.
+#if defined(LUMO_BUILDING_LIBRARY) && !defined(_WIN32)
 #define LUMO_API __attribute__((visibility("default")))
 #else
 #define LUMO_API
@@ -62,8 +68,44 @@ inline constexpr int LUMO_MAILBOX_SIZE = 30725;    // m_RecvBuf and the assembly
 // module) or destroy the object from within it, and nothing waits for it.
 // Like any code on another thread, it synchronises with the owner's own use
 // of the object first (a GUI program hands it to its UI thread).
+#if !defined(_WIN32)
 using LumoLogWnd = std::function<void(const std::wstring& text)>;
 using LumoOwnerWnd = std::function<void(unsigned msg, uintptr_t wParam, intptr_t lParam)>;
+#else
+// On Windows each handle is a window (HWND) or, as on Linux, a function.
+// A window set as m_hLogWnd is sent WM_USER+2 with SendMessageW on the
+// caller's thread: wParam points to a newly allocated, zero-terminated
+// UTF-16 text (const wchar_t*) that the window procedure reads during the
+// call and the library frees after it; lParam is 0. A window set as
+// m_hOwnerWnd is posted WM_USER+1 (PostMessageW, wParam 2, lParam 0).
+struct HWND__; // <windows.h>'s HWND is HWND__*
+template <class... Args> class LumoWindowTarget {
+public:
+    LumoWindowTarget() = default;
+    LumoWindowTarget(std::nullptr_t) {}
+    LumoWindowTarget(HWND__* window) : m_Window(window) {}
+    template <class F, std::enable_if_t<std::is_invocable_v<F&, Args...> &&
+                                            !std::is_convertible_v<F, HWND__*>, int> = 0>
+    LumoWindowTarget(F function) : m_Function(std::move(function)) {}
+
+    explicit operator bool() const { return m_Window != nullptr || static_cast<bool>(m_Function); }
+    HWND__* Window() const { return m_Window; }
+#if defined(LUMO_INTERNAL)
+    // Sends or posts the message to the window, or calls the function.
+    void operator()(Args... args) const;
+#endif
+
+private:
+    HWND__* m_Window = nullptr;
+    std::function<void(Args...)> m_Function;
+};
+using LumoLogWnd = LumoWindowTarget<const std::wstring&>;
+using LumoOwnerWnd = LumoWindowTarget<unsigned, uintptr_t, intptr_t>;
+#if defined(LUMO_INTERNAL)
+template <> void LumoLogWnd::operator()(const std::wstring& text) const;
+template <> void LumoOwnerWnd::operator()(unsigned msg, uintptr_t wParam, intptr_t lParam) const;
+#endif
+#endif
 inline constexpr unsigned LUMO_WM_LINK_LOST = 0x401; // WM_USER+1
 inline constexpr unsigned LUMO_WM_PROGRESS = 0x402;  // WM_USER+2
 
@@ -84,8 +126,18 @@ inline constexpr unsigned LUMO_WM_PROGRESS = 0x402;  // WM_USER+2
 // function may block as long as it likes (a modal box), even on the thread
 // that closes or destroys the link, but must not reach the CLumo_Net it came
 // from, which may already be gone.
+//
+// On Windows the program exports the function, which its declaration here
+// does by itself (dllexport), and the library finds it by name. Without it
+// the library shows a MessageBoxW (error icon, no owner window), or writes
+// to standard error when the environment variable LUMO_NO_MESSAGE_BOXES is
+// set (not to 0), for runs that nobody watches.
+#if defined(_WIN32)
+extern "C" __declspec(dllexport) void Lumo_MessageSink(const wchar_t* text, const wchar_t* caption);
+#else
 extern "C" __attribute__((visibility("default"))) void Lumo_MessageSink(const wchar_t* text,
                                                                         const wchar_t* caption);
+#endif
 
 // Stand-in for the serial port's OVERLAPPED record: the offset word that a
 // completed write advances.
