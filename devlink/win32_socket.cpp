@@ -207,6 +207,36 @@ void TcpWaitWritable(int fd, int timeoutMs) {
     WaitReady(fd, true, timeoutMs); // an error ends it early: the caller sends again
 }
 
+// Winsock has no count of the bytes the peer has not acknowledged (Linux's
+// SIOCOUTQ): a send ends once the socket has taken every byte.
+long TcpUnacked(int) {
+    return 0;
+}
+
+bool TcpWaitBroken(int fd, int timeoutMs) {
+    if (WaitReady(fd, false, timeoutMs) == 0)
+        return false;
+    char byte;
+    const int rc = recv(Handle(fd), &byte, 1, MSG_PEEK); // the socket does not block
+    if (rc == 0)
+        return true; // the peer closed
+    return rc == SOCKET_ERROR && win32::LastSocketErrno() != EWOULDBLOCK;
+}
+
+int TcpWaitReadable(int fd, int timeoutMs) {
+    return WaitReady(fd, false, timeoutMs) != 0 ? 1 : 0; // a failure: the next receive shows it
+}
+
+long TcpRecvNow(int fd, unsigned char* buffer, size_t size, int* error) {
+    const int ask = size > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
+    const int rc = recv(Handle(fd), reinterpret_cast<char*>(buffer), ask, 0); // the socket does not block
+    if (rc >= 0)
+        return rc;
+    const int err = win32::LastSocketErrno();
+    *error = err == EWOULDBLOCK || err == EINTR ? EAGAIN : err;
+    return -1;
+}
+
 long TcpRecv(int fd, unsigned char* buffer, size_t size, int* error) {
     const int ask = size > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
     for (;;) {

@@ -49,13 +49,19 @@ declare -A status seconds test_seconds
 # compiles: they spend most of their time waiting on sockets and terminals.
 # The tests of two configurations never run at once, as they use the same
 # loopback addresses and ports.
-tests_pid="" tests_name="" tests_start=0
+tests_pid="" tests_name=""
 start_tests() {
     local name=$1 dir=build/$1
     shift
     echo "=== $name: test (in the background)"
-    (cd "$dir" && "$@" ctest --output-on-failure -j4 --timeout 300 </dev/null >"../$name.ctest.log" 2>&1) &
-    tests_pid=$! tests_name=$name tests_start=$SECONDS
+    (
+        start=$SECONDS status=0
+        cd "$dir"
+        "$@" ctest --output-on-failure -j4 --timeout 300 </dev/null >"../$name.ctest.log" 2>&1 || status=$?
+        echo $((SECONDS - start)) >"../$name.test-seconds"
+        exit $status
+    ) &
+    tests_pid=$! tests_name=$name
 }
 finish_tests() {
     [[ -n $tests_pid ]] || return 0
@@ -64,7 +70,7 @@ finish_tests() {
     else
         status[$tests_name]="TESTS FAILED"
     fi
-    test_seconds[$tests_name]=$((SECONDS - tests_start))
+    test_seconds[$tests_name]=$(cat "build/$tests_name.test-seconds" 2>/dev/null || echo 0)
     echo "=== $tests_name: test results"
     cat "build/$tests_name.ctest.log"
     tests_pid=""
