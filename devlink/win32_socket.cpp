@@ -238,16 +238,10 @@ long TcpRecvNow(int fd, unsigned char* buffer, size_t size, int* error) {
 }
 
 long TcpRecv(int fd, unsigned char* buffer, size_t size, int* error) {
-    const int ask = size > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
     for (;;) {
-        const int rc = recv(Handle(fd), reinterpret_cast<char*>(buffer), ask, 0);
-        if (rc >= 0)
-            return rc;
-        const int err = win32::LastSocketErrno();
-        if (err != EWOULDBLOCK && err != EINTR) {
-            *error = err; // after our own shutdown: EPIPE (WSAESHUTDOWN)
-            return -1;
-        }
+        const long n = TcpRecvNow(fd, buffer, size, error); // after our own shutdown: EPIPE (WSAESHUTDOWN)
+        if (n >= 0 || *error != EAGAIN)
+            return n;
         const int ready = WaitReady(fd, false, kRecvSliceMs);
         if (ready < 0) {
             *error = -ready;
